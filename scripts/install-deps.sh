@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when some are missing.
+# Runs apt-get only as root; otherwise it names what is missing and fails.
+set -euo pipefail
+
+PACKAGES=(
+  cmake make g++ pkg-config googletest
+  mingw-w64 wine64 wine xvfb x11-apps xdotool imagemagick icoutils
+  libpugixml-dev libcurl4-openssl-dev libinih-dev libcli11-dev
+  python3 python3-pytest
+)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${missing[*]} (run as root, or install them with apt-get)" >&2
+  exit 1
+fi
+
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,55 @@
+// The updater's diagnostic trace: one line per entry, stamped with local time and a session
+// identifier, appended to a text file that is opened and closed for every entry. Lines end with
+// the bytes CR CR LF on every target, so a log has the same bytes wherever it was written.
+#pragma once
+
+#include <cstdint>
+
+using LogResult = std::int32_t;  // an HRESULT's value on every target
+constexpr LogResult kLogOk = 0;
+constexpr LogResult kLogFailed = static_cast<LogResult>(0x80004005u);  // E_FAIL
+
+class LogFile {
+ public:
+  // Clears the error text, then configures level, size limit and path (Configure).
+  LogFile();
+  virtual ~LogFile();
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+
+  // Level from "NivelLog" under "Software\\MubAX"; size limit and default path from section "Log"
+  // of "LogXml.ini" in the Windows directory (keys "TamFichLog", "PathFichLog").
+  void Configure();
+
+  // Points the log at `path`. A null `path` keeps the current one; so does a path that does not
+  // fit the path buffer (519 bytes), which is refused rather than cut. Returns false when refused.
+  bool SetPath(const char* path);
+
+  // Draws a new session identifier "id-" + six digits (0..32767), seeded from the time in seconds.
+  void NewSessionId();
+
+  // Writes one entry. kLogOk when handled (written, or dropped by level), kLogFailed when the log
+  // has failed in this call or an earlier one; a failure latches for the object's life.
+  LogResult Write(const char* component, const char* operation, const char* text);
+
+  // For diagnostics and tests.
+  const char* GetPath() const { return m_path; }
+  const char* GetSessionId() const { return m_sessionId; }
+  const char* GetErrorText() const { return m_errorText; }
+  std::int32_t GetLevel() const { return m_level; }
+  std::int32_t GetMaxSizeKB() const { return m_maxSizeKB; }
+  bool IsEnabled() const { return m_enabled; }
+
+ private:
+  void MakeTimestamp(char* buffer, unsigned bufferSize) const;
+  bool WriteEntry(const char* component, const char* operation, const char* text,
+                  const char* timestamp);
+  std::uint32_t GetFileSizeKB() const;
+
+  char m_errorText[255];
+  std::int32_t m_maxSizeKB = 0;
+  std::int32_t m_level = 0;
+  bool m_enabled = true;
+  char m_sessionId[255];
+  char m_path[520];
+};

@@ -1,0 +1,80 @@
+// The system's only access to XML: load a document by address or from text, and read element
+// texts by path. Windows: the MSXML DOM through COM (xml_document_msxml.cpp); POSIX: pugixml
+// (xml_document_pugixml.cpp). Texts are narrow: the ANSI code page on Windows, UTF-8 on POSIX.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "xml/fetch.h"
+
+// One reference to an element handed out by XmlDocument::SelectNode. Releases it when destroyed
+// or reset; safe to outlive the document it came from.
+class XmlNode {
+ public:
+  XmlNode();
+  ~XmlNode();
+  XmlNode(XmlNode&& other) noexcept;
+  XmlNode& operator=(XmlNode&& other) noexcept;
+  XmlNode(const XmlNode&) = delete;
+  XmlNode& operator=(const XmlNode&) = delete;
+
+  bool IsEmpty() const;
+  void Reset();
+
+  struct Impl;  // defined by the backend
+  Impl* GetImpl() const { return m_impl.get(); }
+  void SetImpl(std::unique_ptr<Impl> impl);
+
+ private:
+  std::unique_ptr<Impl> m_impl;
+};
+
+class XmlDocument {
+ public:
+  XmlDocument();
+  virtual ~XmlDocument();
+  XmlDocument(const XmlDocument&) = delete;
+  XmlDocument& operator=(const XmlDocument&) = delete;
+
+  // Loads the document. With `fromAddress` true `source` is an address (fetched under the current
+  // fetch limits, then parsed); otherwise it is the XML text itself. Returns true when loaded.
+  // A failed load leaves a document without a document element. Raises std::bad_alloc only when
+  // memory for the request runs out.
+  bool Load(const char* source, bool fromAddress);
+
+  // Limits for the next loads by address (size cap, time-outs).
+  void SetFetchLimits(const FetchLimits& limits);
+  // Why the last load by address failed at the fetch (kOk when the fetch succeeded).
+  FetchStatus GetLastFetchStatus() const;
+
+  // True when `path` names an element: the document element counts when its own name equals the
+  // last step of `path`; otherwise the element the path selects must bear that name.
+  bool Exists(const char* path) const;
+
+  // Copies the text of the element at `path` (relative to the document element) with its
+  // terminator into `buffer`. Returns its length in bytes; -1 when there is no document, nothing
+  // matches, or the text does not fit `bufferSize` bytes; 0 when the document has no document
+  // element. Writes `buffer` only when it returns a length of a text it copied.
+  int GetValue(const char* path, char* buffer, std::size_t bufferSize) const;
+
+  // As GetValue, for texts too large for a fixed buffer: replaces `text` with the element's text
+  // when it is at most `maxLength` bytes long and returns its length; -1 otherwise (`text`
+  // untouched), 0 for a document without document element.
+  long long GetLongValue(const char* path, std::string& text, std::size_t maxLength) const;
+
+  // Hands out the element at `path` in `nodeOut`. Returns 1 when found, -1 when not found or
+  // failed, 0 when there is no document or no document element (then `nodeOut` is untouched).
+  int SelectNode(XmlNode& nodeOut, const char* path) const;
+
+  struct Impl;  // defined by the backend
+
+ private:
+  std::unique_ptr<Impl> m_impl;
+};
+
+// Copies the text of the child of `node` at `path` into `buffer`, which is emptied first.
+// Returns the text's length in bytes, or -1 when there is no such child, `node` is empty, or the
+// text does not fit `bufferSize` bytes (the buffer then holds the empty string).
+int GetNodeText(const XmlNode& node, const char* path, char* buffer, std::size_t bufferSize);

@@ -1,0 +1,40 @@
+// A real HTTP/1.1 server on 127.0.0.1 and an ephemeral port, running on its own thread for the
+// life of one test. Routes are set up by the test; every response closes its connection.
+#pragma once
+
+#include <memory>
+#include <string>
+
+class TestHttpServer {
+ public:
+  TestHttpServer();  // starts listening at once
+  ~TestHttpServer();  // stops and joins the thread
+  TestHttpServer(const TestHttpServer&) = delete;
+  TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+  int Port() const;
+  // "http://127.0.0.1:<port>" + `path` (`path` starts with "/").
+  std::string Url(const std::string& path) const;
+
+  // 200 with `body`.
+  void AddFile(const std::string& path, const std::string& body,
+               const std::string& contentType = "text/xml");
+  // `status` (301, 302, 307 ...) with a Location header of `location` (absolute or relative).
+  void AddRedirect(const std::string& path, const std::string& location, int status = 302);
+  // `status` with a short body.
+  void AddStatus(const std::string& path, int status);
+  // Sends the headers and `prefix`, then sends nothing more for `seconds` (or until the server
+  // stops) before closing: a stalled transfer.
+  void AddStall(const std::string& path, const std::string& prefix, int seconds);
+
+  // Number of requests received for `path` so far.
+  int RequestCount(const std::string& path) const;
+
+  struct State;
+
+ private:
+  std::shared_ptr<State> m_state;
+};
+
+// A loopback port on which nothing listens (bound, then closed), for refused connections.
+int UnusedLoopbackPort();
