@@ -8,8 +8,8 @@
 // Returns false and leaves `buffer` untouched when it does not fit, or when either pointer is null.
 bool CopyText(char* buffer, std::size_t bufferSize, const char* text);
 
-// Appends `text` to the NUL-terminated contents of `buffer` when the whole result fits; returns true.
-// Returns false and leaves `buffer` untouched otherwise.
+// Appends `text` to the NUL-terminated contents of `buffer` when the whole result fits; returns
+// true. Returns false and leaves `buffer` untouched otherwise.
 bool AppendText(char* buffer, std::size_t bufferSize, const char* text);
 
 // printf-style formatting into `buffer`. Returns true when the whole text fitted. When it did not

@@ -1,11 +1,13 @@
 // Read-only access to the per-user settings store and the INI reader.
-// Windows: the registry under HKEY_CURRENT_USER and GetPrivateProfileStringA (settings_registry.cpp).
-// POSIX: INI files under $XDG_CONFIG_HOME/mubax, read with inih (settings_ini.cpp).
+// Windows: the registry under HKEY_CURRENT_USER and GetPrivateProfileStringA
+// (settings_registry.cpp). POSIX: INI files under $XDG_CONFIG_HOME/mubax, read with inih
+// (settings_ini.cpp).
 #pragma once
 
 #include <cstddef>
 
-// The only root the system reads from; kept as a parameter so call sites read like the registry API.
+// The only root the system reads from; kept as a parameter so call sites read like the registry
+// API.
 enum class RegistryRoot { CurrentUser };
 
 // Reads one string value of `subkey` (for example "Software\\MUBAX_Pirvel").

@@ -18,18 +18,21 @@ class LogFile {
   LogFile& operator=(const LogFile&) = delete;
 
   // Level from "NivelLog" under "Software\\MubAX"; size limit and default path from section "Log"
-  // of "LogXml.ini" in the Windows directory (keys "TamFichLog", "PathFichLog").
+  // of "LogXml.ini" in the Windows directory (keys "TamFichLog", "PathFichLog"). When the Windows
+  // directory cannot be read and no "PathFichLog" is set, the path stays empty until SetPath.
   void Configure();
 
-  // Points the log at `path`. A null `path` keeps the current one; so does a path that does not
-  // fit the path buffer (519 bytes), which is refused rather than cut. Returns false when refused.
+  // Points the log at `path` and returns true. A null `path` keeps the current one, and so does a
+  // path longer than 519 bytes, which is refused rather than cut; both return false.
   bool SetPath(const char* path);
 
   // Draws a new session identifier "id-" + six digits (0..32767), seeded from the time in seconds.
   void NewSessionId();
 
   // Writes one entry. kLogOk when handled (written, or dropped by level), kLogFailed when the log
-  // has failed in this call or an earlier one; a failure latches for the object's life.
+  // has failed in this call or an earlier one; a failure latches for the object's life. A file
+  // that cannot be opened sets "Error en la apertura del archivo Log.", a write or close that
+  // fails "Error en la escritura del archivo Log.".
   LogResult Write(const char* component, const char* operation, const char* text);
 
   // For diagnostics and tests.

@@ -1,7 +1,7 @@
 // Fetching the bytes of a document by address, with one policy for both targets:
 // http and https through the platform's HTTP client (WinINet | libcurl), file: addresses and plain
-// local paths (UNC paths too, on Windows) read from disk. At most 5 redirects, only to http or https;
-// certificates always verified; status 400 and above fails; a size cap per fetch.
+// local paths (UNC paths too, on Windows) read from disk. At most 5 redirects, only to http or
+// https; certificates always verified; status 400 and above fails; a size cap per fetch.
 #pragma once
 
 #include <cstddef>
@@ -18,9 +18,9 @@ enum class FetchStatus {
   kOk,
   kUnsupportedAddress,  // a scheme other than http, https or file
   kConnectFailed,
-  kHttpError,  // status 400 and above
-  kTooLarge,   // more than FetchLimits::maxBytes
-  kStalled,    // connect or transfer time-out
+  kHttpError,        // status 400 and above
+  kTooLarge,         // more than FetchLimits::maxBytes
+  kStalled,          // connect or transfer time-out
   kRedirectRefused,  // too many redirects, or one to a scheme other than http/https
   kTransferFailed,
   kFileUnreadable,

@@ -1,0 +1,110 @@
+// POSIX HTTP(S) fetch with libcurl: redirects limited and kept to http/https, certificates
+// verified, a connect time-out, a stall time-out and a size cap.
+#include <curl/curl.h>
+
+#include <mutex>
+#include <new>
+
+#include "common/unique_handle.h"
+#include "xml/fetch.h"
+
+namespace {
+
+struct CurlTraits {
+  using Handle = CURL*;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle handle) { curl_easy_cleanup(handle); }
+};
+using UniqueCurl = UniqueHandle<CurlTraits>;
+
+struct Download {
+  std::vector<char>* body;
+  std::size_t maxBytes;
+  bool tooLarge = false;
+  bool outOfMemory = false;
+};
+
+std::size_t CollectBytes(char* data, std::size_t size, std::size_t count, void* user) {
+  Download& download = *static_cast<Download*>(user);
+  const std::size_t length = size * count;
+  if (download.body->size() + length > download.maxBytes) {
+    download.tooLarge = true;
+    return 0;  // makes libcurl abandon the transfer
+  }
+  try {
+    download.body->insert(download.body->end(), data, data + length);
+  } catch (const std::bad_alloc&) {
+    download.outOfMemory = true;
+    return 0;
+  }
+  return length;
+}
+
+void InitialiseCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+FetchStatus StatusFromCurl(CURLcode code, const Download& download) {
+  if (download.outOfMemory) return FetchStatus::kOutOfMemory;
+  if (download.tooLarge) return FetchStatus::kTooLarge;
+  switch (code) {
+    case CURLE_OK:
+      return FetchStatus::kOk;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return FetchStatus::kConnectFailed;
+    case CURLE_OPERATION_TIMEDOUT:
+      return FetchStatus::kStalled;
+    case CURLE_TOO_MANY_REDIRECTS:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return FetchStatus::kRedirectRefused;
+    case CURLE_FILESIZE_EXCEEDED:
+      return FetchStatus::kTooLarge;
+    case CURLE_OUT_OF_MEMORY:
+      return FetchStatus::kOutOfMemory;
+    default:
+      return FetchStatus::kTransferFailed;
+  }
+}
+
+}  // namespace
+
+FetchStatus FetchHttp(const char* url, const FetchLimits& limits, std::vector<char>& body) {
+  body.clear();
+  InitialiseCurlOnce();
+  UniqueCurl curl(curl_easy_init());
+  if (!curl) return FetchStatus::kOutOfMemory;
+  CURL* handle = curl.Get();
+
+  Download download{&body, limits.maxBytes};
+  curl_easy_setopt(handle, CURLOPT_URL, url);
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, static_cast<long>(limits.maxRedirects));
+  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
+  // Less than one byte a second for the whole stall period counts as a stalled transfer.
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.stallTimeoutSeconds);
+  curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(handle, CURLOPT_USERAGENT, "mubax-updater/1.0");
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, CollectBytes);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &download);
+
+  const CURLcode code = curl_easy_perform(handle);
+  FetchStatus status = StatusFromCurl(code, download);
+  if (status == FetchStatus::kOk) {
+    long httpStatus = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &httpStatus);
+    if (httpStatus >= 400) status = FetchStatus::kHttpError;
+    // A redirect left unfollowed (no Location) is not a document.
+    if (httpStatus >= 300 && httpStatus < 400) status = FetchStatus::kRedirectRefused;
+  }
+  if (status != FetchStatus::kOk) body.clear();
+  return status;
+}

@@ -1,0 +1,221 @@
+// POSIX XML access over pugixml. Texts come out in UTF-8; element texts follow the DOM's rule of
+// all descendant character data with leading and trailing white space dropped.
+#include <pugixml.hpp>
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "common/fixed_buffer.h"
+#include "xml/xml_document.h"
+
+namespace {
+
+// The parsed document and the bytes it was parsed from in place; shared with every node handed
+// out, so a node stays valid after the XmlDocument that produced it has gone.
+struct ParsedDocument {
+  std::vector<char> storage;
+  pugi::xml_document document;
+};
+
+constexpr unsigned kParseOptions = pugi::parse_default;
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+void AppendDescendantText(const pugi::xml_node& node, std::string& text) {
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
+      text += child.value();
+    } else if (child.type() == pugi::node_element) {
+      AppendDescendantText(child, text);
+    }
+  }
+}
+
+// The text of a selected node, trimmed, as a pointer and length. A node whose text is one run of
+// character data (the usual case, and the one for large file contents) is read in place.
+void NodeText(const pugi::xpath_node& found, std::string& scratch, const char*& text,
+              std::size_t& length) {
+  if (found.attribute()) {
+    text = found.attribute().value();
+  } else {
+    const pugi::xml_node node = found.node();
+    const pugi::xml_node first = node.first_child();
+    const bool singleRun = first && !first.next_sibling() &&
+                           (first.type() == pugi::node_pcdata || first.type() == pugi::node_cdata);
+    if (singleRun) {
+      text = first.value();
+    } else {
+      scratch.clear();
+      AppendDescendantText(node, scratch);
+      text = scratch.c_str();
+    }
+  }
+  length = std::strlen(text);
+  while (length > 0 && IsXmlSpace(*text)) {
+    ++text;
+    --length;
+  }
+  while (length > 0 && IsXmlSpace(text[length - 1])) --length;
+}
+
+// The first node `path` selects below `context`; empty when none or the path is malformed.
+pugi::xpath_node SelectFirst(const pugi::xml_node& context, const char* path) {
+  if (path == nullptr || path[0] == '\0') return pugi::xpath_node();
+  try {
+    return context.select_node(path);
+  } catch (...) {
+    return pugi::xpath_node();
+  }
+}
+
+}  // namespace
+
+struct XmlNode::Impl {
+  std::shared_ptr<ParsedDocument> owner;
+  pugi::xpath_node node;
+};
+
+XmlNode::XmlNode() = default;
+XmlNode::~XmlNode() = default;
+XmlNode::XmlNode(XmlNode&& other) noexcept = default;
+XmlNode& XmlNode::operator=(XmlNode&& other) noexcept = default;
+bool XmlNode::IsEmpty() const { return !m_impl || !m_impl->node; }
+void XmlNode::Reset() { m_impl.reset(); }
+void XmlNode::SetImpl(std::unique_ptr<Impl> impl) { m_impl = std::move(impl); }
+
+struct XmlDocument::Impl {
+  std::shared_ptr<ParsedDocument> parsed;  // null until the first Load
+  FetchLimits limits;
+  FetchStatus lastFetchStatus = FetchStatus::kOk;
+
+  pugi::xml_node Root() const {
+    return parsed ? parsed->document.document_element() : pugi::xml_node();
+  }
+};
+
+XmlDocument::XmlDocument() : m_impl(new Impl) {}
+XmlDocument::~XmlDocument() = default;
+
+void XmlDocument::SetFetchLimits(const FetchLimits& limits) { m_impl->limits = limits; }
+FetchStatus XmlDocument::GetLastFetchStatus() const { return m_impl->lastFetchStatus; }
+
+bool XmlDocument::Load(const char* source, bool fromAddress) {
+  // Each load replaces the content; nodes handed out earlier keep the old content alive.
+  auto fresh = std::make_shared<ParsedDocument>();
+  m_impl->parsed = fresh;
+  if (source == nullptr) return false;
+
+  pugi::xml_parse_result result;
+  if (fromAddress) {
+    m_impl->lastFetchStatus = FetchAddress(source, m_impl->limits, fresh->storage);
+    if (m_impl->lastFetchStatus == FetchStatus::kOutOfMemory) throw std::bad_alloc();
+    if (m_impl->lastFetchStatus != FetchStatus::kOk) return false;
+    result = fresh->document.load_buffer_inplace(fresh->storage.data(), fresh->storage.size(),
+                                                 kParseOptions);
+  } else {
+    m_impl->lastFetchStatus = FetchStatus::kOk;
+    result = fresh->document.load_string(source, kParseOptions);
+  }
+  if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
+  if (!result || !fresh->document.document_element()) {
+    fresh->document.reset();
+    fresh->storage.clear();
+    fresh->storage.shrink_to_fit();
+    return false;
+  }
+  return true;
+}
+
+int XmlDocument::SelectNode(XmlNode& nodeOut, const char* path) const {
+  try {
+    const pugi::xml_node root = m_impl->Root();
+    if (!root) return 0;
+    const pugi::xpath_node found = SelectFirst(root, path);
+    if (!found) return -1;
+    auto impl = std::make_unique<XmlNode::Impl>();
+    impl->owner = m_impl->parsed;
+    impl->node = found;
+    nodeOut.SetImpl(std::move(impl));
+    return 1;
+  } catch (...) {
+    return -1;
+  }
+}
+
+bool XmlDocument::Exists(const char* path) const {
+  try {
+    const pugi::xml_node root = m_impl->Root();
+    if (!root || path == nullptr) return false;
+    const char* slash = std::strrchr(path, '/');
+    const char* leaf = slash != nullptr ? slash + 1 : path;
+    if (std::strcmp(root.name(), leaf) == 0) return true;
+    const pugi::xpath_node found = SelectFirst(root, path);
+    if (!found) return false;
+    const char* name = found.attribute() ? found.attribute().name() : found.node().name();
+    return std::strcmp(name, leaf) == 0;
+  } catch (...) {
+    return false;
+  }
+}
+
+int XmlDocument::GetValue(const char* path, char* buffer, std::size_t bufferSize) const {
+  try {
+    if (!m_impl->parsed) return -1;
+    const pugi::xml_node root = m_impl->Root();
+    if (!root) return 0;
+    const pugi::xpath_node found = SelectFirst(root, path);
+    if (!found) return -1;
+    std::string scratch;
+    const char* text = nullptr;
+    std::size_t length = 0;
+    NodeText(found, scratch, text, length);
+    if (buffer == nullptr || length >= bufferSize || length > 0x7FFFFFFEu) return -1;
+    std::memcpy(buffer, text, length);
+    buffer[length] = '\0';
+    return static_cast<int>(length);
+  } catch (...) {
+    return -1;
+  }
+}
+
+long long XmlDocument::GetLongValue(const char* path, std::string& text,
+                                    std::size_t maxLength) const {
+  try {
+    if (!m_impl->parsed) return -1;
+    const pugi::xml_node root = m_impl->Root();
+    if (!root) return 0;
+    const pugi::xpath_node found = SelectFirst(root, path);
+    if (!found) return -1;
+    std::string scratch;
+    const char* value = nullptr;
+    std::size_t length = 0;
+    NodeText(found, scratch, value, length);
+    if (length > maxLength) return -1;
+    text.assign(value, length);
+    return static_cast<long long>(length);
+  } catch (...) {
+    return -1;
+  }
+}
+
+int GetNodeText(const XmlNode& node, const char* path, char* buffer, std::size_t bufferSize) {
+  try {
+    if (buffer == nullptr || bufferSize == 0) return -1;
+    buffer[0] = '\0';
+    if (node.IsEmpty() || !node.GetImpl()->node.node()) return -1;
+    const pugi::xpath_node found = SelectFirst(node.GetImpl()->node.node(), path);
+    if (!found) return -1;
+    std::string scratch;
+    const char* text = nullptr;
+    std::size_t length = 0;
+    NodeText(found, scratch, text, length);
+    if (length >= bufferSize || length > 0x7FFFFFFEu) return -1;
+    std::memcpy(buffer, text, length);
+    buffer[length] = '\0';
+    return static_cast<int>(length);
+  } catch (...) {
+    return -1;
+  }
+}
