@@ -60,8 +60,9 @@ class XmlDocument {
   int GetValue(const char* path, char* buffer, std::size_t bufferSize) const;
 
   // As GetValue, for texts too large for a fixed buffer: replaces `text` with the element's text
-  // when it is at most `maxLength` bytes long and returns its length; -1 otherwise (`text`
-  // untouched), 0 for a document without document element.
+  // when it is at most `maxLength` bytes long and returns its length. Otherwise `text` is
+  // untouched and the result is -1 (no document, nothing matches, failed), -2 (the element's text
+  // is longer than `maxLength`) or 0 (a document without document element).
   long long GetLongValue(const char* path, std::string& text, std::size_t maxLength) const;
 
   // Hands out the element at `path` in `nodeOut`. Returns 1 when found, -1 when not found or

@@ -192,7 +192,7 @@ long long XmlDocument::GetLongValue(const char* path, std::string& text,
     const char* value = nullptr;
     std::size_t length = 0;
     NodeText(found, scratch, value, length);
-    if (length > maxLength) return -1;
+    if (length > maxLength) return -2;
     text.assign(value, length);
     return static_cast<long long>(length);
   } catch (...) {

@@ -1,0 +1,67 @@
+// Linux launcher: the main application counts as running while some process holds an flock on
+// $XDG_RUNTIME_DIR/MUB-AX Pirvel.lock (/tmp when unset); the start is a posix_spawn, not waited for.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "app/launcher.h"
+#include "common/app_directory.h"
+#include "common/settings.h"
+#include "common/unique_handle.h"
+
+extern char** environ;
+
+namespace {
+
+struct FdTraits {
+  using Handle = int;
+  static Handle Invalid() { return -1; }
+  static void Close(Handle fd) { ::close(fd); }
+};
+using UniqueFd = UniqueHandle<FdTraits>;
+
+std::string LockFilePath() {
+  const char* runtimeDirectory = std::getenv("XDG_RUNTIME_DIR");
+  const std::string directory =
+      runtimeDirectory != nullptr && runtimeDirectory[0] != '\0' ? runtimeDirectory : "/tmp";
+  return directory + "/MUB-AX Pirvel.lock";
+}
+
+}  // namespace
+
+bool IsMainApplicationRunning() {
+  // Opened without O_CREAT: the probe never leaves a lock file of its own.
+  UniqueFd lock(::open(LockFilePath().c_str(), O_RDONLY | O_CLOEXEC));
+  if (!lock) return errno == EACCES || errno == EPERM;
+  if (::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK;
+  ::flock(lock.Get(), LOCK_UN);
+  return false;
+}
+
+LaunchOutcome LaunchMainApplication(unsigned waitMilliseconds) {
+  try {
+    std::this_thread::sleep_for(std::chrono::milliseconds(waitMilliseconds));
+    char path[255] = {};
+    ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kAppPathValue, path,
+                       sizeof(path));
+    if (IsMainApplicationRunning()) return LaunchOutcome::kAlreadyRunning;
+    if (path[0] == '\0') return LaunchOutcome::kNoPath;
+
+    // Not waited for: the updater exits moments later and the child is reparented.
+    char* const arguments[] = {path, nullptr};
+    pid_t child = 0;
+    if (posix_spawn(&child, path, nullptr, nullptr, arguments, environ) != 0) {
+      return LaunchOutcome::kStartFailed;
+    }
+    return LaunchOutcome::kStarted;
+  } catch (...) {
+    return LaunchOutcome::kStartFailed;
+  }
+}

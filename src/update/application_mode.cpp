@@ -1,0 +1,121 @@
+// Application-mode update: numbered components into the main application's directory, then the
+// main executable over its registered path, with progress after each component.
+#include <climits>
+#include <cstdint>
+#include <string>
+
+#include "common/app_directory.h"
+#include "common/fixed_buffer.h"
+#include "update/manifest_names.h"
+#include "update/update_engine.h"
+#include "xml/xml_document.h"
+
+namespace {
+
+// Positions and range bounds past a count are formed without overflowing int.
+int PositionAfter(int count, int extra) {
+  return static_cast<int>(static_cast<std::uint32_t>(count) + static_cast<std::uint32_t>(extra));
+}
+
+// Reads the text of `name` into a fresh buffer; false when it is missing or does not fit, so a
+// component never inherits the previous one's address or destination.
+bool ReadComponentText(const XmlDocument& manifest, const char* name, char* buffer,
+                       std::size_t bufferSize) {
+  buffer[0] = '\0';
+  return manifest.GetValue(name, buffer, bufferSize) >= 0;
+}
+
+}  // namespace
+
+void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const char* offeredVersion,
+                                         const XmlDocument& manifest, bool loggingFlag) {
+  char appDirectory[kManifestTextBufferSize] = {};
+  char countText[kManifestTextBufferSize] = "0";
+  char defaultSizeText[kManifestTextBufferSize] = "0";
+  int count = 0;
+
+  Log(loggingFlag, "ActualizaVersionAplicacion", "Actualizando version modo APLICACION");
+  m_host.SetProgressRange(1);
+  Log(loggingFlag, "Versi\xF3n App", installedVersion);
+  Log(loggingFlag, "Versi\xF3n Disponible", offeredVersion);
+
+  const bool appDirectoryKnown = GetAppDirectory(appDirectory, sizeof(appDirectory)) == 1;
+  if (manifest.Exists(kComponentCountElement)) {
+    manifest.GetValue(kComponentCountElement, countText, sizeof(countText));
+  }
+  if (manifest.Exists(kFileSizeElement)) {
+    manifest.GetValue(kFileSizeElement, defaultSizeText, sizeof(defaultSizeText));
+  }
+  const int defaultSize = ReadLeadingInt(defaultSizeText);
+
+  if (countText[0] != '\0') {
+    try {
+      count = ReadLeadingInt(countText);
+      InstallComponents(manifest, appDirectory, appDirectoryKnown, defaultSize, count,
+                        loggingFlag);
+    } catch (...) {
+      Log(loggingFlag, "Error actualizando", "Error actualizando componentes");
+    }
+  }
+
+  try {
+    InstallMainExecutable(manifest, defaultSize, loggingFlag);
+  } catch (...) {
+    Log(loggingFlag, "Error actualizando", "Error actualizando AppPrincipal");
+  }
+  m_host.SetProgressPos(PositionAfter(count, 1));
+}
+
+void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* appDirectory,
+                                     bool appDirectoryKnown, int defaultSize, int& count,
+                                     bool loggingFlag) {
+  m_host.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
+  for (int i = 1; i <= count; ++i) {
+    char name[kManifestTextBufferSize];
+    char sizeText[kManifestTextBufferSize] = {};
+    char address[kManifestTextBufferSize] = {};
+    char destinationText[kManifestTextBufferSize] = {};
+    char destination[kManifestTextBufferSize] = {};
+
+    int sizeLimit = defaultSize;
+    FormatNumberedName(name, sizeof(name), kComponentSizeStem, i);
+    if (manifest.Exists(name)) {
+      // A size text that cannot be read whole admits nothing.
+      sizeLimit = manifest.GetValue(name, sizeText, sizeof(sizeText)) >= 0
+                      ? ReadLeadingInt(sizeText)
+                      : 0;
+    }
+    FormatNumberedName(name, sizeof(name), kComponentUrlStem, i);
+    const bool haveAddress = ReadComponentText(manifest, name, address, sizeof(address));
+    FormatNumberedName(name, sizeof(name), kComponentDestStem, i);
+    const bool haveDestination =
+        ReadComponentText(manifest, name, destinationText, sizeof(destinationText));
+
+    const bool destinationFits =
+        FormatText(destination, sizeof(destination), "%s%s", appDirectory, destinationText);
+    const std::string shownDestination = std::string(appDirectory) + destinationText;
+
+    int result = 0;
+    if (haveAddress && haveDestination && appDirectoryKnown && destinationFits) {
+      result = InstallFileWithinLine(address, destination, sizeLimit, nullptr, loggingFlag);
+    }
+    LogResult(loggingFlag, "Fichero actualizado", address, shownDestination.c_str(), result);
+    m_host.SetProgressPos(i);
+    if (i == INT_MAX) break;
+  }
+}
+
+void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaultSize,
+                                         bool loggingFlag) {
+  if (!manifest.Exists(kDownloadUrlElement)) return;
+  char address[kManifestTextBufferSize] = {};
+  const bool haveAddress = ReadComponentText(manifest, kDownloadUrlElement, address,
+                                             sizeof(address));
+  Log(loggingFlag, "Actualizando AppPrincipal cUrl", address);
+  int result = 0;
+  if (haveAddress) {
+    result = InstallFileWithinLine(address, nullptr, defaultSize, nullptr, loggingFlag);
+  }
+  LogResult(loggingFlag, "AppPrincipal actualizada", address, kMainExecutableDestinationText,
+            result);
+}

@@ -1,0 +1,76 @@
+// The update engine: one update run, the two update modes and the installation of one file.
+// It knows nothing of windows or consoles; it talks to an UpdateHost and writes through a FileSink.
+#pragma once
+
+#include <cstddef>
+
+#include "update/update_host.h"
+#include "xml/fetch.h"
+
+class XmlDocument;
+class XmlNode;
+
+// The log component every engine line carries.
+extern const char kLogComponent[];  // "MubaxVardeno"
+
+// Address used when the settings name none: the build's update server and a fixed path.
+extern const char kDefaultManifestAddress[];
+
+class UpdateEngine {
+ public:
+  UpdateEngine(UpdateHost& host, FileSink& sink);
+
+  // The whole run: decides on logging, loads the manifest, picks a mode, then launches the main
+  // application and ends the run, whatever happened before.
+  void RunUpdate();
+
+  // Installs an application manifest: the numbered components, then the main executable.
+  void UpdateApplicationMode(const char* installedVersion, const char* offeredVersion,
+                             const XmlDocument& manifest, bool loggingFlag);
+  // Installs a library manifest: the additional files, the ActiveX file, the library file.
+  void UpdateTransparentMode(const char* installedVersion, const char* offeredVersion,
+                             const XmlDocument& manifest, bool loggingFlag);
+
+  // Fetches the file document at `address`, decodes its text and hands the bytes to the sink.
+  // Returns 1 when the file was written, 0 otherwise. `destination` null means the registered
+  // main executable. Raises only what loading the document raises (memory exhausted).
+  int InstallFile(const char* address, const char* destination, int maxSize,
+                  const char* signature, bool loggingFlag);
+
+  // Limits for the manifest fetch (tests shorten the time-outs). File documents use the same
+  // time-outs with a size cap derived from each file's limit.
+  void SetFetchLimits(const FetchLimits& limits) { m_limits = limits; }
+
+ private:
+  void Log(bool loggingFlag, const char* operation, const char* text);
+  void LogResult(bool loggingFlag, const char* operation, const char* address,
+                 const char* destination, int result);
+  bool LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag);
+  void ChooseAndRunMode(const XmlDocument& manifest, const char* installedVersion,
+                        bool loggingFlag);
+  void InstallComponents(const XmlDocument& manifest, const char* appDirectory, bool appDirKnown,
+                         int defaultSize, int& count, bool loggingFlag);
+  void InstallMainExecutable(const XmlDocument& manifest, int defaultSize, bool loggingFlag);
+  int InstallFileEntry(const XmlNode& entry, const char* successOperation, bool loggingFlag);
+  // InstallFile, unless the file's result line could not be formed whole (then 0).
+  int InstallFileWithinLine(const char* address, const char* destination, int maxSize,
+                            const char* signature, bool loggingFlag);
+
+  UpdateHost& m_host;
+  FileSink& m_sink;
+  FetchLimits m_limits;
+};
+
+// Writes installed files to disk, each replaced in one step (the old file stays whole on failure).
+class DiskFileSink : public FileSink {
+ public:
+  int WriteFileBytes(const unsigned char* data, std::size_t length,
+                     const char* destination) override;
+};
+
+// Where a file goes: `destination` when given, else the registered main executable's path.
+// Returns false, leaving `buffer` empty, when there is no usable path (never a made-up one).
+bool ResolveInstallDestination(const char* destination, char* buffer, std::size_t bufferSize);
+
+// Bytes a file document may take for a file of `maxSize` limit: generous room around the text.
+std::size_t FileDocumentFetchCap(int maxSize);

@@ -1,0 +1,37 @@
+// What the update engine needs from whoever runs it: a log, a progress bar, the launcher and a
+// way to end the run. The window implements it on Windows, the console front end on Linux, and
+// tests implement it with recorders.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class UpdateHost {
+ public:
+  virtual ~UpdateHost() = default;
+
+  // Points the log at `logPath` and draws a fresh session identifier, before the run's first line.
+  virtual void StartLogSession(const char* logPath) = 0;
+  // One log line (component, operation, text), as LogFile::Write takes it.
+  virtual void WriteLog(const char* component, const char* operation, const char* text) = 0;
+
+  // Progress range 0..upper: exactly what a progress bar's range message carries, the upper
+  // bound cut to its low 16 bits.
+  virtual void SetProgressRange(std::uint16_t upper) = 0;
+  virtual void SetProgressPos(int position) = 0;
+
+  // Starts the main application unless it is already running.
+  virtual void LaunchMainApplication() = 0;
+  // Ends the run (closes the window).
+  virtual void EndRun() = 0;
+};
+
+// Where the installer's decoded bytes go: to disk, or nowhere in a dry run.
+class FileSink {
+ public:
+  virtual ~FileSink() = default;
+  // Writes `length` bytes to `destination`, or over the registered main executable when
+  // `destination` is null. Returns 1 when the whole file is in place, 0 otherwise.
+  virtual int WriteFileBytes(const unsigned char* data, std::size_t length,
+                             const char* destination) = 0;
+};

@@ -1,0 +1,98 @@
+// One update run: logging decision, manifest address, manifest load, mode choice, then the launch
+// of the main application and the end of the run on every path.
+#include <cstring>
+
+#include "common/app_directory.h"
+#include "common/files.h"
+#include "common/fixed_buffer.h"
+#include "common/settings.h"
+#include "update/manifest_names.h"
+#include "update/update_engine.h"
+#include "xml/xml_document.h"
+
+#ifndef MUBAX_UPDATE_HOST
+#define MUBAX_UPDATE_HOST "actualizaciones.mubax.example"
+#endif
+
+const char kLogComponent[] = "MubaxVardeno";
+const char kDefaultManifestAddress[] =
+    "http://" MUBAX_UPDATE_HOST "/MUB_AX/ActiveX/actvardenov2.xml";
+
+UpdateEngine::UpdateEngine(UpdateHost& host, FileSink& sink) : m_host(host), m_sink(sink) {}
+
+void UpdateEngine::Log(bool loggingFlag, const char* operation, const char* text) {
+  if (loggingFlag) m_host.WriteLog(kLogComponent, operation, text);
+}
+
+void UpdateEngine::RunUpdate() {
+  char appDirectory[255] = {};
+  char markerPath[255] = {};
+  char address[255] = {};
+  char installedVersion[255] = {};
+  bool loggingFlag = false;
+  {
+    XmlDocument manifest;
+    manifest.SetFetchLimits(m_limits);
+
+    GetAppDirectory(appDirectory, sizeof(appDirectory));
+    // A marker path that does not fit is not the marker: logging stays off.
+    if (FormatText(markerPath, sizeof(markerPath), "%slogUpdate.txt", appDirectory)) {
+      loggingFlag = FileExists(markerPath, sizeof(markerPath), false);
+    }
+    if (loggingFlag) m_host.StartLogSession(markerPath);
+
+    ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kManifestUrlValue, address,
+                       sizeof(address));
+    if (address[0] != '\0') {
+      Log(loggingFlag, "ActualizandoVersion desde ", address);
+    } else {
+      CopyText(address, kDefaultManifestAddress);
+      Log(loggingFlag, "ActualizandoVersion ", "Sin URL en Registro. Utiliza url defecto");
+      Log(loggingFlag, "ActualizandoVersion desde ", address);
+    }
+
+    if (LoadManifest(manifest, address, loggingFlag)) {
+      ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue,
+                         installedVersion, sizeof(installedVersion));
+      ChooseAndRunMode(manifest, installedVersion, loggingFlag);
+    }
+    Log(loggingFlag, "Actualizando() ", "IniAppUsuario");
+  }
+  m_host.LaunchMainApplication();
+  m_host.EndRun();
+}
+
+bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag) {
+  bool loaded = false;
+  try {
+    loaded = manifest.Load(address, true);
+  } catch (...) {
+    // Memory ran out for the request: nothing can be installed from a manifest not loaded.
+    loaded = false;
+  }
+  if (!loaded) Log(loggingFlag, "Error al recuperar informaci\xF3n desde ", address);
+  return loaded;
+}
+
+void UpdateEngine::ChooseAndRunMode(const XmlDocument& manifest, const char* installedVersion,
+                                    bool loggingFlag) {
+  char offeredVersion[kManifestTextBufferSize] = {};
+  if (manifest.Exists(kVersionElement)) {
+    // An application manifest, even with an empty version; its library part is never read.
+    manifest.GetValue(kVersionElement, offeredVersion, sizeof(offeredVersion));
+    if (offeredVersion[0] != '\0' && std::strcmp(offeredVersion, installedVersion) != 0) {
+      UpdateApplicationMode(installedVersion, offeredVersion, manifest, loggingFlag);
+    }
+    return;
+  }
+  if (!manifest.Exists(kLibraryElement)) return;
+  XmlNode library;
+  if (manifest.SelectNode(library, kLibraryElement) == -1 || library.IsEmpty()) return;
+  if (GetNodeText(library, kLibraryVersionElement, offeredVersion, sizeof(offeredVersion)) == -1) {
+    return;
+  }
+  library.Reset();
+  if (offeredVersion[0] != '\0' && std::strcmp(offeredVersion, installedVersion) != 0) {
+    UpdateTransparentMode(installedVersion, offeredVersion, manifest, loggingFlag);
+  }
+}
