@@ -60,6 +60,16 @@ void NodeText(const pugi::xpath_node& found, std::string& scratch, const char*& 
   while (length > 0 && IsXmlSpace(text[length - 1])) --length;
 }
 
+// pugixml accepts fragments; a document is one element, with only markup and white space around.
+bool IsWellFormedDocument(const pugi::xml_document& document) {
+  int elements = 0;
+  for (pugi::xml_node child = document.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element) ++elements;
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) return false;
+  }
+  return elements == 1;
+}
+
 // The first node `path` selects below `context`; empty when none or the path is malformed.
 pugi::xpath_node SelectFirst(const pugi::xml_node& context, const char* path) {
   if (path == nullptr || path[0] == '\0') return pugi::xpath_node();
@@ -119,7 +129,7 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
     result = fresh->document.load_string(source, kParseOptions);
   }
   if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
-  if (!result || !fresh->document.document_element()) {
+  if (!result || !IsWellFormedDocument(fresh->document)) {
     fresh->document.reset();
     fresh->storage.clear();
     fresh->storage.shrink_to_fit();

@@ -1,0 +1,208 @@
+// HTTP and HTTPS fetches through WinINet, under the shared fetch policy (time-outs, size cap,
+// redirects followed here, certificates always verified). Windows target only.
+#include "xml/fetch.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "common/unique_handle.h"
+
+namespace {
+
+struct InternetHandleTraits {
+  using Handle = HINTERNET;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle handle) { InternetCloseHandle(handle); }
+};
+using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
+
+constexpr char kUserAgent[] = "MUB-AX updater";
+
+// Never a cached copy, never a cache entry, never a dialog; redirects are followed by hand so
+// that each hop can be checked against the policy.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  const std::size_t length = std::strlen(prefix);
+  if (text.size() < length) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+bool IsHttpAddress(const std::string& url) {
+  return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
+}
+
+FetchStatus StatusFromError(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_TIMEOUT:
+      return FetchStatus::kStalled;
+    case ERROR_INTERNET_CANNOT_CONNECT:
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+    case ERROR_INTERNET_INVALID_URL:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+    case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:
+      return FetchStatus::kConnectFailed;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return FetchStatus::kOutOfMemory;
+    default:
+      return FetchStatus::kTransferFailed;
+  }
+}
+
+DWORD ToMilliseconds(long seconds) {
+  if (seconds <= 0) return 1000;
+  const long maxSeconds = static_cast<long>(MAXDWORD / 1000u) - 1;
+  return static_cast<DWORD>(std::min(seconds, maxSeconds)) * 1000u;
+}
+
+bool SetTimeout(HINTERNET handle, DWORD option, DWORD milliseconds) {
+  return InternetSetOptionA(handle, option, &milliseconds, sizeof milliseconds) != FALSE;
+}
+
+bool QueryNumber(HINTERNET request, DWORD query, DWORD& value) {
+  DWORD size = sizeof value;
+  DWORD index = 0;
+  return HttpQueryInfoA(request, query | HTTP_QUERY_FLAG_NUMBER, &value, &size, &index) != FALSE;
+}
+
+bool QueryText(HINTERNET request, DWORD query, std::string& text) {
+  std::string buffer(256, '\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD length = static_cast<DWORD>(buffer.size());
+    DWORD index = 0;
+    if (HttpQueryInfoA(request, query, &buffer[0], &length, &index)) {
+      text.assign(buffer.data(), std::min<std::size_t>(length, buffer.size()));
+      return true;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    buffer.assign(static_cast<std::size_t>(length) + 1, '\0');
+  }
+  return false;
+}
+
+// Resolves a Location header against the address that answered with it.
+bool CombineUrl(const std::string& base, const std::string& relative, std::string& combined) {
+  std::string buffer(INTERNET_MAX_URL_LENGTH + 1, '\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD length = static_cast<DWORD>(buffer.size());
+    // ICU_NO_ENCODE: the server's Location is already escaped; escaping again would change it.
+    if (InternetCombineUrlA(base.c_str(), relative.c_str(), &buffer[0], &length, ICU_NO_ENCODE)) {
+      combined.assign(buffer.data(), std::min<std::size_t>(length, buffer.size()));
+      return true;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    buffer.assign(static_cast<std::size_t>(length) + 1, '\0');
+  }
+  return false;
+}
+
+FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, std::vector<char>& body) {
+  DWORD declared = 0;
+  const bool hasLength = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, declared);
+  if (hasLength && declared > limits.maxBytes) return FetchStatus::kTooLarge;
+  if (hasLength) body.reserve(declared);
+
+  char chunk[16 * 1024];
+  for (;;) {
+    DWORD received = 0;
+    if (!InternetReadFile(request, chunk, sizeof chunk, &received)) {
+      return StatusFromError(GetLastError());
+    }
+    if (received == 0) break;
+    if (received > limits.maxBytes - std::min(body.size(), limits.maxBytes)) {
+      return FetchStatus::kTooLarge;
+    }
+    body.insert(body.end(), chunk, chunk + received);
+  }
+  // A connection closed early ends the read like a complete body does.
+  if (hasLength && body.size() != declared) return FetchStatus::kTransferFailed;
+  return FetchStatus::kOk;
+}
+
+FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>& body) {
+  std::string current = url;
+  if (!IsHttpAddress(current)) return FetchStatus::kUnsupportedAddress;
+
+  // PRECONFIG: the proxy the user configured for the system applies to the updater too.
+  UniqueInternetHandle session(
+      InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!session) return StatusFromError(GetLastError());
+
+  // Set on the session so that every request opened from it inherits them; the connect attempt
+  // is made once, so the connect time-out bounds the whole connect.
+  const DWORD connectMs = ToMilliseconds(limits.connectTimeoutSeconds);
+  const DWORD stallMs = ToMilliseconds(limits.stallTimeoutSeconds);
+  DWORD retries = 1;
+  InternetSetOptionA(session.Get(), INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
+  if (!SetTimeout(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, connectMs) ||
+      !SetTimeout(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, stallMs) ||
+      !SetTimeout(session.Get(), INTERNET_OPTION_SEND_TIMEOUT, stallMs)) {
+    return FetchStatus::kTransferFailed;
+  }
+  // Older WinINet versions keep separate data time-outs; newer ones ignore these.
+  SetTimeout(session.Get(), INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, stallMs);
+  SetTimeout(session.Get(), INTERNET_OPTION_DATA_SEND_TIMEOUT, stallMs);
+
+  for (int redirects = 0;; ++redirects) {
+    UniqueInternetHandle request(
+        InternetOpenUrlA(session.Get(), current.c_str(), nullptr, 0, kRequestFlags, 0));
+    if (!request) return StatusFromError(GetLastError());
+
+    DWORD status = 0;
+    if (!QueryNumber(request.Get(), HTTP_QUERY_STATUS_CODE, status)) {
+      return FetchStatus::kTransferFailed;
+    }
+    // Every 3xx is a redirect or nothing usable: one without a Location is not a document.
+    if (status >= 300 && status < 400) {
+      if (redirects >= limits.maxRedirects) return FetchStatus::kRedirectRefused;
+      std::string location;
+      std::string next;
+      if (!QueryText(request.Get(), HTTP_QUERY_LOCATION, location) || location.empty() ||
+          !CombineUrl(current, location, next) || !IsHttpAddress(next)) {
+        return FetchStatus::kRedirectRefused;
+      }
+      current.swap(next);
+      continue;
+    }
+    if (status >= 400) return FetchStatus::kHttpError;
+    return ReadBody(request.Get(), limits, body);
+  }
+}
+
+}  // namespace
+
+FetchStatus FetchHttp(const char* url, const FetchLimits& limits, std::vector<char>& body) {
+  body.clear();
+  if (url == nullptr) return FetchStatus::kUnsupportedAddress;
+  FetchStatus status;
+  try {
+    status = Fetch(url, limits, body);
+  } catch (const std::bad_alloc&) {
+    status = FetchStatus::kOutOfMemory;
+  } catch (...) {
+    status = FetchStatus::kTransferFailed;
+  }
+  if (status != FetchStatus::kOk) {
+    std::vector<char>().swap(body);
+  }
+  return status;
+}

@@ -1,0 +1,329 @@
+// XmlDocument over the MSXML DOM document, created through COM; the bytes of an address are
+// fetched under the shared policy and parsed from a memory stream. Windows target only.
+#include "xml/xml_document.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <msxml2.h>
+#include <shlwapi.h>
+#include <wrl/client.h>
+
+#include <climits>
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/fixed_buffer.h"
+#include "common/unique_handle.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// The import libraries lack the symbols msxml2.h maps these names to, so they are spelled here.
+const CLSID kDomDocumentClsid = {
+    0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
+const IID kDomDocumentIid = {
+    0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+
+// Element names compared by Exists are converted into a buffer of this size.
+constexpr std::size_t kNameBufferSize = 250;
+
+struct BstrTraits {
+  using Handle = BSTR;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle handle) { SysFreeString(handle); }
+};
+using UniqueBstr = UniqueHandle<BstrTraits>;
+
+// Converts the whole narrow (ANSI code page) text, without its terminator, into a new BSTR.
+// Returns false when the text cannot be converted; raises std::bad_alloc when the string cannot
+// be allocated.
+bool NarrowToBstr(const char* text, UniqueBstr& out) {
+  if (text == nullptr) return false;
+  const std::size_t length = std::strlen(text);
+  if (length > static_cast<std::size_t>(INT_MAX)) return false;
+  int wideLength = 0;
+  if (length > 0) {
+    wideLength = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
+    if (wideLength <= 0) return false;
+  }
+  out.Reset(SysAllocStringLen(nullptr, static_cast<UINT>(wideLength)));
+  if (!out) throw std::bad_alloc();
+  if (wideLength > 0 && MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), out.Get(),
+                                            wideLength) != wideLength) {
+    return false;
+  }
+  return true;
+}
+
+// Number of bytes `text` takes in the ANSI code page (no terminator); -1 when it cannot be
+// converted. An absent string is the empty text.
+long long MeasureNarrow(BSTR text) {
+  const UINT wideLength = SysStringLen(text);
+  if (wideLength == 0) return 0;
+  if (wideLength > static_cast<UINT>(INT_MAX)) return -1;
+  const int length = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(wideLength), nullptr, 0,
+                                         nullptr, nullptr);
+  return length > 0 ? length : -1;
+}
+
+// Converts `text` to the ANSI code page; characters the code page lacks become its default
+// character. Returns false when the conversion fails.
+bool BstrToNarrow(BSTR text, std::string& out) {
+  const long long length = MeasureNarrow(text);
+  if (length < 0) return false;
+  std::string converted(static_cast<std::size_t>(length), '\0');
+  if (length > 0 &&
+      WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(SysStringLen(text)), &converted[0],
+                          static_cast<int>(length), nullptr, nullptr) != length) {
+    return false;
+  }
+  out.swap(converted);
+  return true;
+}
+
+// Converts a name for Exists; false when it cannot be converted or is longer than the name
+// buffer holds, so an over-long name never compares equal to anything.
+bool ReadName(BSTR name, char (&buffer)[kNameBufferSize]) {
+  std::string narrow;
+  if (!BstrToNarrow(name, narrow)) return false;
+  return CopyText(buffer, narrow.c_str());
+}
+
+// Drops the document's content, so that a failed load leaves no document element behind.
+void ClearDocument(IXMLDOMDocument* document) {
+  UniqueBstr empty(SysAllocString(L""));
+  if (!empty) return;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  document->loadXML(empty.Get(), &loaded);
+}
+
+// Reads the `text` of `node` into `out`; false when it cannot be read or converted.
+bool ReadNodeText(IXMLDOMNode* node, std::string& out) {
+  UniqueBstr text;
+  if (FAILED(node->get_text(text.Put()))) return false;
+  return BstrToNarrow(text.Get(), out);
+}
+
+}  // namespace
+
+struct XmlNode::Impl {
+  ComPtr<IXMLDOMNode> m_node;
+};
+
+struct XmlDocument::Impl {
+  int m_comInitialized = 0;  // set when Load initialised COM; COM is never uninitialised
+  ComPtr<IXMLDOMDocument> m_document;
+  FetchLimits m_limits;
+  FetchStatus m_lastFetchStatus = FetchStatus::kOk;
+};
+
+XmlNode::XmlNode() = default;
+XmlNode::~XmlNode() = default;
+XmlNode::XmlNode(XmlNode&& other) noexcept = default;
+XmlNode& XmlNode::operator=(XmlNode&& other) noexcept = default;
+
+bool XmlNode::IsEmpty() const { return !m_impl || !m_impl->m_node; }
+
+void XmlNode::Reset() { m_impl.reset(); }
+
+void XmlNode::SetImpl(std::unique_ptr<Impl> impl) { m_impl = std::move(impl); }
+
+XmlDocument::XmlDocument() : m_impl(std::make_unique<Impl>()) {}
+
+XmlDocument::~XmlDocument() {
+  try {
+    if (m_impl && m_impl->m_document) {
+      ClearDocument(m_impl->m_document.Get());
+      m_impl->m_document.Reset();
+    }
+  } catch (...) {
+    // A destructor has no one to report to.
+  }
+}
+
+void XmlDocument::SetFetchLimits(const FetchLimits& limits) { m_impl->m_limits = limits; }
+
+FetchStatus XmlDocument::GetLastFetchStatus() const { return m_impl->m_lastFetchStatus; }
+
+bool XmlDocument::Load(const char* source, bool fromAddress) {
+  Impl& impl = *m_impl;
+  if (!impl.m_document) {
+    // The process normally initialised COM already; a second initialisation is harmless.
+    CoInitialize(nullptr);
+    impl.m_comInitialized = 1;
+    const HRESULT created =
+        CoCreateInstance(kDomDocumentClsid, nullptr, CLSCTX_INPROC_SERVER, kDomDocumentIid,
+                         reinterpret_cast<void**>(impl.m_document.ReleaseAndGetAddressOf()));
+    if (FAILED(created) || !impl.m_document) {
+      impl.m_document.Reset();
+      return false;
+    }
+  }
+  IXMLDOMDocument* document = impl.m_document.Get();
+
+  HRESULT result = E_FAIL;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  if (fromAddress) {
+    ComPtr<IStream> stream;
+    {
+      std::vector<char> body;
+      impl.m_lastFetchStatus = source != nullptr ? FetchAddress(source, impl.m_limits, body)
+                                                 : FetchStatus::kUnsupportedAddress;
+      if (impl.m_lastFetchStatus != FetchStatus::kOk || body.empty() ||
+          body.size() > static_cast<std::size_t>(UINT_MAX)) {
+        ClearDocument(document);
+        return false;
+      }
+      // The stream keeps its own copy; the fetched bytes go as soon as it exists.
+      stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(body.data()),
+                                      static_cast<UINT>(body.size())));
+    }
+    if (!stream) {
+      ClearDocument(document);
+      throw std::bad_alloc();
+    }
+    // Parsing from bytes lets the document's own encoding declaration decide the decoding.
+    VARIANT input;
+    VariantInit(&input);
+    input.vt = VT_UNKNOWN;
+    input.punkVal = stream.Get();  // borrowed: `stream` keeps the reference
+    document->put_async(VARIANT_FALSE);
+    result = document->load(input, &loaded);
+  } else {
+    UniqueBstr text;
+    bool converted = false;
+    try {
+      converted = source != nullptr && NarrowToBstr(source, text);
+    } catch (const std::bad_alloc&) {
+      ClearDocument(document);
+      throw;
+    }
+    if (!converted) {
+      ClearDocument(document);
+      return false;
+    }
+    result = document->loadXML(text.Get(), &loaded);
+  }
+
+  const bool success = result == S_OK && loaded != VARIANT_FALSE;
+  if (!success) ClearDocument(document);
+  return success;
+}
+
+int XmlDocument::SelectNode(XmlNode& nodeOut, const char* path) const {
+  if (!m_impl->m_document) return 0;
+  try {
+    ComPtr<IXMLDOMElement> root;
+    if (m_impl->m_document->get_documentElement(root.GetAddressOf()) != S_OK || !root) return 0;
+    UniqueBstr query;
+    if (!NarrowToBstr(path, query)) return -1;
+    ComPtr<IXMLDOMNode> found;
+    if (root->selectSingleNode(query.Get(), found.GetAddressOf()) != S_OK || !found) return -1;
+    auto impl = std::make_unique<XmlNode::Impl>();
+    impl->m_node = std::move(found);
+    nodeOut.SetImpl(std::move(impl));
+    return 1;
+  } catch (...) {
+    return -1;
+  }
+}
+
+int XmlDocument::GetValue(const char* path, char* buffer, std::size_t bufferSize) const {
+  if (!m_impl->m_document) return -1;
+  try {
+    XmlNode node;
+    const int selected = SelectNode(node, path);
+    if (selected == -1) return -1;
+    if (node.IsEmpty()) return selected;
+    std::string text;
+    if (!ReadNodeText(node.GetImpl()->m_node.Get(), text)) return -1;
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) return -1;
+    // A text that does not fit is refused whole: a cut path or address would name another file.
+    if (!CopyText(buffer, bufferSize, text.c_str())) return -1;
+    return static_cast<int>(text.size());
+  } catch (...) {
+    return -1;
+  }
+}
+
+long long XmlDocument::GetLongValue(const char* path, std::string& text,
+                                    std::size_t maxLength) const {
+  if (!m_impl->m_document) return -1;
+  try {
+    XmlNode node;
+    const int selected = SelectNode(node, path);
+    if (selected == -1) return -1;
+    if (node.IsEmpty()) return selected;
+    UniqueBstr wide;
+    if (FAILED(node.GetImpl()->m_node->get_text(wide.Put()))) return -1;
+    node.Reset();
+    // Measured before converting, so an oversized text never costs a narrow copy.
+    const long long length = MeasureNarrow(wide.Get());
+    if (length < 0) return -1;
+    if (static_cast<unsigned long long>(length) > maxLength) return -2;
+    std::string converted;
+    if (!BstrToNarrow(wide.Get(), converted)) return -1;
+    text.swap(converted);
+    return length;
+  } catch (...) {
+    return -1;
+  }
+}
+
+bool XmlDocument::Exists(const char* path) const {
+  if (!m_impl->m_document || path == nullptr) return false;
+  try {
+    const char* slash = std::strrchr(path, '/');
+    const char* leaf = slash != nullptr ? slash + 1 : path;
+    char name[kNameBufferSize] = {};
+
+    {
+      ComPtr<IXMLDOMElement> root;
+      if (FAILED(m_impl->m_document->get_documentElement(root.GetAddressOf())) || !root) {
+        return false;
+      }
+      UniqueBstr tagName;
+      // An absent name reads as the empty string.
+      if (FAILED(root->get_tagName(tagName.Put()))) tagName.Reset();
+      // The document element counts on its own name alone, whatever the path's other steps say.
+      if (ReadName(tagName.Get(), name) && lstrcmpA(name, leaf) == 0) return true;
+    }
+
+    XmlNode node;
+    SelectNode(node, path);
+    if (node.IsEmpty()) return false;
+    UniqueBstr nodeName;
+    if (FAILED(node.GetImpl()->m_node->get_nodeName(nodeName.Put()))) nodeName.Reset();
+    // An attribute step's node is named without its "@", so it never matches the leaf.
+    return ReadName(nodeName.Get(), name) && lstrcmpA(name, leaf) == 0;
+  } catch (...) {
+    return false;
+  }
+}
+
+int GetNodeText(const XmlNode& node, const char* path, char* buffer, std::size_t bufferSize) {
+  CopyText(buffer, bufferSize, "");
+  try {
+    if (node.IsEmpty()) return -1;
+    UniqueBstr query;
+    if (!NarrowToBstr(path, query)) return -1;
+    ComPtr<IXMLDOMNode> found;
+    if (node.GetImpl()->m_node->selectSingleNode(query.Get(), found.GetAddressOf()) != S_OK ||
+        !found) {
+      return -1;
+    }
+    std::string text;
+    if (!ReadNodeText(found.Get(), text)) return -1;
+    found.Reset();
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) return -1;
+    if (!CopyText(buffer, bufferSize, text.c_str())) return -1;
+    return static_cast<int>(text.size());
+  } catch (...) {
+    return -1;
+  }
+}

@@ -1,0 +1,199 @@
+// Tests of the file services on both targets: search, full-path resolution, size and the
+// one-step replacement of a file's contents, on real temporary directories.
+#include "common/files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/marked_buffer.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A writable name buffer of `size` bytes holding `text`.
+std::vector<char> NameBuffer(const std::string& text, std::size_t size) {
+  std::vector<char> buffer(text.begin(), text.end());
+  buffer.resize(size, '\0');
+  return buffer;
+}
+
+bool Exists(const std::string& name, bool replaceWithFound = false) {
+  std::vector<char> buffer = NameBuffer(name, name.size() + 1);
+  return FileExists(buffer.data(), buffer.size(), replaceWithFound);
+}
+
+std::vector<std::string> Entries(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool Replace(const std::string& destination, const std::string& bytes) {
+  return ReplaceFileContents(destination.c_str(),
+                             reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+const char kAwkwardRaw[] = "MZ\r\n\n\0\x1a\xff text\r\r\n";
+const std::string kAwkwardBytes(kAwkwardRaw, sizeof kAwkwardRaw - 1);
+
+class FilesTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+};
+
+// Full paths are resolved against the working directory, so these tests work inside one.
+class FullPathTest : public FilesTest {
+ protected:
+  void SetUp() override {
+    m_savedDirectory = fs::current_path();
+    fs::current_path(dir.Path());
+    cwd = fs::current_path().string();
+  }
+  void TearDown() override { fs::current_path(m_savedDirectory); }
+
+  std::string cwd;
+  const std::string sep = kDirectorySeparator;
+
+ private:
+  fs::path m_savedDirectory;
+};
+
+}  // namespace
+
+TEST_F(FilesTest, FileExistsFindsFilesAndDirectories) {
+  ASSERT_TRUE(WriteWholeFile(dir.Join("logUpdate.txt"), ""));
+  fs::create_directory(dir.Join("sub"));
+  EXPECT_TRUE(Exists(dir.Join("logUpdate.txt")));
+  EXPECT_TRUE(Exists(dir.Join("sub")));
+  EXPECT_TRUE(Exists(dir.Path()));
+  EXPECT_FALSE(Exists(dir.Join("missing.txt")));
+  EXPECT_FALSE(Exists(dir.Join("missing") + kDirectorySeparator + "logUpdate.txt"));
+
+  std::string name = dir.Join("logUpdate.txt");
+  std::vector<char> buffer = NameBuffer(name, 260);
+  EXPECT_TRUE(FileExists(buffer.data(), buffer.size(), false));
+  EXPECT_EQ(std::string(buffer.data()), name);
+}
+
+TEST_F(FilesTest, FileExistsSearchesPatternsAndReportsWhatItFound) {
+  ASSERT_TRUE(WriteWholeFile(dir.Join("only.txt"), "x"));
+  ASSERT_TRUE(WriteWholeFile(dir.Join("other.bin"), "x"));
+
+  std::string pattern = dir.Join("*.txt");
+  std::vector<char> found = NameBuffer(pattern, 260);
+  EXPECT_TRUE(FileExists(found.data(), found.size(), true));
+  std::string foundName = found.data();
+  EXPECT_TRUE(foundName.size() >= 8 && foundName.compare(foundName.size() - 8, 8, "only.txt") == 0)
+      << foundName;
+
+  std::vector<char> noMatch = NameBuffer(dir.Join("*.doc"), 260);
+  EXPECT_FALSE(FileExists(noMatch.data(), noMatch.size(), true));
+  EXPECT_EQ(std::string(noMatch.data()), dir.Join("*.doc"));
+
+  // The name found is longer than the buffer: the buffer keeps the pattern.
+  std::string longName = "l" + std::string(150, 'x') + ".txt";
+  ASSERT_TRUE(WriteWholeFile(dir.Join(longName), "x"));
+  std::string longPattern = dir.Join("l*.txt");
+  std::vector<char> tooSmall = NameBuffer(longPattern, longPattern.size() + 1);
+  EXPECT_TRUE(FileExists(tooSmall.data(), tooSmall.size(), true));
+  EXPECT_EQ(std::string(tooSmall.data()), longPattern);
+}
+
+TEST_F(FullPathTest, ResolvesRelativePathsAgainstWorkingDirectory) {
+  const std::string expected = cwd + sep + "pos.exe";
+  for (const std::string& relative :
+       {std::string("pos.exe"), "bin" + sep + ".." + sep + "pos.exe", "." + sep + "pos.exe"}) {
+    SCOPED_TRACE(relative);
+    MarkedBuffer buffer(260);
+    std::size_t fileNameOffset = 999;
+    EXPECT_EQ(GetFullPath(relative.c_str(), buffer.Data(), buffer.Size(), &fileNameOffset),
+              expected.size());
+    EXPECT_EQ(buffer.Text(), expected);
+    EXPECT_EQ(fileNameOffset, cwd.size() + 1);
+  }
+}
+
+TEST_F(FullPathTest, DirectoryPathHasNoFileNamePart) {
+  const std::string directory = dir.Path() + sep;
+  MarkedBuffer buffer(260);
+  std::size_t fileNameOffset = 999;
+  EXPECT_EQ(GetFullPath(directory.c_str(), buffer.Data(), buffer.Size(), &fileNameOffset),
+            directory.size());
+  EXPECT_EQ(buffer.Text(), directory);
+  EXPECT_EQ(fileNameOffset, directory.size());
+}
+
+TEST_F(FullPathTest, RefusesEmptyPathAndResultThatDoesNotFit) {
+  std::size_t fileNameOffset = 0;
+  MarkedBuffer empty(260);
+  EXPECT_EQ(GetFullPath("", empty.Data(), empty.Size(), &fileNameOffset), 0u);
+  EXPECT_TRUE(empty.Untouched());
+
+  const std::string expected = cwd + sep + "pos.exe";
+  MarkedBuffer tooSmall(expected.size());
+  EXPECT_EQ(GetFullPath("pos.exe", tooSmall.Data(), tooSmall.Size(), &fileNameOffset), 0u);
+  EXPECT_TRUE(tooSmall.Untouched());
+  MarkedBuffer exact(expected.size() + 1);
+  EXPECT_EQ(GetFullPath("pos.exe", exact.Data(), exact.Size(), &fileNameOffset), expected.size());
+  EXPECT_EQ(exact.Text(), expected);
+}
+
+TEST_F(FilesTest, FileSizeIsCountedInBytes) {
+  ASSERT_TRUE(WriteWholeFile(dir.Join("a.bin"), std::string(1234, '\n')));
+  ASSERT_TRUE(WriteWholeFile(dir.Join("empty.bin"), ""));
+  EXPECT_EQ(GetFileSizeBytes(dir.Join("a.bin").c_str()), 1234);
+  EXPECT_EQ(GetFileSizeBytes(dir.Join("empty.bin").c_str()), 0);
+  EXPECT_EQ(GetFileSizeBytes(dir.Join("missing.bin").c_str()), -1);
+
+  // Beyond 32 bits (a sparse file, so it costs no disk space).
+  const std::uintmax_t huge = (std::uintmax_t{5} << 30) + 1;
+  ASSERT_TRUE(WriteWholeFile(dir.Join("huge.bin"), ""));
+  std::error_code error;
+  fs::resize_file(dir.Join("huge.bin"), huge, error);
+  ASSERT_FALSE(error) << error.message();
+  ASSERT_EQ(fs::file_size(dir.Join("huge.bin")), huge);
+  EXPECT_EQ(GetFileSizeBytes(dir.Join("huge.bin").c_str()), static_cast<std::int64_t>(huge));
+}
+
+TEST_F(FilesTest, ReplaceWritesExactBytesAndLeavesNoTemporaryFile) {
+  const std::string destination = dir.Join("pos.exe");
+  ASSERT_TRUE(Replace(destination, kAwkwardBytes));
+  std::string written;
+  ASSERT_TRUE(ReadWholeFile(destination, written));
+  EXPECT_EQ(written, kAwkwardBytes);
+
+  // A shorter replacement leaves nothing of the longer file behind.
+  ASSERT_TRUE(WriteWholeFile(destination, std::string(10000, 'o')));
+  ASSERT_TRUE(Replace(destination, "new"));
+  ASSERT_TRUE(ReadWholeFile(destination, written));
+  EXPECT_EQ(written, "new");
+
+  ASSERT_TRUE(Replace(destination, ""));
+  ASSERT_TRUE(ReadWholeFile(destination, written));
+  EXPECT_EQ(written, "");
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"pos.exe"});
+}
+
+TEST_F(FilesTest, FailedReplaceChangesNothing) {
+  // The directory does not exist: nothing is created, not even the directory.
+  EXPECT_FALSE(Replace(dir.Join("missing") + kDirectorySeparator + "pos.exe", "data"));
+  EXPECT_TRUE(Entries(dir.Path()).empty());
+
+  // The destination is a directory: it cannot be replaced by a file and stays as it was.
+  fs::create_directory(dir.Join("pos.exe"));
+  ASSERT_TRUE(WriteWholeFile(dir.Join("pos.exe") + kDirectorySeparator + "inside.txt", "keep"));
+  EXPECT_FALSE(Replace(dir.Join("pos.exe"), "data"));
+  EXPECT_TRUE(fs::is_directory(dir.Join("pos.exe")));
+  EXPECT_EQ(Entries(dir.Join("pos.exe")), std::vector<std::string>{"inside.txt"});
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"pos.exe"});
+}

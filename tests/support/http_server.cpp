@@ -1,0 +1,323 @@
+// The loopback HTTP/1.1 server the fetch and XML tests talk to: one accept thread, one thread per
+// connection, a deliberately small request parser. Portable; sockets come from loopback_socket.h.
+#include "support/http_server.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "support/loopback_socket.h"
+
+namespace {
+
+enum class RouteKind { kFile, kRedirect, kStatus, kStall };
+
+struct Route {
+  RouteKind kind = RouteKind::kStatus;
+  int status = 200;
+  std::string body;
+  std::string contentType;
+  std::string location;
+  int stallSeconds = 0;
+};
+
+struct Request {
+  std::string method;
+  std::string target;
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+constexpr std::size_t kMaxRequestHeadBytes = 64 * 1024;
+constexpr int kPollMilliseconds = 50;
+// Stalled-response bodies announce this many bytes more than they send.
+constexpr std::size_t kStallMissingBytes = 4096;
+
+const char* ReasonPhrase(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 303:
+      return "See Other";
+    case 307:
+      return "Temporary Redirect";
+    case 308:
+      return "Permanent Redirect";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
+  }
+}
+
+std::string Trim(const std::string& text) {
+  std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  std::size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+// Request line and header fields of `head` (everything before the blank line). False when the
+// request line is not "METHOD SP target SP HTTP/x.y" or a header line has no colon.
+bool ParseRequestHead(const std::string& head, Request& request) {
+  std::size_t lineEnd = head.find("\r\n");
+  std::string line = head.substr(0, lineEnd);
+  std::size_t firstSpace = line.find(' ');
+  std::size_t secondSpace = line.find(' ', firstSpace == std::string::npos ? 0 : firstSpace + 1);
+  if (firstSpace == std::string::npos || secondSpace == std::string::npos ||
+      line.compare(secondSpace + 1, 5, "HTTP/") != 0) {
+    return false;
+  }
+  request.method = line.substr(0, firstSpace);
+  request.target = line.substr(firstSpace + 1, secondSpace - firstSpace - 1);
+  if (request.method.empty() || request.target.empty()) return false;
+  while (lineEnd != std::string::npos) {
+    std::size_t start = lineEnd + 2;
+    lineEnd = head.find("\r\n", start);
+    line = head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+    if (line.empty()) continue;
+    std::size_t colon = line.find(':');
+    if (colon == std::string::npos) return false;
+    request.headers.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
+  }
+  return true;
+}
+
+std::string ResponseHead(int status, std::size_t contentLength, const std::string& contentType,
+                         const std::string& location) {
+  std::string head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) + "\r\n";
+  head += "Content-Type: " + contentType + "\r\n";
+  head += "Content-Length: " + std::to_string(contentLength) + "\r\n";
+  if (!location.empty()) head += "Location: " + location + "\r\n";
+  head += "Connection: close\r\n\r\n";
+  return head;
+}
+
+}  // namespace
+
+struct TestHttpServer::State {
+  std::mutex mutex;
+  std::condition_variable stopRequested;
+  bool stopping = false;
+  std::map<std::string, Route> routes;
+  std::map<std::string, int> requestCounts;
+  std::set<SocketHandle> openConnections;
+  std::vector<std::thread> connectionThreads;
+  UniqueSocket listener;
+  int port = 0;
+  std::thread acceptThread;
+
+  bool IsStopping() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return stopping;
+  }
+};
+
+namespace {
+
+using State = TestHttpServer::State;
+
+// Reads up to the blank line that ends the request head; false when the client went away, sent
+// too much, took longer than a few seconds, or the server is stopping. Any body is ignored.
+bool ReadRequestHead(State& state, SocketHandle socket, std::string& head) {
+  std::string received;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  char chunk[4096];
+  for (;;) {
+    std::size_t end = received.find("\r\n\r\n");
+    if (end != std::string::npos) {
+      head = received.substr(0, end + 2);
+      return true;
+    }
+    if (received.size() > kMaxRequestHeadBytes || state.IsStopping() ||
+        std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    if (!WaitReadable(socket, kPollMilliseconds)) continue;
+    long count = ReceiveSome(socket, chunk, sizeof chunk);
+    if (count <= 0) return false;
+    received.append(chunk, static_cast<std::size_t>(count));
+  }
+}
+
+// After the response: half close, then wait (briefly) for the client to close, so that unread
+// request bytes never turn the close into a reset that could swallow the response.
+void CloseGracefully(State& state, SocketHandle socket) {
+  ShutdownSending(socket);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  char chunk[1024];
+  while (!state.IsStopping() && std::chrono::steady_clock::now() < deadline) {
+    if (!WaitReadable(socket, kPollMilliseconds)) continue;
+    if (ReceiveSome(socket, chunk, sizeof chunk) <= 0) break;
+  }
+}
+
+void Respond(State& state, SocketHandle socket, const Request& request) {
+  std::string path = request.target.substr(0, request.target.find('?'));
+  Route route;
+  bool found;
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    ++state.requestCounts[path];
+    auto it = state.routes.find(path);
+    found = it != state.routes.end();
+    if (found) route = it->second;
+  }
+  if (!found) {
+    route.kind = RouteKind::kStatus;
+    route.status = 404;
+  }
+  bool withBody = request.method != "HEAD";
+  std::string body;
+  std::string contentType = "text/plain";
+  switch (route.kind) {
+    case RouteKind::kFile:
+      body = route.body;
+      contentType = route.contentType;
+      break;
+    case RouteKind::kRedirect:
+      body = "Moved to " + route.location + "\n";
+      break;
+    case RouteKind::kStatus:
+      body = std::to_string(route.status) + " " + ReasonPhrase(route.status) + "\n";
+      break;
+    case RouteKind::kStall: {
+      std::string head =
+          ResponseHead(200, route.body.size() + kStallMissingBytes, "text/xml", std::string());
+      if (!SendAll(socket, head.data(), head.size()) ||
+          !SendAll(socket, route.body.data(), route.body.size())) {
+        return;
+      }
+      std::unique_lock<std::mutex> lock(state.mutex);
+      state.stopRequested.wait_for(lock, std::chrono::seconds(route.stallSeconds),
+                                   [&state] { return state.stopping; });
+      return;
+    }
+  }
+  std::string response = ResponseHead(route.status, body.size(), contentType, route.location);
+  if (withBody) response += body;
+  if (SendAll(socket, response.data(), response.size())) CloseGracefully(state, socket);
+}
+
+void ServeConnection(State& state, SocketHandle rawSocket) {
+  UniqueSocket owner(rawSocket);
+  SocketHandle socket = owner.Get();
+  std::string head;
+  Request request;
+  if (ReadRequestHead(state, socket, head)) {
+    if (ParseRequestHead(head, request)) {
+      Respond(state, socket, request);
+    } else {
+      std::string response = ResponseHead(400, 0, "text/plain", std::string());
+      SendAll(socket, response.data(), response.size());
+    }
+  }
+  // Leave the set before closing: the destructor shuts down only sockets that are still open.
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.openConnections.erase(socket);
+  owner.Reset();
+}
+
+void AcceptLoop(State& state) {
+  while (!state.IsStopping()) {
+    if (!WaitReadable(state.listener.Get(), kPollMilliseconds)) continue;
+    UniqueSocket connection(AcceptConnection(state.listener.Get()));
+    if (!connection) continue;
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.stopping) break;
+    state.openConnections.insert(connection.Get());
+    state.connectionThreads.emplace_back(ServeConnection, std::ref(state), connection.Get());
+    connection.Release();  // the connection thread owns it now
+  }
+}
+
+}  // namespace
+
+TestHttpServer::TestHttpServer() : m_state(std::make_shared<State>()) {
+  m_state->listener.Reset(ListenOnLoopback(m_state->port));
+  if (!m_state->listener) throw std::runtime_error("cannot listen on 127.0.0.1");
+  m_state->acceptThread = std::thread(AcceptLoop, std::ref(*m_state));
+}
+
+TestHttpServer::~TestHttpServer() {
+  {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->stopping = true;
+    for (SocketHandle connection : m_state->openConnections) ShutdownBoth(connection);
+  }
+  m_state->stopRequested.notify_all();
+  m_state->acceptThread.join();
+  // The accept thread is gone, so nobody adds threads any more.
+  for (std::thread& thread : m_state->connectionThreads) thread.join();
+}
+
+int TestHttpServer::Port() const { return m_state->port; }
+
+std::string TestHttpServer::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(m_state->port) + path;
+}
+
+void TestHttpServer::AddFile(const std::string& path, const std::string& body,
+                             const std::string& contentType) {
+  Route route;
+  route.kind = RouteKind::kFile;
+  route.body = body;
+  route.contentType = contentType;
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->routes[path] = route;
+}
+
+void TestHttpServer::AddRedirect(const std::string& path, const std::string& location, int status) {
+  Route route;
+  route.kind = RouteKind::kRedirect;
+  route.status = status;
+  route.location = location;
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->routes[path] = route;
+}
+
+void TestHttpServer::AddStatus(const std::string& path, int status) {
+  Route route;
+  route.kind = RouteKind::kStatus;
+  route.status = status;
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->routes[path] = route;
+}
+
+void TestHttpServer::AddStall(const std::string& path, const std::string& prefix, int seconds) {
+  Route route;
+  route.kind = RouteKind::kStall;
+  route.body = prefix;
+  route.stallSeconds = seconds;
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->routes[path] = route;
+}
+
+int TestHttpServer::RequestCount(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  auto it = m_state->requestCounts.find(path);
+  return it == m_state->requestCounts.end() ? 0 : it->second;
+}
+
+int UnusedLoopbackPort() {
+  int port = 0;
+  UniqueSocket probe(ListenOnLoopback(port));
+  return probe ? port : 0;
+}

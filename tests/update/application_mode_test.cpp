@@ -1,0 +1,187 @@
+// Application-mode updates: components into the application directory, then the main executable,
+// with the exact progress and log sequences.
+#include <climits>
+#include <filesystem>
+
+#include "update/engine_fixture.h"
+#include "xml/xml_document.h"
+
+namespace {
+
+class ApplicationModeTest : public EngineTest {
+ protected:
+  void Run(const std::string& xml, FileSink* sink = nullptr) {
+    XmlDocument manifest;
+    LoadManifest(manifest, xml);
+    UpdateEngine engine(m_host, sink != nullptr ? *sink : m_disk);
+    engine.UpdateApplicationMode("1.0", "2.0", manifest, true);
+  }
+  std::string Component(int number, const std::string& address, const std::string& destination,
+                        const std::string& size = "") {
+    const std::string n = std::to_string(number);
+    std::string xml = "<urlcomp" + n + ">" + address + "</urlcomp" + n + "><destcomp" + n + ">" +
+                      destination + "</destcomp" + n + ">";
+    if (!size.empty()) xml += "<tamcomp" + n + ">" + size + "</tamcomp" + n + ">";
+    return xml;
+  }
+  std::string Line(const std::string& address, const std::string& destination, int result) {
+    return "URL Act [" + address + "] Fich Dest [" + destination + "] " + std::to_string(result);
+  }
+};
+
+TEST_F(ApplicationModeTest, InstallsComponentsThenMainExecutableWithProgress) {
+  const std::string one = PatternBytes(100, 1), two = PatternBytes(200, 2), main = "MZmain";
+  const std::string a1 = ServeFile("/c1.xml", one), a2 = ServeFile("/c2.xml", two);
+  const std::string am = ServeFile("/main.xml", main);
+  Run("<m><version>2.0</version><componentes>2</componentes><tamfichero>1000</tamfichero>" +
+      Component(1, a1, "uno.dll") + Component(2, a2, "dos.dll") + "<urldescarga>" + am +
+      "</urldescarga></m>");
+
+  EXPECT_EQ(ReadFile(AppFile("uno.dll")), one);
+  EXPECT_EQ(ReadFile(AppFile("dos.dll")), two);
+  EXPECT_EQ(ReadFile(MainExecutable()), main);
+  EXPECT_EQ(m_host.events,
+            (std::vector<std::string>{
+                "log ActualizaVersionAplicacion|Actualizando version modo APLICACION",
+                "range 1",
+                "log Versi\xF3n App|1.0",
+                "log Versi\xF3n Disponible|2.0",
+                "range 3",
+                "log Fichero actualizado|" + Line(a1, AppFile("uno.dll"), 1),
+                "pos 1",
+                "log Fichero actualizado|" + Line(a2, AppFile("dos.dll"), 1),
+                "pos 2",
+                "log Actualizando AppPrincipal cUrl|" + am,
+                "log AppPrincipal actualizada|" + Line(am, "path app", 1),
+                "pos 3",
+            }));
+}
+
+TEST_F(ApplicationModeTest, CountMissingOrEmptyStillInstallsMainExecutable) {
+  const std::string am = ServeFile("/main.xml", "M");
+  Run("<m><version>2</version><tamfichero>10</tamfichero><urldescarga>" + am +
+      "</urldescarga></m>");
+  EXPECT_EQ(m_host.Only("range"), (std::vector<std::string>{"range 1", "range 1"}));
+  EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos 1"}));
+  EXPECT_EQ(ReadFile(MainExecutable()), "M");
+
+  m_host.events.clear();
+  Run("<m><version>2</version><componentes></componentes><tamfichero>10</tamfichero>"
+      "<urldescarga>" + am + "</urldescarga></m>");
+  EXPECT_EQ(m_host.Only("range"), (std::vector<std::string>{"range 1"}));
+  EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos 1"}));
+}
+
+TEST_F(ApplicationModeTest, NumbersAreReadAsLeadingIntegers) {
+  const std::string a1 = ServeFile("/c1.xml", "x");
+  Run("<m><version>2</version><componentes> 1 componente</componentes>"
+      "<tamfichero>10 bytes</tamfichero>" + Component(1, a1, "uno.dll") + "</m>");
+  EXPECT_EQ(ReadFile(AppFile("uno.dll")), "x");
+
+  m_host.events.clear();
+  Run("<m><version>2</version><componentes>-2</componentes><tamfichero>10</tamfichero></m>");
+  EXPECT_EQ(m_host.Only("range"), (std::vector<std::string>{"range 1", "range 65535"}));
+  EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos -1"}));
+  EXPECT_TRUE(m_host.Only("log Fichero").empty());
+}
+
+TEST_F(ApplicationModeTest, ComponentTenUsesItsOwnNamesAndGapsNeverReuseAnAddress) {
+  const std::string first = ServeFile("/c1.xml", "first"), tenth = ServeFile("/c10.xml", "tenth");
+  std::string xml = "<m><version>2</version><componentes>10</componentes>"
+                    "<tamfichero>100</tamfichero>" + Component(1, first, "c1.bin") +
+                    "<urlcomp01>" + first + "</urlcomp01>";
+  // Component 2 has a destination but no address: it must not be fetched from component 1's.
+  xml += "<destcomp2>c2.bin</destcomp2>" + Component(10, tenth, "c10.bin") + "</m>";
+  Run(xml);
+
+  EXPECT_EQ(ReadFile(AppFile("c1.bin")), "first");
+  EXPECT_EQ(ReadFile(AppFile("c10.bin")), "tenth");
+  EXPECT_FALSE(PathExists(AppFile("c2.bin")));
+  EXPECT_EQ(m_server.RequestCount("/c1.xml"), 1);
+  const auto lines = m_host.Only("log Fichero actualizado|");
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[1], "log Fichero actualizado|" + Line("", AppFile("c2.bin"), 0));
+  EXPECT_EQ(lines[2], "log Fichero actualizado|" + Line("", AppDir(), 0));
+  EXPECT_EQ(m_host.Only("pos").back(), "pos 11");
+}
+
+TEST_F(ApplicationModeTest, ComponentLimitsAndMissingDefaultSize) {
+  const std::string a1 = ServeFile("/c1.xml", PatternBytes(49)), a2 = ServeFile("/c2.xml", "ab");
+  const std::string a3 = ServeFile("/c3.xml", PatternBytes(50)), am = ServeFile("/m.xml", "M");
+  // No tamfichero: the main executable and component 2 (no tamcomp2) have a limit of 0.
+  Run("<m><version>2</version><componentes>3</componentes>" + Component(1, a1, "c1", "50") +
+      Component(2, a2, "c2") + Component(3, a3, "c3", "50") + "<urldescarga>" + am +
+      "</urldescarga></m>");
+  EXPECT_EQ(ReadFile(AppFile("c1")), PatternBytes(49));
+  EXPECT_FALSE(PathExists(AppFile("c2")));
+  EXPECT_FALSE(PathExists(AppFile("c3")));
+  EXPECT_FALSE(PathExists(MainExecutable()));
+  EXPECT_EQ(m_host.Only("log AppPrincipal").back(),
+            "log AppPrincipal actualizada|" + Line(am, "path app", 0));
+  EXPECT_EQ(m_server.RequestCount("/c2.xml"), 0);
+}
+
+TEST_F(ApplicationModeTest, EmptyComponentSizeMeansZeroForThatComponentOnly) {
+  const std::string a1 = ServeFile("/c1.xml", "1"), a2 = ServeFile("/c2.xml", "2");
+  Run("<m><version>2</version><componentes>2</componentes><tamfichero>10</tamfichero>" +
+      Component(1, a1, "c1") + "<tamcomp1></tamcomp1>" + Component(2, a2, "c2") + "</m>");
+  EXPECT_FALSE(PathExists(AppFile("c1")));
+  EXPECT_EQ(ReadFile(AppFile("c2")), "2");
+}
+
+TEST_F(ApplicationModeTest, FailureInComponentStageStillInstallsMainExecutable) {
+  const std::string a1 = ServeFile("/c1.xml", "1"), a2 = ServeFile("/c2.xml", "2");
+  const std::string am = ServeFile("/m.xml", "M");
+  ThrowingSink sink(2);
+  Run("<m><version>2</version><componentes>2</componentes><tamfichero>10</tamfichero>" +
+          Component(1, a1, "c1") + Component(2, a2, "c2") + "<urldescarga>" + am +
+          "</urldescarga></m>",
+      &sink);
+  EXPECT_EQ(ReadFile(AppFile("c1")), "1");
+  EXPECT_EQ(ReadFile(MainExecutable()), "M");
+  EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos 1", "pos 3"}));
+  EXPECT_EQ(m_host.LogOperations(),
+            (std::vector<std::string>{"ActualizaVersionAplicacion", "Versi\xF3n App",
+                                      "Versi\xF3n Disponible", "Fichero actualizado",
+                                      "Error actualizando", "Actualizando AppPrincipal cUrl",
+                                      "AppPrincipal actualizada"}));
+  EXPECT_EQ(m_host.Only("log Error")[0], "log Error actualizando|Error actualizando componentes");
+}
+
+TEST_F(ApplicationModeTest, FailureInMainExecutableStepIsContained) {
+  const std::string am = ServeFile("/m.xml", "M");
+  ThrowingSink sink(1);
+  Run("<m><version>2</version><tamfichero>10</tamfichero><urldescarga>" + am +
+          "</urldescarga></m>",
+      &sink);
+  EXPECT_EQ(m_host.Only("log Error"),
+            (std::vector<std::string>{"log Error actualizando|Error actualizando AppPrincipal"}));
+  EXPECT_EQ(m_host.events.back(), "pos 1");
+}
+
+TEST_F(ApplicationModeTest, DestinationsAreJoinedUnchangedAndNeverCut) {
+  const std::string a1 = ServeFile("/c1.xml", "1"), a2 = ServeFile("/c2.xml", "2");
+  const std::string longName(254 - AppDir().size() + 1, 'n');  // one byte too many
+  std::filesystem::create_directories(AppFile("bin"));
+  Run("<m><version>2</version><componentes>2</componentes><tamfichero>10</tamfichero>" +
+      Component(1, a1, "bin/c1") + Component(2, a2, longName) + "</m>");
+  EXPECT_EQ(ReadFile(AppFile("bin/c1")), "1");
+  EXPECT_EQ(m_host.Only("log Fichero")[0],
+            "log Fichero actualizado|" + Line(a1, AppDir() + "bin/c1", 1));
+  EXPECT_EQ(m_server.RequestCount("/c2.xml"), 0);
+  EXPECT_EQ(m_host.Only("log Fichero")[1],
+            "log Fichero actualizado|" + Line(a2, AppDir() + longName, 0));
+}
+
+TEST_F(ApplicationModeTest, LoggingOffInstallsTheSameAndWritesNothing) {
+  const std::string a1 = ServeFile("/c1.xml", "1");
+  XmlDocument manifest;
+  LoadManifest(manifest, "<m><version>2</version><componentes>1</componentes>"
+                         "<tamfichero>10</tamfichero>" + Component(1, a1, "c1") + "</m>");
+  UpdateEngine engine(m_host, m_disk);
+  engine.UpdateApplicationMode("1", "2", manifest, false);
+  EXPECT_EQ(ReadFile(AppFile("c1")), "1");
+  EXPECT_EQ(m_host.events, (std::vector<std::string>{"range 1", "range 2", "pos 1", "pos 2"}));
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+// Shared pieces of the engine tests: a host that records what the engine asks of it, sinks that
+// fail on demand, and builders for manifests and file documents served over loopback.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common/app_directory.h"
+#include "support/http_server.h"
+#include "support/temp_dir.h"
+#include "support/test_settings.h"
+#include "update/update_engine.h"
+
+// Records every call in order as one text: "log <operation>|<text>", "range <n>", "pos <n>",
+// "session <path>", "launch", "end".
+class RecordingHost : public UpdateHost {
+ public:
+  void StartLogSession(const char* logPath) override {
+    events.push_back(std::string("session ") + logPath);
+  }
+  void WriteLog(const char* component, const char* operation, const char* text) override {
+    EXPECT_STREQ(component, "MubaxVardeno");
+    events.push_back(std::string("log ") + operation + "|" + text);
+  }
+  void SetProgressRange(std::uint16_t upper) override {
+    events.push_back("range " + std::to_string(upper));
+  }
+  void SetProgressPos(int position) override { events.push_back("pos " + std::to_string(position)); }
+  void LaunchMainApplication() override { events.push_back("launch"); }
+  void EndRun() override { events.push_back("end"); }
+
+  // Only the events starting with `prefix`, in order.
+  std::vector<std::string> Only(const std::string& prefix) const {
+    std::vector<std::string> selected;
+    for (const std::string& event : events) {
+      if (event.compare(0, prefix.size(), prefix) == 0) selected.push_back(event);
+    }
+    return selected;
+  }
+  // The operations of the log lines, in order.
+  std::vector<std::string> LogOperations() const {
+    std::vector<std::string> operations;
+    for (const std::string& event : Only("log ")) {
+      operations.push_back(event.substr(4, event.find('|') - 4));
+    }
+    return operations;
+  }
+
+  std::vector<std::string> events;
+};
+
+// Writes to disk like the product, but raises on the given call (1-based), as a failing
+// installation would.
+class ThrowingSink : public FileSink {
+ public:
+  explicit ThrowingSink(int failingCall) : m_failingCall(failingCall) {}
+  int WriteFileBytes(const unsigned char* data, std::size_t length,
+                     const char* destination) override {
+    if (++m_calls == m_failingCall) throw std::runtime_error("injected install failure");
+    return m_disk.WriteFileBytes(data, length, destination);
+  }
+
+ private:
+  int m_failingCall;
+  int m_calls = 0;
+  DiskFileSink m_disk;
+};
+
+// Uppercase hexadecimal text of `bytes`.
+std::string EncodeHex(const std::string& bytes);
+// A file document carrying `bytes`.
+std::string FileDocument(const std::string& bytes);
+// `count` bytes of a repeating, position-dependent pattern (so shifted or cut copies differ).
+std::string PatternBytes(std::size_t count, unsigned seed = 7);
+
+// A loopback server, a temporary application directory and an empty settings store, with the
+// main application registered at <dir>/app/pos.exe.
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Serves `bytes` as a file document at `path` and returns its address.
+  std::string ServeFile(const std::string& path, const std::string& bytes);
+  // Serves `xml` at "/manifest.xml" and registers it as the manifest address.
+  void ServeManifest(const std::string& xml);
+  // Loads `xml` as the run's manifest would be (by address).
+  void LoadManifest(XmlDocument& manifest, const std::string& xml);
+
+  std::string AppDir() const;  // with its trailing separator
+  std::string AppFile(const std::string& name) const { return AppDir() + name; }
+  std::string MainExecutable() const { return AppFile("pos.exe"); }
+  std::string ReadFile(const std::string& path) const;
+
+  TempDir m_temp;
+  TestHttpServer m_server;
+  RecordingHost m_host;
+  DiskFileSink m_disk;
+};

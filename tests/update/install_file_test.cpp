@@ -1,0 +1,148 @@
+// Installing one file: decoding, size limits, refusals that must leave the destination intact.
+#include <filesystem>
+
+#include "update/engine_fixture.h"
+#include "update/hex_decoder.h"
+
+namespace {
+
+class InstallFileTest : public EngineTest {
+ protected:
+  int Install(const std::string& address, const std::string& destination, int maxSize) {
+    UpdateEngine engine(m_host, m_disk);
+    return engine.InstallFile(address.c_str(), destination.c_str(), maxSize, nullptr, true);
+  }
+  // Serves a raw document text at `path`.
+  std::string ServeRaw(const std::string& path, const std::string& xml) {
+    m_server.AddFile(path, xml);
+    return m_server.Url(path);
+  }
+  std::string Raw(const std::string& hexText) {
+    return "<d><fichero>" + hexText + "</fichero></d>";
+  }
+  // Files in the application directory other than `keep`: temporary files left behind.
+  int StrayFiles(const std::string& keep) const {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(m_temp.Join("app"))) {
+      if (entry.path().filename().string() != keep) ++count;
+    }
+    return count;
+  }
+};
+
+TEST(HexDecoder, DecodesEitherCaseAndRefusesWhatIsNotHex) {
+  const HexDecoder decoder;
+  unsigned char out[4] = {};
+  EXPECT_EQ(decoder.Decode(out, "4D5a00fF", 8), 0);
+  EXPECT_EQ(out[0], 0x4D);
+  EXPECT_EQ(out[1], 0x5A);
+  EXPECT_EQ(out[2], 0x00);
+  EXPECT_EQ(out[3], 0xFF);
+  EXPECT_EQ(decoder.Decode(out, "4D5", 3), 1);
+  for (const char* stray : {"F ", " F", "-1", "0x", "GG", "4\n"}) {
+    EXPECT_EQ(decoder.Decode(out, stray, 2), 1) << stray;
+  }
+  EXPECT_EQ(decoder.Decode(out, "", 0), 0);
+}
+
+TEST_F(InstallFileTest, WritesDecodedBytesInEitherCase) {
+  const std::string destination = AppFile("uno.dll");
+  EXPECT_EQ(Install(ServeRaw("/upper.xml", Raw("4D5A")), destination, 100), 1);
+  EXPECT_EQ(ReadFile(destination), "MZ");
+  ASSERT_TRUE(WriteWholeFile(destination, "old"));
+  EXPECT_EQ(Install(ServeRaw("/lower.xml", Raw("4d5a")), destination, 100), 1);
+  EXPECT_EQ(ReadFile(destination), "MZ");
+  EXPECT_TRUE(m_host.events.empty()) << "success is logged by the caller, not here";
+}
+
+TEST_F(InstallFileTest, SizeLimitAdmitsOneByteLessThanTheLimit) {
+  const std::string fits = PatternBytes(999);
+  EXPECT_EQ(Install(ServeFile("/fits.xml", fits), AppFile("a.bin"), 1000), 1);
+  EXPECT_EQ(ReadFile(AppFile("a.bin")), fits);
+
+  ASSERT_TRUE(WriteWholeFile(AppFile("b.bin"), "previous"));
+  EXPECT_EQ(Install(ServeFile("/exact.xml", PatternBytes(1000)), AppFile("b.bin"), 1000), 0);
+  EXPECT_EQ(ReadFile(AppFile("b.bin")), "previous");
+}
+
+TEST_F(InstallFileTest, NoLimitMeansNoFetch) {
+  const std::string address = ServeFile("/f.xml", "abc");
+  EXPECT_EQ(Install(address, AppFile("f.bin"), 0), 0);
+  EXPECT_EQ(Install(address, AppFile("f.bin"), -5), 0);
+  EXPECT_EQ(m_server.RequestCount("/f.xml"), 0);
+  EXPECT_TRUE(m_host.events.empty());
+}
+
+TEST_F(InstallFileTest, LimitNearTheTopOfTheIntegerRangeNeitherWrapsNorReserves) {
+  // Twice the limit does not fit 32 bits; the file must still install, without a huge buffer.
+  const std::string bytes = PatternBytes(300);
+  EXPECT_EQ(Install(ServeFile("/big-limit.xml", bytes), AppFile("c.bin"), 2147483647), 1);
+  EXPECT_EQ(ReadFile(AppFile("c.bin")), bytes);
+}
+
+TEST_F(InstallFileTest, RefusedTextsLeaveTheDestinationUntouched) {
+  const std::string destination = AppFile("keep.dll");
+  const std::string previous = PatternBytes(64, 3);
+  const char* refused[] = {
+      "4D5",        // odd length
+      "4G5A",       // a letter beyond F
+      "4D 5A0",     // white space inside the text (even length overall)
+      "-14D",       // a sign
+      "0x4D5A",     // a prefix
+  };
+  int index = 0;
+  for (const char* text : refused) {
+    ASSERT_TRUE(WriteWholeFile(destination, previous));
+    const std::string path = "/refused" + std::to_string(index++) + ".xml";
+    EXPECT_EQ(Install(ServeRaw(path, Raw(text)), destination, 100), 0) << text;
+    EXPECT_EQ(ReadFile(destination), previous) << text;
+  }
+  EXPECT_EQ(StrayFiles("keep.dll"), 0);
+}
+
+TEST_F(InstallFileTest, MissingOrEmptyContentIsLoggedAndRefused) {
+  const std::string destination = AppFile("x.dll");
+  EXPECT_EQ(Install(ServeRaw("/none.xml", "<d><otro>4D</otro></d>"), destination, 100), 0);
+  EXPECT_EQ(Install(m_server.Url("/absent.xml"), destination, 100), 0);
+  EXPECT_EQ(Install(ServeRaw("/empty.xml", Raw("")), destination, 100), 0);
+  // A root named like the element counts as present but yields no text.
+  EXPECT_EQ(Install(ServeRaw("/root.xml", "<fichero>4D5A</fichero>"), destination, 100), 0);
+  EXPECT_EQ(m_host.events,
+            (std::vector<std::string>{"log ActualizaFichero|No existe elemento fichero",
+                                      "log ActualizaFichero|No existe elemento fichero",
+                                      "log ActualizaFichero|Tama\xF1o de fichero vac\xEDo",
+                                      "log ActualizaFichero|Tama\xF1o de fichero vac\xEDo"}));
+  EXPECT_FALSE(PathExists(destination));
+}
+
+TEST_F(InstallFileTest, FailedWriteIsNotASuccessAndKeepsTheOldFile) {
+  const std::string address = ServeFile("/w.xml", "new bytes");
+  // The directory does not exist.
+  EXPECT_EQ(Install(address, m_temp.Join("missing") + "/sub.dll", 100), 0);
+  // The destination is a directory: it cannot be replaced by a file.
+  std::filesystem::create_directories(m_temp.Join("app") + "/dir.dll");
+  EXPECT_EQ(Install(address, AppFile("dir.dll"), 100), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(AppFile("dir.dll")));
+  EXPECT_EQ(StrayFiles("dir.dll"), 0);
+}
+
+TEST_F(InstallFileTest, WithoutDestinationWritesTheRegisteredExecutableOrNothing) {
+  UpdateEngine engine(m_host, m_disk);
+  const std::string bytes = PatternBytes(50);
+  const std::string address = ServeFile("/main.xml", bytes);
+  EXPECT_EQ(engine.InstallFile(address.c_str(), nullptr, 100, nullptr, false), 1);
+  EXPECT_EQ(ReadFile(MainExecutable()), bytes);
+
+  RemoveTestSettingsKey(kAppSettingsKey);
+  EXPECT_EQ(engine.InstallFile(address.c_str(), nullptr, 100, nullptr, false), 0);
+  EXPECT_FALSE(PathExists("c:\\prueba.exe"));
+  EXPECT_FALSE(PathExists("prueba.exe"));
+}
+
+TEST_F(InstallFileTest, EmptyDestinationIsNeverTheRegisteredExecutable) {
+  ASSERT_TRUE(WriteWholeFile(MainExecutable(), "main"));
+  EXPECT_EQ(Install(ServeFile("/e.xml", "zz"), "", 100), 0);
+  EXPECT_EQ(ReadFile(MainExecutable()), "main");
+}
+
+}  // namespace

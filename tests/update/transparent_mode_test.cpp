@@ -1,0 +1,143 @@
+// Transparent-mode updates: additional files, ActiveX and library entries with their own
+// destinations and limits, each stage isolated from the others' failures.
+#include "update/engine_fixture.h"
+#include "xml/xml_document.h"
+
+namespace {
+
+class TransparentModeTest : public EngineTest {
+ protected:
+  void Run(const std::string& body, FileSink* sink = nullptr) {
+    XmlDocument manifest;
+    LoadManifest(manifest, "<m>" + body + "</m>");
+    UpdateEngine engine(m_host, sink != nullptr ? *sink : m_disk);
+    engine.UpdateTransparentMode("1.0", "2.0", manifest, true);
+  }
+  // A file entry element named `element`.
+  std::string Entry(const std::string& element, const std::string& address,
+                    const std::string& destination, const std::string& size = "",
+                    const std::string& extra = "") {
+    std::string xml = "<" + element + "><urldescarga>" + address + "</urldescarga><destFichero>" +
+                      destination + "</destFichero>";
+    if (!size.empty()) xml += "<tamfichero>" + size + "</tamfichero>";
+    return xml + extra + "</" + element + ">";
+  }
+  std::string Line(const std::string& address, const std::string& destination, int result) {
+    return "URL Act [" + address + "] Fich Dest [" + destination + "] " + std::to_string(result);
+  }
+};
+
+TEST_F(TransparentModeTest, InstallsAllThreeStagesInOrder) {
+  const std::string u1 = ServeFile("/a1.xml", "one"), u2 = ServeFile("/a2.xml", "two");
+  const std::string ux = ServeFile("/ax.xml", "activex"), ul = ServeFile("/lib.xml", "library");
+  Run("<fichAdicionales>2</fichAdicionales>" + Entry("fichAdic1", u1, AppFile("a1.dat")) +
+      Entry("fichAdic2", u2, AppFile("a2.dat"), "", "<firma>abc</firma>") +
+      Entry("actActiveX", ux, AppFile("x.ocx")) +
+      Entry("actLibreria", ul, AppFile("lib.dll"), "", "<versionLib>2.0</versionLib>"));
+
+  EXPECT_EQ(ReadFile(AppFile("a1.dat")), "one");
+  EXPECT_EQ(ReadFile(AppFile("a2.dat")), "two");
+  EXPECT_EQ(ReadFile(AppFile("x.ocx")), "activex");
+  EXPECT_EQ(ReadFile(AppFile("lib.dll")), "library");
+  EXPECT_EQ(m_host.events,
+            (std::vector<std::string>{
+                "log ActualizaVersionAplicacion|Actualizando version modo TRANSPARENTE",
+                "range 1",
+                "log Versi\xF3n App|1.0",
+                "log Versi\xF3n Disponible|2.0",
+                "range 4",
+                "log Fichero actualizado|" + Line(u1, AppFile("a1.dat"), 1),
+                "pos 1",
+                "log Fichero actualizado|" + Line(u2, AppFile("a2.dat"), 1),
+                "pos 2",
+                "log Fichero de ActiveX actualizado|" + Line(ux, AppFile("x.ocx"), 1),
+                "pos 3",
+                "log Fichero de Libreria actualizado|" + Line(ul, AppFile("lib.dll"), 1),
+                "pos 4",
+            }));
+}
+
+TEST_F(TransparentModeTest, GapsAreSkippedWithoutLineOrProgress) {
+  const std::string u1 = ServeFile("/a1.xml", "1"), u3 = ServeFile("/a3.xml", "3");
+  const std::string u4 = ServeFile("/a4.xml", "4");
+  Run("<fichAdicionales>3</fichAdicionales>" + Entry("fichAdic1", u1, AppFile("a1")) +
+      Entry("fichAdic3", u3, AppFile("a3")) + Entry("fichAdic4", u4, AppFile("a4")) +
+      "<actLibreria><versionLib>2</versionLib></actLibreria>");
+  EXPECT_EQ(m_host.Only("pos"),
+            (std::vector<std::string>{"pos 1", "pos 3", "pos 4", "pos 5"}));
+  EXPECT_EQ(m_host.Only("log Fichero actualizado").size(), 2u);
+  EXPECT_FALSE(PathExists(AppFile("a4")));
+  EXPECT_EQ(m_server.RequestCount("/a4.xml"), 0);
+}
+
+TEST_F(TransparentModeTest, CountMissingOrEmpty) {
+  Run("<actLibreria><versionLib>2</versionLib></actLibreria>");
+  EXPECT_EQ(m_host.Only("range"), (std::vector<std::string>{"range 1", "range 2"}));
+  EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos 1", "pos 2"}));
+  // A library entry with only its version still runs: nothing to fetch, a line with result 0.
+  EXPECT_EQ(m_host.Only("log Fichero de Libreria"),
+            (std::vector<std::string>{"log Fichero de Libreria actualizado|" + Line("", "", 0)}));
+
+  m_host.events.clear();
+  Run("<fichAdicionales></fichAdicionales><actLibreria><versionLib>2</versionLib></actLibreria>");
+  EXPECT_EQ(m_host.Only("range"), (std::vector<std::string>{"range 1"}));
+  EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos 1", "pos 2"}));
+}
+
+TEST_F(TransparentModeTest, EntrySizeLimitDefaultsOnlyWhenMissingOrEmpty) {
+  // The default limit is 2048576: a file one byte short of it installs, one of it does not.
+  const std::string largest = PatternBytes(2048575), tooLarge = PatternBytes(2048576, 9);
+  const std::string uFits = ServeFile("/fits.xml", largest);
+  const std::string uOver = ServeFile("/over.xml", tooLarge);
+  const std::string uZero = ServeFile("/zero.xml", "z");
+  Run("<fichAdicionales>3</fichAdicionales>" + Entry("fichAdic1", uFits, AppFile("fits")) +
+      Entry("fichAdic2", uOver, AppFile("over"), "") +
+      Entry("fichAdic3", uZero, AppFile("zero"), "0"));
+  EXPECT_EQ(ReadFile(AppFile("fits")), largest);
+  EXPECT_FALSE(PathExists(AppFile("over")));
+  EXPECT_FALSE(PathExists(AppFile("zero")));
+  EXPECT_EQ(m_host.Only("log Fichero actualizado").back(),
+            "log Fichero actualizado|" + Line(uZero, AppFile("zero"), 0));
+}
+
+TEST_F(TransparentModeTest, FailingStageDoesNotStopTheNext) {
+  const std::string u1 = ServeFile("/a1.xml", "1"), ux = ServeFile("/ax.xml", "x");
+  const std::string ul = ServeFile("/lib.xml", "lib");
+  ThrowingSink sink(2);  // the ActiveX file
+  Run("<fichAdicionales>1</fichAdicionales>" + Entry("fichAdic1", u1, AppFile("a1")) +
+          Entry("actActiveX", ux, AppFile("x.ocx")) +
+          Entry("actLibreria", ul, AppFile("lib.dll"), "", "<versionLib>2</versionLib>"),
+      &sink);
+  EXPECT_EQ(ReadFile(AppFile("lib.dll")), "lib");
+  EXPECT_FALSE(PathExists(AppFile("x.ocx")));
+  const auto& events = m_host.events;
+  const std::vector<std::string> tail(events.end() - 4, events.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{
+                      "log Error actualizando|Error actualizando ActiveX", "pos 2",
+                      "log Fichero de Libreria actualizado|" + Line(ul, AppFile("lib.dll"), 1),
+                      "pos 3"}));
+}
+
+TEST_F(TransparentModeTest, LibraryStageFailureIsNamedWithItsAccent) {
+  const std::string ul = ServeFile("/lib.xml", "lib");
+  ThrowingSink sink(1);
+  Run(Entry("actLibreria", ul, AppFile("lib.dll"), "", "<versionLib>2</versionLib>"), &sink);
+  EXPECT_EQ(m_host.Only("log Error"),
+            (std::vector<std::string>{"log Error actualizando|Error actualizando Librer\xED"
+                                      "a"}));
+  EXPECT_EQ(m_host.events.back(), "pos 2");
+}
+
+TEST_F(TransparentModeTest, OverlongTextsFailTheFileInsteadOfNamingAnother) {
+  const std::string u1 = ServeFile("/a1.xml", "1");
+  ASSERT_TRUE(WriteWholeFile(MainExecutable(), "main"));
+  const std::string longDestination = AppFile(std::string(300, 'd'));
+  Run("<fichAdicionales>1</fichAdicionales>" + Entry("fichAdic1", u1, longDestination) +
+      "<actLibreria><versionLib>2</versionLib></actLibreria>");
+  // The destination could not be read whole: nothing is written, least of all the executable.
+  EXPECT_EQ(ReadFile(MainExecutable()), "main");
+  EXPECT_EQ(m_host.Only("log Fichero actualizado"),
+            (std::vector<std::string>{"log Fichero actualizado|" + Line(u1, "", 0)}));
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// Whole update runs: the logging decision, the manifest address, mode selection, and the launch
+// and end that follow every path. One typical run also goes through a real log file.
+#include <regex>
+
+#include "log/log_file.h"
+#include "update/engine_fixture.h"
+
+namespace {
+
+class UpdateRunTest : public EngineTest {
+ protected:
+  void EnableLog() { ASSERT_TRUE(WriteWholeFile(AppFile("logUpdate.txt"), "")); }
+  void RunOnce() {
+    UpdateEngine engine(m_host, m_disk);
+    FetchLimits limits;
+    limits.connectTimeoutSeconds = 5;
+    limits.stallTimeoutSeconds = 5;
+    engine.SetFetchLimits(limits);
+    engine.RunUpdate();
+  }
+  std::string Desde() const { return "log ActualizandoVersion desde |" + m_server.Url("/manifest.xml"); }
+  static std::string ApplicationManifest(const std::string& version) {
+    return "<m><version>" + version + "</version><tamfichero>10</tamfichero></m>";
+  }
+};
+
+TEST_F(UpdateRunTest, SameVersionRunsNoModeButStillLaunches) {
+  EnableLog();
+  SetTestSetting(kAppSettingsKey, kVersionValue, "2.0");
+  ServeManifest(ApplicationManifest("2.0"));
+  RunOnce();
+  EXPECT_EQ(m_host.events,
+            (std::vector<std::string>{"session " + AppFile("logUpdate.txt"), Desde(),
+                                      "log Actualizando() |IniAppUsuario", "launch", "end"}));
+}
+
+TEST_F(UpdateRunTest, VersionsAreComparedAsExactText) {
+  SetTestSetting(kAppSettingsKey, kVersionValue, "2.0");
+  // No ordering of versions: an older one installs too.
+  for (const char* offered : {"1.9", "2.0a", "2.O", "2.00", "02.0"}) {
+    m_host.events.clear();
+    ServeManifest(ApplicationManifest(offered));
+    RunOnce();
+    EXPECT_EQ(m_host.Only("log ActualizaVersionAplicacion").size(), 0u);  // logging is off
+    EXPECT_EQ(m_host.Only("range"), (std::vector<std::string>{"range 1", "range 1"})) << offered;
+  }
+}
+
+TEST_F(UpdateRunTest, ModeSelection) {
+  struct Case {
+    const char* manifest;
+    const char* expectedMode;  // "APLICACION", "TRANSPARENTE" or "" for none
+  };
+  const Case cases[] = {
+      {"<m><version>3</version><actLibreria><versionLib>3</versionLib></actLibreria></m>",
+       "APLICACION"},
+      {"<m><version></version><actLibreria><versionLib>3</versionLib></actLibreria></m>", ""},
+      {"<m><actLibreria><versionLib>3</versionLib></actLibreria></m>", "TRANSPARENTE"},
+      {"<m><actLibreria><versionLib></versionLib></actLibreria></m>", ""},
+      {"<m><actLibreria><tamfichero>1</tamfichero></actLibreria></m>", ""},
+      {"<m><actLibreria><versionLib>2.0</versionLib></actLibreria></m>", ""},
+      {"<version><otro>3</otro></version>", ""},
+      {"<m><otro>3</otro></m>", ""},
+  };
+  SetTestSetting(kAppSettingsKey, kVersionValue, "2.0");
+  EnableLog();
+  for (const Case& c : cases) {
+    m_host.events.clear();
+    ServeManifest(c.manifest);
+    RunOnce();
+    const auto modeLines = m_host.Only("log ActualizaVersionAplicacion|");
+    if (c.expectedMode[0] == '\0') {
+      EXPECT_TRUE(modeLines.empty()) << c.manifest;
+    } else {
+      ASSERT_EQ(modeLines.size(), 1u) << c.manifest;
+      EXPECT_EQ(modeLines[0],
+                std::string("log ActualizaVersionAplicacion|Actualizando version modo ") +
+                    c.expectedMode)
+          << c.manifest;
+    }
+    EXPECT_EQ(m_host.events.back(), "end") << c.manifest;
+  }
+}
+
+TEST_F(UpdateRunTest, AbsentInstalledVersionMeansAnyOfferedVersionInstalls) {
+  ServeManifest(ApplicationManifest("0.1"));
+  RunOnce();
+  EXPECT_EQ(m_host.Only("range"), (std::vector<std::string>{"range 1", "range 1"}));
+}
+
+TEST_F(UpdateRunTest, UnreachableManifestIsLoggedAndNothingIsTouched) {
+  EnableLog();
+  SetTestSetting(kAppSettingsKey, kManifestUrlValue, m_server.Url("/missing.xml"));
+  RunOnce();
+  EXPECT_EQ(m_host.events,
+            (std::vector<std::string>{
+                "session " + AppFile("logUpdate.txt"),
+                "log ActualizandoVersion desde |" + m_server.Url("/missing.xml"),
+                "log Error al recuperar informaci\xF3n desde |" + m_server.Url("/missing.xml"),
+                "log Actualizando() |IniAppUsuario", "launch", "end"}));
+
+  m_host.events.clear();
+  m_server.AddFile("/not-xml.xml", "this is <not xml");
+  SetTestSetting(kAppSettingsKey, kManifestUrlValue, m_server.Url("/not-xml.xml"));
+  RunOnce();
+  EXPECT_EQ(m_host.Only("log Error al recuperar").size(), 1u);
+  EXPECT_TRUE(m_host.Only("range").empty());
+}
+
+TEST_F(UpdateRunTest, WithoutAddressTheBuiltInOneIsUsedAndSaidTwice) {
+  EnableLog();
+  RunOnce();
+  ASSERT_GE(m_host.events.size(), 3u);
+  EXPECT_EQ(m_host.events[1],
+            "log ActualizandoVersion |Sin URL en Registro. Utiliza url defecto");
+  EXPECT_EQ(m_host.events[2], std::string("log ActualizandoVersion desde |") +
+                                  kDefaultManifestAddress);
+  EXPECT_NE(std::string(kDefaultManifestAddress).find("/MUB_AX/ActiveX/actvardenov2.xml"),
+            std::string::npos);
+  EXPECT_EQ(m_host.events.back(), "end");
+}
+
+TEST_F(UpdateRunTest, WithoutMarkerNothingIsLogged) {
+  ServeManifest(ApplicationManifest("9"));
+  RunOnce();
+  EXPECT_TRUE(m_host.Only("log").empty());
+  EXPECT_TRUE(m_host.Only("session").empty());
+  EXPECT_EQ(m_host.Only("range").size(), 2u);
+  EXPECT_FALSE(PathExists(AppFile("logUpdate.txt")));
+}
+
+// Forwards the engine's log to a real log file, as the window does.
+class LogFileHost : public RecordingHost {
+ public:
+  void StartLogSession(const char* logPath) override {
+    m_log.SetPath(logPath);
+    m_log.NewSessionId();
+  }
+  void WriteLog(const char* component, const char* operation, const char* text) override {
+    m_log.Write(component, operation, text);
+  }
+  LogFile m_log;
+};
+
+TEST_F(UpdateRunTest, TypicalRunInstallsEverythingAndLeavesTheTrace) {
+  SetTestSetting("Software\\MubAX", "NivelLog", "0");
+  EnableLog();
+  SetTestSetting(kAppSettingsKey, kVersionValue, "1.0");
+  const std::string one = PatternBytes(1000, 1), two = PatternBytes(3000, 2);
+  const std::string main = PatternBytes(5000, 3);
+  const std::string a1 = ServeFile("/c1.xml", one), a2 = ServeFile("/c2.xml", two);
+  const std::string am = ServeFile("/main.xml", main);
+  ServeManifest("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><actualizacion>"
+                "<version>1.1</version><componentes>2</componentes>"
+                "<tamfichero>10000</tamfichero>"
+                "<urlcomp1>" + a1 + "</urlcomp1><destcomp1>uno.dll</destcomp1>"
+                "<urlcomp2>" + a2 + "</urlcomp2><destcomp2>dos.dll</destcomp2>"
+                "<urldescarga>" + am + "</urldescarga></actualizacion>");
+  LogFileHost host;
+  UpdateEngine engine(host, m_disk);
+  engine.RunUpdate();
+
+  EXPECT_EQ(ReadFile(AppFile("uno.dll")), one);
+  EXPECT_EQ(ReadFile(AppFile("dos.dll")), two);
+  EXPECT_EQ(ReadFile(MainExecutable()), main);
+  EXPECT_EQ(host.Only("range"), (std::vector<std::string>{"range 1", "range 3"}));
+  EXPECT_EQ(host.Only("pos"), (std::vector<std::string>{"pos 1", "pos 2", "pos 3"}));
+  EXPECT_EQ(std::vector<std::string>(host.events.end() - 2, host.events.end()),
+            (std::vector<std::string>{"launch", "end"}));
+
+  // Every line: "[dd/mm/yyyy - hh:mm:ss] id-NNNNNN - MubaxVardeno.<operation> <text> \r\r\n".
+  const std::string log = ReadFile(AppFile("logUpdate.txt"));
+  const std::regex linePattern(
+      R"(\[\d\d/\d\d/\d{4} - \d\d:\d\d:\d\d\] id-0\d{5} - MubaxVardeno\.([^\r]*) \r\r\n)");
+  std::vector<std::string> lines;
+  for (std::sregex_iterator it(log.begin(), log.end(), linePattern), end; it != end; ++it) {
+    lines.push_back((*it)[1]);
+  }
+  const std::string desde = m_server.Url("/manifest.xml");
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "ActualizandoVersion desde  " + desde,
+                       "ActualizaVersionAplicacion Actualizando version modo APLICACION",
+                       "Versi\xF3n App 1.0",
+                       "Versi\xF3n Disponible 1.1",
+                       "Fichero actualizado URL Act [" + a1 + "] Fich Dest [" +
+                           AppFile("uno.dll") + "] 1",
+                       "Fichero actualizado URL Act [" + a2 + "] Fich Dest [" +
+                           AppFile("dos.dll") + "] 1",
+                       "Actualizando AppPrincipal cUrl " + am,
+                       "AppPrincipal actualizada URL Act [" + am + "] Fich Dest [path app] 1",
+                       "Actualizando()  IniAppUsuario",
+                   }));
+  // Nothing else in the file: each line adds 53 fixed bytes (stamp, id, component, line end).
+  std::size_t joined = 0;
+  for (const std::string& line : lines) joined += line.size() + 53;
+  EXPECT_EQ(log.size(), joined);
+}
+
+}  // namespace
