@@ -28,6 +28,8 @@ const CLSID kDomDocumentClsid = {
     0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
 const IID kDomDocumentIid = {
     0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID kDomDocument2Iid = {
+    0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
 // Element names compared by Exists are converted into a buffer of this size.
 constexpr std::size_t kNameBufferSize = 250;
@@ -92,6 +94,25 @@ bool ReadName(BSTR name, char (&buffer)[kNameBufferSize]) {
   std::string narrow;
   if (!BstrToNarrow(name, narrow)) return false;
   return CopyText(buffer, narrow.c_str());
+}
+
+// Paths are queried as XPath 1.0, the language the POSIX backend speaks, so both read a path
+// alike. The default (XSLPattern) also takes the whole process down under Wine on a path it
+// cannot parse, where XPath fails the call. Without the newer interface the default stays.
+void UseXPathQueries(IXMLDOMDocument* document) {
+  ComPtr<IXMLDOMDocument2> document2;
+  if (FAILED(document->QueryInterface(kDomDocument2Iid,
+                                      reinterpret_cast<void**>(document2.GetAddressOf())))) {
+    return;
+  }
+  UniqueBstr name(SysAllocString(L"SelectionLanguage"));
+  UniqueBstr language(SysAllocString(L"XPath"));
+  if (!name || !language) return;
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_BSTR;
+  value.bstrVal = language.Get();  // borrowed: `language` frees it
+  document2->setProperty(name.Get(), value);
 }
 
 // Drops the document's content, so that a failed load leaves no document element behind.
@@ -163,6 +184,7 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
       impl.m_document.Reset();
       return false;
     }
+    UseXPathQueries(impl.m_document.Get());
   }
   IXMLDOMDocument* document = impl.m_document.Get();
 

@@ -1,0 +1,140 @@
+"""The main job, end to end: serve a sample update over loopback, run the real updater against a
+sandboxed settings store and application directory, and show what it did."""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sandbox  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def say(text):
+    print(f"\033[1m{text}\033[0m" if sys.stdout.isatty() else text, flush=True)
+
+
+def prepare(box, server, new_main: bytes, separator: str):
+    components = {
+        "tarifas.dat": b"TARIFAS 2.0\r\n" + bytes(range(256)) * 16,
+        "recibo.dll": b"MZ" + os.urandom(20000),
+    }
+    entries = []
+    for number, (name, data) in enumerate(components.items(), start=1):
+        server.add(f"/files/comp{number}.xml", sandbox.hex_document(data))
+        entries.append((server.url(f"/files/comp{number}.xml"), name, len(data) + 1))
+    server.add("/files/pos.xml", sandbox.hex_document(new_main))
+    server.add("/manifest.xml", sandbox.application_manifest(
+        "2.0", entries, server.url("/files/pos.xml"), size_limit=len(new_main) + 1))
+
+    main_path = os.path.join(box.app_dir, "pos" + (".exe" if box.target == "windows" else ""))
+    with open(main_path, "wb") as old:
+        old.write(b"#!/bin/sh\necho 'old POS 1.0'\n" if box.target == "linux" else b"old POS 1.0")
+    os.chmod(main_path, 0o755)
+    open(os.path.join(box.app_dir, "logUpdate.txt"), "wb").close()  # turns the log on
+
+    box.set_setting("Software\\MUBAX_Pirvel", "path", box.native_path(main_path))
+    box.set_setting("Software\\MUBAX_Pirvel", "urlact", server.url("/manifest.xml"))
+    box.set_setting("Software\\MUBAX_Pirvel", "version", "1.0")
+    box.set_setting("Software\\MubAX", "NivelLog", "0")
+    return components, main_path
+
+
+def show(box, components, main_path, new_main, started_file, server):
+    say("\nRequests the updater made:")
+    for path in server.requests:
+        print("  GET", path)
+    say("\nFiles in the application directory:")
+    for name, data in list(components.items()) + [(os.path.basename(main_path), new_main)]:
+        path = os.path.join(box.app_dir, name)
+        with open(path, "rb") as installed:
+            same = installed.read() == data
+        print(f"  {name:14} {os.path.getsize(path):7} bytes  "
+              f"{'installed, identical to the release' if same else 'NOT the released bytes'}")
+    say("\nlogUpdate.txt (lines end with CR CR LF):")
+    with open(os.path.join(box.app_dir, "logUpdate.txt"), "rb") as log:
+        for line in log.read().split(b"\r\r\n"):
+            if line:
+                print("  " + line.decode("cp1252"))
+    say("\nMain application:")
+    deadline = time.time() + 10
+    while time.time() < deadline and not os.path.exists(started_file):
+        time.sleep(0.1)
+    if os.path.exists(started_file):
+        with open(started_file, encoding="utf-8", errors="replace") as started:
+            print("  started: " + started.read().strip())
+        return True
+    print("  NOT started")
+    return False
+
+
+def run_linux(binary):
+    box, server = sandbox.LinuxSandbox(), sandbox.LoopbackServer()
+    started_file = os.path.join(box.root, "started.txt")
+    new_main = (b"#!/bin/sh\necho \"POS 2.0 started by the updater ($(date +%T))\" >> '"
+                + started_file.encode() + b"'\n")
+    try:
+        components, main_path = prepare(box, server, new_main, "/")
+        say(f"Sandbox: {box.root}\nRunning {binary} ...")
+        subprocess.run(box.command(binary), env=box.env(), check=True, timeout=120)
+        return show(box, components, main_path, new_main, started_file, server)
+    finally:
+        server.close()
+        box.cleanup()
+
+
+def run_windows(binary, screenshot):
+    box, server = sandbox.WineSandbox(), sandbox.LoopbackServer()
+    started_file = os.path.join(box.root, "started.txt")
+    with open(os.path.join(ROOT, "build", "windows", "bin", "fake_main_app.exe"), "rb") as exe:
+        new_main = exe.read()
+    display = ":" + str(90 + os.getpid() % 9)
+    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "800x600x24"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        components, main_path = prepare(box, server, new_main, "\\")
+        server.hold("/files/comp2.xml")  # keeps the window on screen for the screenshot
+        env = box.env({"DISPLAY": display,
+                       "MUBAX_TEST_STARTED_FILE": box.native_path(started_file)})
+        say(f"Sandbox: {box.root} (WINEPREFIX {os.environ.get('WINEPREFIX')})\n"
+            f"Running wine {binary} on display {display} ...")
+        updater = subprocess.Popen(box.command(binary), env=env)
+        deadline = time.time() + 60
+        while "/files/comp2.xml" not in server.requests and time.time() < deadline:
+            time.sleep(0.1)
+        time.sleep(0.5)
+        shot = subprocess.run(f"xwd -root -silent -display {display} | /usr/bin/convert xwd:- "
+                              f"'{screenshot}'", shell=True)
+        if shot.returncode == 0:
+            say(f"Screenshot of the window mid-update: {screenshot}")
+        server.release("/files/comp2.xml")
+        updater.wait(timeout=120)
+        return show(box, components, main_path, new_main, started_file, server)
+    finally:
+        server.close()
+        xvfb.terminate()
+        box.cleanup()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--windows", action="store_true",
+                        help="run the Windows build under Wine in a virtual display")
+    parser.add_argument("--screenshot", default=os.path.join(ROOT, "build", "demo-window.png"))
+    args = parser.parse_args()
+    if args.windows:
+        ok = run_windows(os.path.join(ROOT, "build", "windows", "bin", "mubax-updater.exe"),
+                         args.screenshot)
+    else:
+        ok = run_linux(os.path.join(ROOT, "build", "linux", "bin", "mubax-updater"))
+    say("\nDone: the update was installed and the main application started." if ok
+        else "\nThe demo did not complete.")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,153 @@
+"""A sandbox for running the real updater: a loopback HTTP server, a private settings store
+(the POSIX INI store, or the registry of a Wine prefix) and a throw-away application directory.
+Used by the demo and by the end-to-end tests."""
+
+import http.server
+import os
+import shutil
+import subprocess
+import tempfile
+import threading
+
+
+def hex_document(data: bytes) -> bytes:
+    """A file document carrying `data` as hexadecimal text."""
+    return (b'<?xml version="1.0" encoding="ISO-8859-1"?><documento><fichero>'
+            + data.hex().upper().encode("ascii") + b"</fichero></documento>")
+
+
+class LoopbackServer:
+    """HTTP on 127.0.0.1 and an ephemeral port, serving documents set by the caller. A path can
+    be held back: its request waits until release() is called."""
+
+    def __init__(self):
+        self.documents = {}
+        self.requests = []
+        self._held = {}
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                server.requests.append(self.path)
+                gate = server._held.get(self.path)
+                if gate is not None:
+                    gate.wait(60)
+                body = server.documents.get(self.path)
+                if body is None:
+                    self.send_response(404)
+                    body = b"not found"
+                else:
+                    self.send_response(200)
+                self.send_header("Content-Type", "text/xml")
+                self.send_header("Content-Length", str(len(body)))
+                self.send_header("Connection", "close")
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self._httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self._httpd.daemon_threads = True
+        self._thread = threading.Thread(target=self._httpd.serve_forever, daemon=True)
+        self._thread.start()
+
+    def url(self, path: str) -> str:
+        return f"http://127.0.0.1:{self._httpd.server_address[1]}{path}"
+
+    def add(self, path: str, body: bytes):
+        self.documents[path] = body
+
+    def hold(self, path: str):
+        self._held[path] = threading.Event()
+
+    def release(self, path: str):
+        gate = self._held.pop(path, None)
+        if gate is not None:
+            gate.set()
+
+    def close(self):
+        for gate in self._held.values():
+            gate.set()
+        self._httpd.shutdown()
+        self._httpd.server_close()
+
+
+def application_manifest(version, components, main_url=None, size_limit=None):
+    """An application manifest: `components` is a list of (url, destination, limit or None)."""
+    parts = [f"<version>{version}</version>", f"<componentes>{len(components)}</componentes>"]
+    if size_limit is not None:
+        parts.append(f"<tamfichero>{size_limit}</tamfichero>")
+    for number, (url, destination, limit) in enumerate(components, start=1):
+        parts.append(f"<urlcomp{number}>{url}</urlcomp{number}>")
+        parts.append(f"<destcomp{number}>{destination}</destcomp{number}>")
+        if limit is not None:
+            parts.append(f"<tamcomp{number}>{limit}</tamcomp{number}>")
+    if main_url is not None:
+        parts.append(f"<urldescarga>{main_url}</urldescarga>")
+    return ('<?xml version="1.0" encoding="ISO-8859-1"?><actualizacion>'
+            + "".join(parts) + "</actualizacion>").encode("latin-1")
+
+
+class LinuxSandbox:
+    """Settings in a private XDG_CONFIG_HOME, the lock in a private XDG_RUNTIME_DIR."""
+
+    target = "linux"
+
+    def __init__(self, root=None):
+        self.root = root or tempfile.mkdtemp(prefix="mubax-sandbox.")
+        self.config_dir = os.path.join(self.root, "config")
+        self.runtime_dir = os.path.join(self.root, "runtime")
+        self.app_dir = os.path.join(self.root, "app")
+        for directory in (self.config_dir, self.runtime_dir, self.app_dir):
+            os.makedirs(directory, exist_ok=True)
+        self._settings = {}
+
+    def native_path(self, path: str) -> str:
+        return path
+
+    def set_setting(self, key: str, name: str, value: str):
+        self._settings.setdefault(key, {})[name] = value
+        store = os.path.join(self.config_dir, "mubax", "registry.ini")
+        os.makedirs(os.path.dirname(store), exist_ok=True)
+        with open(store, "w", encoding="utf-8") as out:
+            for section, values in self._settings.items():
+                out.write(f"[{section}]\n")
+                for value_name, text in values.items():
+                    out.write(f"{value_name}={text}\n")
+
+    def env(self, extra=None):
+        env = dict(os.environ)
+        env["XDG_CONFIG_HOME"] = self.config_dir
+        env["XDG_RUNTIME_DIR"] = self.runtime_dir
+        env.update(extra or {})
+        return env
+
+    def lock_file(self) -> str:
+        return os.path.join(self.runtime_dir, "MUB-AX Pirvel.lock")
+
+    def command(self, binary):
+        return [binary]
+
+    def cleanup(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class WineSandbox(LinuxSandbox):
+    """Settings in the registry of the current WINEPREFIX (HKEY_CURRENT_USER)."""
+
+    target = "windows"
+
+    def native_path(self, path: str) -> str:
+        return "Z:" + path.replace("/", "\\")
+
+    def set_setting(self, key: str, name: str, value: str):
+        subprocess.run(["wine", "reg", "add", "HKCU\\" + key, "/v", name, "/t", "REG_SZ",
+                        "/d", value, "/f"], check=True, capture_output=True)
+
+    def clear_settings(self):
+        for key in ("Software\\MUBAX_Pirvel", "Software\\MubAX"):
+            subprocess.run(["wine", "reg", "delete", "HKCU\\" + key, "/f"], capture_output=True)
+
+    def command(self, binary):
+        return ["wine", binary]
