@@ -27,4 +27,7 @@ std::int64_t GetFileSizeBytes(const char* path);
 // Replaces `destination` with `data` in one step: writes a temporary file in the destination's
 // directory, flushes it to disk, then renames it over the destination. Returns true on success.
 // On any failure returns false, removes the temporary file, and leaves the destination as it was.
-bool ReplaceFileContents(const char* destination, const unsigned char* data, std::size_t length);
+// With `executable` set the file can be run afterwards (POSIX: execute permission wherever read
+// permission is given; Windows has no such bit). Otherwise an existing file keeps its permissions.
+bool ReplaceFileContents(const char* destination, const unsigned char* data, std::size_t length,
+                         bool executable = false);

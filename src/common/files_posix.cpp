@@ -123,7 +123,8 @@ std::int64_t GetFileSizeBytes(const char* path) {
   return static_cast<std::int64_t>(info.st_size);
 }
 
-bool ReplaceFileContents(const char* destination, const unsigned char* data, std::size_t length) {
+bool ReplaceFileContents(const char* destination, const unsigned char* data, std::size_t length,
+                         bool executable) {
   if (destination == nullptr || destination[0] == '\0') return false;
   const std::string target = destination;
   if (target.back() == '/') return false;
@@ -135,7 +136,8 @@ bool ReplaceFileContents(const char* destination, const unsigned char* data, std
 
   // Keep the permissions an existing destination had (an executable stays executable).
   struct stat existing;
-  const mode_t mode = ::stat(destination, &existing) == 0 ? (existing.st_mode & 07777) : 0644;
+  mode_t mode = ::stat(destination, &existing) == 0 ? (existing.st_mode & 07777) : 0644;
+  if (executable) mode |= (mode & 0444) >> 2;
   bool ok = ::fchmod(file.Get(), mode) == 0;
   ok = ok && WriteAll(file.Get(), data, length);
   ok = ok && ::fsync(file.Get()) == 0;

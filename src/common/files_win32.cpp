@@ -103,7 +103,8 @@ std::int64_t GetFileSizeBytes(const char* path) {
   return size.QuadPart;
 }
 
-bool ReplaceFileContents(const char* destination, const unsigned char* data, std::size_t length) {
+bool ReplaceFileContents(const char* destination, const unsigned char* data, std::size_t length,
+                         bool /*executable: Windows runs any file by its name*/) {
   if (destination == nullptr || *destination == '\0') return false;
   if (data == nullptr && length > 0) return false;
   try {

@@ -39,7 +39,9 @@ int DiskFileSink::WriteFileBytes(const unsigned char* data, std::size_t length,
                                  const char* destination) {
   char path[255];
   if (!ResolveInstallDestination(destination, path, sizeof(path))) return 0;
-  return ReplaceFileContents(path, data, length) ? 1 : 0;
+  // The registered main executable is started right after the run: it must stay runnable.
+  const bool mainExecutable = destination == nullptr;
+  return ReplaceFileContents(path, data, length, mainExecutable) ? 1 : 0;
 }
 
 void UpdateEngine::LogResult(bool loggingFlag, const char* operation, const char* address,

@@ -1,0 +1,209 @@
+"""End-to-end tests of the built updater, driven as a shop PC would run it: settings in the
+registry (Wine) or the settings store (Linux), a loopback server, a real application directory,
+and a stand-in main application that records its start."""
+
+import os
+import pty
+import re
+import shutil
+import subprocess
+import time
+
+import pytest
+
+from conftest import TARGET, program, updater_env, wait_for
+import sandbox
+
+APP_KEY = "Software\\MUBAX_Pirvel"
+LINE = re.compile(rb"\[\d\d/\d\d/\d{4} - \d\d:\d\d:\d\d\] id-0\d{5} - MubaxVardeno\.(.*) \r\r\n")
+
+
+def main_executable(box):
+    return os.path.join(box.app_dir, "pos" + (".exe" if TARGET == "windows" else ""))
+
+
+def install_main_application(box):
+    """Puts the stand-in main application where "path" says it is."""
+    shutil.copyfile(program("fake_main_app"), main_executable(box))
+    os.chmod(main_executable(box), 0o755)
+    box.set_setting(APP_KEY, "path", box.native_path(main_executable(box)))
+
+
+def run_updater(box, timeout=180, **kwargs):
+    return subprocess.run(box.command(program("mubax-updater")), env=updater_env(box),
+                          timeout=timeout, **kwargs)
+
+
+def log_lines(box):
+    with open(os.path.join(box.app_dir, "logUpdate.txt"), "rb") as log:
+        data = log.read()
+    lines = LINE.findall(data)
+    assert sum(len(line) + 53 for line in lines) == len(data), data
+    return [line.decode("cp1252") for line in lines]
+
+
+def started(box, seconds=20.0):
+    return wait_for(lambda: os.path.exists(box.started_file), seconds)
+
+
+def publish_typical_update(box, server):
+    """Version 1.0 installed, 1.1 offered: two components and a new main executable."""
+    with open(program("fake_main_app"), "rb") as exe:
+        new_main = exe.read()
+    components = {"uno.dll": os.urandom(3000), "dos.dat": bytes(range(256)) * 8}
+    entries = []
+    for number, (name, data) in enumerate(components.items(), start=1):
+        server.add(f"/c{number}.xml", sandbox.hex_document(data))
+        entries.append((server.url(f"/c{number}.xml"), name, len(data) + 1))
+    server.add("/main.xml", sandbox.hex_document(new_main))
+    server.add("/manifest.xml", sandbox.application_manifest(
+        "1.1", entries, server.url("/main.xml"), size_limit=len(new_main) + 1))
+    with open(main_executable(box), "wb") as old:
+        old.write(b"old main application")
+    box.set_setting(APP_KEY, "path", box.native_path(main_executable(box)))
+    box.set_setting(APP_KEY, "urlact", server.url("/manifest.xml"))
+    box.set_setting(APP_KEY, "version", "1.0")
+    box.set_setting("Software\\MubAX", "NivelLog", "0")
+    return components, new_main
+
+
+def test_typical_run_installs_logs_and_starts(box, server):
+    components, new_main = publish_typical_update(box, server)
+    open(os.path.join(box.app_dir, "logUpdate.txt"), "wb").close()
+    run_updater(box)
+
+    for name, data in components.items():
+        with open(os.path.join(box.app_dir, name), "rb") as installed:
+            assert installed.read() == data, name
+    with open(main_executable(box), "rb") as installed:
+        assert installed.read() == new_main
+    assert started(box)
+    app = box.native_path(box.app_dir) + ("\\" if TARGET == "windows" else "/")
+    assert log_lines(box) == [
+        "ActualizandoVersion desde  " + server.url("/manifest.xml"),
+        "ActualizaVersionAplicacion Actualizando version modo APLICACION",
+        "Versi\u00f3n App 1.0",
+        "Versi\u00f3n Disponible 1.1",
+        f"Fichero actualizado URL Act [{server.url('/c1.xml')}] Fich Dest [{app}uno.dll] 1",
+        f"Fichero actualizado URL Act [{server.url('/c2.xml')}] Fich Dest [{app}dos.dat] 1",
+        "Actualizando AppPrincipal cUrl " + server.url("/main.xml"),
+        f"AppPrincipal actualizada URL Act [{server.url('/main.xml')}] Fich Dest [path app] 1",
+        "Actualizando()  IniAppUsuario",
+    ]
+    assert server.requests == ["/manifest.xml", "/c1.xml", "/c2.xml", "/main.xml"]
+
+
+def test_unreachable_manifest_still_starts_main_application(box, server):
+    install_main_application(box)
+    box.set_setting(APP_KEY, "urlact", server.url("/missing.xml"))
+    open(os.path.join(box.app_dir, "logUpdate.txt"), "wb").close()
+    before = sorted(os.listdir(box.app_dir))
+    run_updater(box)
+    assert started(box)
+    assert sorted(os.listdir(box.app_dir)) == before
+    assert log_lines(box) == [
+        "ActualizandoVersion desde  " + server.url("/missing.xml"),
+        "Error al recuperar informaci\u00f3n desde  " + server.url("/missing.xml"),
+        "Actualizando()  IniAppUsuario",
+    ]
+
+
+def test_without_marker_no_log_is_written_anywhere(box, server):
+    publish_typical_update(box, server)
+    run_updater(box)
+    assert started(box)
+    assert not os.path.exists(os.path.join(box.app_dir, "logUpdate.txt"))
+    if TARGET == "windows":
+        default_log = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows",
+                                   "AxMubaxPinPadWS.log")
+    else:
+        default_log = os.path.join(box.config_dir, "mubax", "AxMubaxPinPadWS.log")
+    assert not os.path.exists(default_log)
+
+
+def test_running_main_application_is_not_started_again(box, server):
+    install_main_application(box)
+    box.set_setting(APP_KEY, "urlact", server.url("/missing.xml"))
+    holder = subprocess.Popen(box.command(program("hold_main_app_lock")), env=updater_env(box),
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    try:
+        assert holder.stdout.readline().strip() == b"held"
+        run_updater(box)
+        assert not started(box, seconds=2.0)
+    finally:
+        holder.stdin.close()
+        holder.wait(30)
+
+
+def window_id(display):
+    found = subprocess.run(["xdotool", "search", "--name", "Updating MUB-AX"],
+                           env={**os.environ, "DISPLAY": display}, capture_output=True, text=True)
+    ids = found.stdout.split()
+    return ids[0] if ids else None
+
+
+def test_escape_before_first_tick_starts_without_updating(box, server):
+    install_main_application(box)
+    box.set_setting(APP_KEY, "urlact", server.url("/manifest.xml"))
+    server.add("/manifest.xml", sandbox.application_manifest("9", []))
+    if TARGET == "windows":
+        updater = subprocess.Popen(box.command(program("mubax-updater")), env=updater_env(box))
+        assert wait_for(lambda: window_id(box.display) is not None, 60)
+        subprocess.run(["xdotool", "key", "--window", window_id(box.display), "Escape"],
+                       env={**os.environ, "DISPLAY": box.display}, check=True)
+        updater.wait(60)
+    else:
+        leader, follower = pty.openpty()
+        updater = subprocess.Popen(box.command(program("mubax-updater")), env=updater_env(box),
+                                   stdin=follower)
+        time.sleep(0.15)
+        os.write(leader, b"\x1b")
+        updater.wait(60)
+        os.close(leader)
+        os.close(follower)
+    assert started(box)
+    assert server.requests == []
+
+
+def test_progress_is_shown_while_a_file_is_held_back(box, server, tmp_path):
+    publish_typical_update(box, server)
+    server.hold("/c2.xml")
+    if TARGET == "windows":
+        updater = subprocess.Popen(box.command(program("mubax-updater")), env=updater_env(box))
+        assert wait_for(lambda: "/c2.xml" in server.requests, 60)
+        time.sleep(0.5)
+        display_env = {**os.environ, "DISPLAY": box.display}
+        name = subprocess.run(["xdotool", "getwindowname", window_id(box.display)],
+                              env=display_env, capture_output=True, text=True).stdout.strip()
+        shot = tmp_path / "shot.rgb"
+        subprocess.run(f"xwd -root -silent -display {box.display} | /usr/bin/convert xwd:- "
+                       f"-depth 8 rgb:{shot}", shell=True, check=True)
+        server.release("/c2.xml")
+        updater.wait(120)
+        assert name == "Updating MUB-AX ..."
+        pixels = shot.read_bytes()
+        # One of three components done: the bar's fill colour covers part of the window.
+        filled = sum(1 for i in range(0, len(pixels), 3)
+                     if pixels[i + 2] > 120 and pixels[i + 2] > pixels[i] + 60)
+        assert filled > 200
+    else:
+        leader, follower = pty.openpty()
+        updater = subprocess.Popen(box.command(program("mubax-updater")), env=updater_env(box),
+                                   stderr=follower)
+        assert wait_for(lambda: "/c2.xml" in server.requests, 60)
+        server.release("/c2.xml")
+        updater.wait(120)
+        os.close(follower)
+        output = b""
+        while True:
+            try:
+                chunk = os.read(leader, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            output += chunk
+        os.close(leader)
+        assert b"Updating MUB-AX ... [" in output
+        assert b"] 1/3" in output and b"] 3/3" in output
+    assert started(box)
