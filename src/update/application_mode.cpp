@@ -96,7 +96,11 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
     const std::string shownDestination = std::string(appDirectory) + destinationText;
 
     int result = 0;
-    if (haveAddress && haveDestination && appDirectoryKnown && destinationFits) {
+    if (!haveAddress || !haveDestination) {
+      Refuse(address, "component address or destination missing or longer than 254 bytes");
+    } else if (!appDirectoryKnown || !destinationFits) {
+      Refuse(address, "application directory and destination longer than 254 bytes");
+    } else {
       result = InstallFileWithinLine(address, destination, sizeLimit, nullptr, loggingFlag);
     }
     LogResult(loggingFlag, "Fichero actualizado", address, shownDestination.c_str(), result);
@@ -115,6 +119,8 @@ void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaul
   int result = 0;
   if (haveAddress) {
     result = InstallFileWithinLine(address, nullptr, defaultSize, nullptr, loggingFlag);
+  } else {
+    Refuse(address, "main executable address longer than 254 bytes");
   }
   LogResult(loggingFlag, "AppPrincipal actualizada", address, kMainExecutableDestinationText,
             result);

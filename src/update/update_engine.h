@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "update/update_host.h"
 #include "xml/fetch.h"
@@ -16,6 +18,8 @@ extern const char kLogComponent[];  // "MubaxVardeno"
 // Address used when the settings name none: the build's update server and a fixed path.
 extern const char kDefaultManifestAddress[];
 
+enum class UpdateMode { kNone, kApplication, kTransparent };
+
 class UpdateEngine {
  public:
   UpdateEngine(UpdateHost& host, FileSink& sink);
@@ -23,6 +27,11 @@ class UpdateEngine {
   // The whole run: decides on logging, loads the manifest, picks a mode, then launches the main
   // application and ends the run, whatever happened before.
   void RunUpdate();
+
+  // Runs the mode a loaded manifest calls for against `installedVersion` (none when the offered
+  // version is empty or equal); returns the mode that ran.
+  UpdateMode UpdateFromManifest(const XmlDocument& manifest, const char* installedVersion,
+                                bool loggingFlag);
 
   // Installs an application manifest: the numbered components, then the main executable.
   void UpdateApplicationMode(const char* installedVersion, const char* offeredVersion,
@@ -46,8 +55,7 @@ class UpdateEngine {
   void LogResult(bool loggingFlag, const char* operation, const char* address,
                  const char* destination, int result);
   bool LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag);
-  void ChooseAndRunMode(const XmlDocument& manifest, const char* installedVersion,
-                        bool loggingFlag);
+  void Refuse(const char* address, const char* reason);
   void InstallComponents(const XmlDocument& manifest, const char* appDirectory, bool appDirKnown,
                          int defaultSize, int& count, bool loggingFlag);
   void InstallMainExecutable(const XmlDocument& manifest, int defaultSize, bool loggingFlag);
@@ -66,6 +74,22 @@ class DiskFileSink : public FileSink {
  public:
   int WriteFileBytes(const unsigned char* data, std::size_t length,
                      const char* destination) override;
+};
+
+// Writes nothing: records what would be written, for checking a release before it goes live.
+// A null destination (the registered main executable) counts as writable; an empty one does not.
+class DryRunFileSink : public FileSink {
+ public:
+  struct Write {
+    std::string destination;  // empty for the registered main executable
+    std::size_t length;
+  };
+  int WriteFileBytes(const unsigned char* data, std::size_t length,
+                     const char* destination) override;
+  const std::vector<Write>& Writes() const { return m_writes; }
+
+ private:
+  std::vector<Write> m_writes;
 };
 
 // Where a file goes: `destination` when given, else the registered main executable's path.

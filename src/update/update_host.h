@@ -24,6 +24,12 @@ class UpdateHost {
   virtual void LaunchMainApplication() = 0;
   // Ends the run (closes the window).
   virtual void EndRun() = 0;
+
+  // Diagnostics for tools such as the release checker; the window ignores them. A problem is
+  // reported before the result of the file it concerns; every attempted file reports a result.
+  virtual void ReportInstallProblem(const char* /*address*/, const char* /*reason*/) {}
+  virtual void ReportInstallResult(const char* /*address*/, const char* /*destination*/,
+                                   int /*result*/) {}
 };
 
 // Where the installer's decoded bytes go: to disk, or nowhere in a dry run.

@@ -54,7 +54,7 @@ void UpdateEngine::RunUpdate() {
     if (LoadManifest(manifest, address, loggingFlag)) {
       ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue,
                          installedVersion, sizeof(installedVersion));
-      ChooseAndRunMode(manifest, installedVersion, loggingFlag);
+      UpdateFromManifest(manifest, installedVersion, loggingFlag);
     }
     Log(loggingFlag, "Actualizando() ", "IniAppUsuario");
   }
@@ -74,25 +74,30 @@ bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool
   return loaded;
 }
 
-void UpdateEngine::ChooseAndRunMode(const XmlDocument& manifest, const char* installedVersion,
-                                    bool loggingFlag) {
+UpdateMode UpdateEngine::UpdateFromManifest(const XmlDocument& manifest,
+                                            const char* installedVersion, bool loggingFlag) {
   char offeredVersion[kManifestTextBufferSize] = {};
   if (manifest.Exists(kVersionElement)) {
     // An application manifest, even with an empty version; its library part is never read.
     manifest.GetValue(kVersionElement, offeredVersion, sizeof(offeredVersion));
-    if (offeredVersion[0] != '\0' && std::strcmp(offeredVersion, installedVersion) != 0) {
-      UpdateApplicationMode(installedVersion, offeredVersion, manifest, loggingFlag);
+    if (offeredVersion[0] == '\0' || std::strcmp(offeredVersion, installedVersion) == 0) {
+      return UpdateMode::kNone;
     }
-    return;
+    UpdateApplicationMode(installedVersion, offeredVersion, manifest, loggingFlag);
+    return UpdateMode::kApplication;
   }
-  if (!manifest.Exists(kLibraryElement)) return;
+  if (!manifest.Exists(kLibraryElement)) return UpdateMode::kNone;
   XmlNode library;
-  if (manifest.SelectNode(library, kLibraryElement) == -1 || library.IsEmpty()) return;
+  if (manifest.SelectNode(library, kLibraryElement) == -1 || library.IsEmpty()) {
+    return UpdateMode::kNone;
+  }
   if (GetNodeText(library, kLibraryVersionElement, offeredVersion, sizeof(offeredVersion)) == -1) {
-    return;
+    return UpdateMode::kNone;
   }
   library.Reset();
-  if (offeredVersion[0] != '\0' && std::strcmp(offeredVersion, installedVersion) != 0) {
-    UpdateTransparentMode(installedVersion, offeredVersion, manifest, loggingFlag);
+  if (offeredVersion[0] == '\0' || std::strcmp(offeredVersion, installedVersion) == 0) {
+    return UpdateMode::kNone;
   }
+  UpdateTransparentMode(installedVersion, offeredVersion, manifest, loggingFlag);
+  return UpdateMode::kTransparent;
 }
