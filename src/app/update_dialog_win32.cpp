@@ -67,7 +67,7 @@ INT_PTR UpdateDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM /*lParam
       OnTimer(static_cast<UINT_PTR>(wParam));
       return TRUE;
     case WM_COMMAND:
-      // The buttons are hidden: IDOK comes from Enter, IDCANCEL from Escape (or Alt+F4).
+      // The buttons are hidden: IDOK comes from Enter, IDCANCEL from Escape (or a WM_CLOSE).
       switch (LOWORD(wParam)) {
         case IDOK:
           OnOK();

@@ -1,4 +1,5 @@
-// Table-driven hexadecimal decoding: one lookup per digit, no per-pair parsing.
+// Table-driven hexadecimal decoding and encoding: one lookup per digit, no per-pair parsing or
+// formatting.
 #include "update/hex_decoder.h"
 
 #include <array>
@@ -20,6 +21,8 @@ constexpr std::array<unsigned char, 256> MakeDigitTable() {
 
 constexpr std::array<unsigned char, 256> kDigitValue = MakeDigitTable();
 
+constexpr char kDigitText[] = "0123456789ABCDEF";
+
 }  // namespace
 
 bool IsHexText(const char* text, std::size_t length) {
@@ -40,4 +43,11 @@ int HexDecoder::Decode(unsigned char* output, const char* text, std::size_t leng
     output[i / 2] = static_cast<unsigned char>((high << 4) | low);
   }
   return 0;
+}
+
+void EncodeHex(const unsigned char* data, std::size_t length, char* output) {
+  for (std::size_t i = 0; i < length; ++i) {
+    output[2 * i] = kDigitText[data[i] >> 4];
+    output[2 * i + 1] = kDigitText[data[i] & 0x0F];
+  }
 }

@@ -1,4 +1,5 @@
-// Turns a file document's hexadecimal text into the file's bytes.
+// The hexadecimal codec of file documents: text to bytes for the updater, bytes to text for the
+// release tool.
 #pragma once
 
 #include <cstddef>
@@ -16,3 +17,7 @@ class HexDecoder {
 
 // True when every one of the `length` characters is a hexadecimal digit and `length` is even.
 bool IsHexText(const char* text, std::size_t length);
+
+// Writes the `length` bytes of `data` as 2 * `length` upper-case hexadecimal digits, high digit
+// first, to `output` (no terminator). The updater's decoder reads them back unchanged.
+void EncodeHex(const unsigned char* data, std::size_t length, char* output);

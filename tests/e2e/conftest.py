@@ -27,6 +27,10 @@ def display():
     if TARGET != "windows":
         yield None
         return
+    if os.environ.get("DISPLAY"):
+        # The test script's display, which the Wine session was started with.
+        yield os.environ["DISPLAY"]
+        return
     number = 100 + os.getpid() % 50
     xvfb = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "800x600x24", "-nolisten", "tcp"],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
