@@ -1,5 +1,6 @@
 // Linux launcher: the main application counts as running while some process holds an flock on
-// $XDG_RUNTIME_DIR/MUB-AX Pirvel.lock (/tmp when unset); the start is a posix_spawn, not waited for.
+// $XDG_RUNTIME_DIR/MUB-AX Pirvel.lock (/tmp when unset); the start is a posix_spawn, not waited
+// for.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>

@@ -12,11 +12,6 @@
 
 namespace {
 
-// Positions and range bounds past a count are formed without overflowing int.
-int PositionAfter(int count, int extra) {
-  return static_cast<int>(static_cast<std::uint32_t>(count) + static_cast<std::uint32_t>(extra));
-}
-
 // Reads the text of `name` into a fresh buffer; false when it is missing or does not fit, so a
 // component never inherits the previous one's address or destination.
 bool ReadComponentText(const XmlDocument& manifest, const char* name, char* buffer,
@@ -51,8 +46,7 @@ void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const cha
   if (countText[0] != '\0') {
     try {
       count = ReadLeadingInt(countText);
-      InstallComponents(manifest, appDirectory, appDirectoryKnown, defaultSize, count,
-                        loggingFlag);
+      InstallComponents(manifest, appDirectory, appDirectoryKnown, defaultSize, count, loggingFlag);
     } catch (...) {
       Log(loggingFlag, "Error actualizando", "Error actualizando componentes");
     }
@@ -81,9 +75,8 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
     FormatNumberedName(name, sizeof(name), kComponentSizeStem, i);
     if (manifest.Exists(name)) {
       // A size text that cannot be read whole admits nothing.
-      sizeLimit = manifest.GetValue(name, sizeText, sizeof(sizeText)) >= 0
-                      ? ReadLeadingInt(sizeText)
-                      : 0;
+      sizeLimit =
+          manifest.GetValue(name, sizeText, sizeof(sizeText)) >= 0 ? ReadLeadingInt(sizeText) : 0;
     }
     FormatNumberedName(name, sizeof(name), kComponentUrlStem, i);
     const bool haveAddress = ReadComponentText(manifest, name, address, sizeof(address));
@@ -113,8 +106,8 @@ void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaul
                                          bool loggingFlag) {
   if (!manifest.Exists(kDownloadUrlElement)) return;
   char address[kManifestTextBufferSize] = {};
-  const bool haveAddress = ReadComponentText(manifest, kDownloadUrlElement, address,
-                                             sizeof(address));
+  const bool haveAddress =
+      ReadComponentText(manifest, kDownloadUrlElement, address, sizeof(address));
   Log(loggingFlag, "Actualizando AppPrincipal cUrl", address);
   int result = 0;
   if (haveAddress) {

@@ -23,15 +23,15 @@ std::size_t FileDocumentFetchCap(int maxSize) {
   // document around it.
   const std::uint64_t cap = 4ull * static_cast<std::uint64_t>(maxSize) + 64ull * 1024ull;
   return cap > std::numeric_limits<std::size_t>::max() ? std::numeric_limits<std::size_t>::max()
-                                                        : static_cast<std::size_t>(cap);
+                                                       : static_cast<std::size_t>(cap);
 }
 
 bool ResolveInstallDestination(const char* destination, char* buffer, std::size_t bufferSize) {
   if (bufferSize == 0) return false;
   buffer[0] = '\0';
-  if (destination != nullptr) return destination[0] != '\0' && CopyText(buffer, bufferSize, destination);
-  ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kAppPathValue, buffer,
-                     bufferSize);
+  if (destination != nullptr)
+    return destination[0] != '\0' && CopyText(buffer, bufferSize, destination);
+  ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kAppPathValue, buffer, bufferSize);
   return buffer[0] != '\0';
 }
 
@@ -64,12 +64,11 @@ void UpdateEngine::LogResult(bool loggingFlag, const char* operation, const char
   m_host.WriteLog(kLogComponent, operation, line.c_str());
 }
 
-int UpdateEngine::InstallFileWithinLine(const char* address, const char* destination,
-                                        int maxSize, const char* signature, bool loggingFlag) {
+int UpdateEngine::InstallFileWithinLine(const char* address, const char* destination, int maxSize,
+                                        const char* signature, bool loggingFlag) {
   const char* shown = destination != nullptr ? destination : kMainExecutableDestinationText;
   // The result line holds 254 bytes; a file whose line cannot be formed whole is not installed.
-  const std::size_t lineLength =
-      std::strlen(address) + std::strlen(shown) + kResultLineFixedBytes;
+  const std::size_t lineLength = std::strlen(address) + std::strlen(shown) + kResultLineFixedBytes;
   if (lineLength >= static_cast<std::size_t>(kManifestTextBufferSize)) {
     Refuse(address, "address and destination together are too long for the result line");
     return 0;
@@ -78,8 +77,7 @@ int UpdateEngine::InstallFileWithinLine(const char* address, const char* destina
 }
 
 int UpdateEngine::InstallFile(const char* address, const char* destination, int maxSize,
-                              const char* /*signature: carried, never checked*/,
-                              bool loggingFlag) {
+                              const char* /*signature: carried, never checked*/, bool loggingFlag) {
   if (maxSize <= 0) {
     Refuse(address, "size limit is 0 or less");
     return 0;

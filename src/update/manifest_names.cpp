@@ -33,9 +33,8 @@ bool FormatNumberedName(char* buffer, std::size_t bufferSize, const char* stem, 
 
 std::string FormatResultLine(const char* address, const char* destination, int result) {
   std::string line(std::strlen(address) + std::strlen(destination) + 64, '\0');
-  const int length =
-      std::snprintf(&line[0], line.size(), "URL Act [%s] Fich Dest [%s] %d", address, destination,
-                    result);
+  const int length = std::snprintf(&line[0], line.size(), "URL Act [%s] Fich Dest [%s] %d", address,
+                                   destination, result);
   line.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
   return line;
 }

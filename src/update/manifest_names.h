@@ -3,27 +3,27 @@
 #pragma once
 
 // Application manifest.
-extern const char kVersionElement[];          // "version"
-extern const char kComponentCountElement[];   // "componentes"
-extern const char kFileSizeElement[];         // "tamfichero" (also a file entry's size limit)
-extern const char kComponentSizeStem[];       // "tamcomp", numbered "tamcomp%d"
-extern const char kComponentUrlStem[];        // "urlcomp", numbered "urlcomp%d"
-extern const char kComponentDestStem[];       // "destcomp", numbered "destcomp%d"
-extern const char kDownloadUrlElement[];      // "urldescarga" (also a file entry's address)
+extern const char kVersionElement[];         // "version"
+extern const char kComponentCountElement[];  // "componentes"
+extern const char kFileSizeElement[];        // "tamfichero" (also a file entry's size limit)
+extern const char kComponentSizeStem[];      // "tamcomp", numbered "tamcomp%d"
+extern const char kComponentUrlStem[];       // "urlcomp", numbered "urlcomp%d"
+extern const char kComponentDestStem[];      // "destcomp", numbered "destcomp%d"
+extern const char kDownloadUrlElement[];     // "urldescarga" (also a file entry's address)
 
 // Library manifest.
-extern const char kLibraryElement[];          // "actLibreria"
-extern const char kLibraryVersionElement[];   // "versionLib"
-extern const char kExtraFileCountElement[];   // "fichAdicionales"
-extern const char kExtraFileStem[];           // "fichAdic", numbered "fichAdic%d"
-extern const char kActiveXElement[];          // "actActiveX"
+extern const char kLibraryElement[];         // "actLibreria"
+extern const char kLibraryVersionElement[];  // "versionLib"
+extern const char kExtraFileCountElement[];  // "fichAdicionales"
+extern const char kExtraFileStem[];          // "fichAdic", numbered "fichAdic%d"
+extern const char kActiveXElement[];         // "actActiveX"
 
 // File entry fields (besides tamfichero and urldescarga).
-extern const char kDestinationElement[];      // "destFichero"
-extern const char kSignatureElement[];        // "firma"
+extern const char kDestinationElement[];  // "destFichero"
+extern const char kSignatureElement[];    // "firma"
 
 // File document.
-extern const char kFileContentElement[];      // "fichero"
+extern const char kFileContentElement[];  // "fichero"
 
 // Size limit of a file entry without a usable tamfichero.
 constexpr int kDefaultEntrySizeLimit = 2048576;

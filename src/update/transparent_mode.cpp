@@ -8,14 +8,6 @@
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
 
-namespace {
-
-int PositionAfter(int count, int extra) {
-  return static_cast<int>(static_cast<std::uint32_t>(count) + static_cast<std::uint32_t>(extra));
-}
-
-}  // namespace
-
 int UpdateEngine::InstallFileEntry(const XmlNode& entry, const char* successOperation,
                                    bool loggingFlag) {
   char sizeText[kManifestTextBufferSize];
@@ -88,7 +80,9 @@ void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const cha
       InstallFileEntry(entry, "Fichero de Libreria actualizado", loggingFlag);
     }
   } catch (...) {
-    Log(loggingFlag, "Error actualizando", "Error actualizando Librer\xED" "a");
+    Log(loggingFlag, "Error actualizando",
+        "Error actualizando Librer\xED"
+        "a");
   }
   m_host.SetProgressPos(PositionAfter(count, 2));
 }

@@ -43,8 +43,8 @@ class UpdateEngine {
   // Fetches the file document at `address`, decodes its text and hands the bytes to the sink.
   // Returns 1 when the file was written, 0 otherwise. `destination` null means the registered
   // main executable. Raises only what loading the document raises (memory exhausted).
-  int InstallFile(const char* address, const char* destination, int maxSize,
-                  const char* signature, bool loggingFlag);
+  int InstallFile(const char* address, const char* destination, int maxSize, const char* signature,
+                  bool loggingFlag);
 
   // Limits for the manifest fetch (tests shorten the time-outs). File documents use the same
   // time-outs with a size cap derived from each file's limit.
@@ -95,6 +95,10 @@ class DryRunFileSink : public FileSink {
 // Where a file goes: `destination` when given, else the registered main executable's path.
 // Returns false, leaving `buffer` empty, when there is no usable path (never a made-up one).
 bool ResolveInstallDestination(const char* destination, char* buffer, std::size_t bufferSize);
+
+// A progress position or range bound past a count (count + extra), formed without overflowing
+// int: a manifest's count can be any 32-bit number.
+int PositionAfter(int count, int extra);
 
 // Bytes a file document may take for a file of `maxSize` limit: generous room around the text.
 std::size_t FileDocumentFetchCap(int maxSize);

@@ -1,5 +1,6 @@
 // One update run: logging decision, manifest address, manifest load, mode choice, then the launch
 // of the main application and the end of the run on every path.
+#include <cstdint>
 #include <cstring>
 
 #include "common/app_directory.h"
@@ -17,6 +18,10 @@
 const char kLogComponent[] = "MubaxVardeno";
 const char kDefaultManifestAddress[] =
     "http://" MUBAX_UPDATE_HOST "/MUB_AX/ActiveX/actvardenov2.xml";
+
+int PositionAfter(int count, int extra) {
+  return static_cast<int>(static_cast<std::uint32_t>(count) + static_cast<std::uint32_t>(extra));
+}
 
 UpdateEngine::UpdateEngine(UpdateHost& host, FileSink& sink) : m_host(host), m_sink(sink) {}
 

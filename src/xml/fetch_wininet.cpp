@@ -138,6 +138,97 @@ FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, std::vector<c
   return FetchStatus::kOk;
 }
 
+struct Timeouts {
+  DWORD connectMs;
+  DWORD stallMs;
+};
+
+// Sets the time-outs on one handle. Windows hands options of the session down to the handles
+// opened from it, but Wine keeps the send and receive time-outs per request, so they are set on
+// every handle; only the request's answer counts.
+bool ApplyTimeouts(HINTERNET handle, const Timeouts& timeouts) {
+  DWORD retries = 1;
+  InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
+  const bool applied = SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectMs) &&
+                       SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.stallMs) &&
+                       SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, timeouts.stallMs);
+  // Older WinINet versions keep separate data time-outs; newer ones ignore these.
+  SetTimeout(handle, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, timeouts.stallMs);
+  SetTimeout(handle, INTERNET_OPTION_DATA_SEND_TIMEOUT, timeouts.stallMs);
+  return applied;
+}
+
+struct UrlParts {
+  bool secure = false;
+  std::string host;
+  INTERNET_PORT port = 0;
+  std::string userName;
+  std::string password;
+  std::string object;  // path and query, as sent in the request line
+};
+
+bool CrackUrl(const std::string& url, UrlParts& parts) {
+  URL_COMPONENTSA components = {};
+  components.dwStructSize = sizeof components;
+  // Non-zero lengths with null pointers: the parts are pointed at inside `url`.
+  components.dwSchemeLength = 1;
+  components.dwHostNameLength = 1;
+  components.dwUserNameLength = 1;
+  components.dwPasswordLength = 1;
+  components.dwUrlPathLength = 1;
+  components.dwExtraInfoLength = 1;
+  if (!InternetCrackUrlA(url.c_str(), 0, 0, &components)) return false;
+  if (components.nScheme != INTERNET_SCHEME_HTTP && components.nScheme != INTERNET_SCHEME_HTTPS) {
+    return false;
+  }
+  if (components.lpszHostName == nullptr || components.dwHostNameLength == 0) return false;
+  parts.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
+  parts.host.assign(components.lpszHostName, components.dwHostNameLength);
+  parts.port = components.nPort;
+  if (components.lpszUserName != nullptr) {
+    parts.userName.assign(components.lpszUserName, components.dwUserNameLength);
+  }
+  if (components.lpszPassword != nullptr) {
+    parts.password.assign(components.lpszPassword, components.dwPasswordLength);
+  }
+  if (components.lpszUrlPath != nullptr) {
+    parts.object.assign(components.lpszUrlPath, components.dwUrlPathLength);
+  }
+  if (parts.object.empty()) parts.object = "/";
+  if (components.lpszExtraInfo != nullptr) {
+    parts.object.append(components.lpszExtraInfo, components.dwExtraInfoLength);
+  }
+  // A fragment names a place inside the document; it is never sent.
+  const std::size_t fragment = parts.object.find('#');
+  if (fragment != std::string::npos) parts.object.resize(fragment);
+  return true;
+}
+
+// One GET on `url`; on success `connection` and `request` hold the answered request.
+FetchStatus SendRequest(HINTERNET session, const std::string& url, const Timeouts& timeouts,
+                        UniqueInternetHandle& connection, UniqueInternetHandle& request) {
+  UrlParts parts;
+  if (!CrackUrl(url, parts)) return FetchStatus::kUnsupportedAddress;
+  connection.Reset(InternetConnectA(session, parts.host.c_str(), parts.port,
+                                    parts.userName.empty() ? nullptr : parts.userName.c_str(),
+                                    parts.password.empty() ? nullptr : parts.password.c_str(),
+                                    INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return StatusFromError(GetLastError());
+  ApplyTimeouts(connection.Get(), timeouts);
+
+  // No flag that relaxes certificate checks is ever set: a secure request verifies the chain
+  // and the host name.
+  const DWORD flags = kRequestFlags | (parts.secure ? INTERNET_FLAG_SECURE : 0);
+  request.Reset(HttpOpenRequestA(connection.Get(), "GET", parts.object.c_str(), nullptr, nullptr,
+                                 nullptr, flags, 0));
+  if (!request) return StatusFromError(GetLastError());
+  if (!ApplyTimeouts(request.Get(), timeouts)) return FetchStatus::kTransferFailed;
+  if (!HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) {
+    return StatusFromError(GetLastError());
+  }
+  return FetchStatus::kOk;
+}
+
 FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>& body) {
   std::string current = url;
   if (!IsHttpAddress(current)) return FetchStatus::kUnsupportedAddress;
@@ -146,26 +237,15 @@ FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>&
   UniqueInternetHandle session(
       InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return StatusFromError(GetLastError());
-
-  // Set on the session so that every request opened from it inherits them; the connect attempt
-  // is made once, so the connect time-out bounds the whole connect.
-  const DWORD connectMs = ToMilliseconds(limits.connectTimeoutSeconds);
-  const DWORD stallMs = ToMilliseconds(limits.stallTimeoutSeconds);
-  DWORD retries = 1;
-  InternetSetOptionA(session.Get(), INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
-  if (!SetTimeout(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, connectMs) ||
-      !SetTimeout(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, stallMs) ||
-      !SetTimeout(session.Get(), INTERNET_OPTION_SEND_TIMEOUT, stallMs)) {
-    return FetchStatus::kTransferFailed;
-  }
-  // Older WinINet versions keep separate data time-outs; newer ones ignore these.
-  SetTimeout(session.Get(), INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, stallMs);
-  SetTimeout(session.Get(), INTERNET_OPTION_DATA_SEND_TIMEOUT, stallMs);
+  const Timeouts timeouts = {ToMilliseconds(limits.connectTimeoutSeconds),
+                             ToMilliseconds(limits.stallTimeoutSeconds)};
+  ApplyTimeouts(session.Get(), timeouts);
 
   for (int redirects = 0;; ++redirects) {
-    UniqueInternetHandle request(
-        InternetOpenUrlA(session.Get(), current.c_str(), nullptr, 0, kRequestFlags, 0));
-    if (!request) return StatusFromError(GetLastError());
+    UniqueInternetHandle connection;
+    UniqueInternetHandle request;
+    const FetchStatus sent = SendRequest(session.Get(), current, timeouts, connection, request);
+    if (sent != FetchStatus::kOk) return sent;
 
     DWORD status = 0;
     if (!QueryNumber(request.Get(), HTTP_QUERY_STATUS_CODE, status)) {

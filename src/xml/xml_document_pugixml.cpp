@@ -80,6 +80,14 @@ pugi::xpath_node SelectFirst(const pugi::xml_node& context, const char* path) {
   }
 }
 
+// Copies a found text with its terminator when it fits; -1 (buffer untouched) when it does not.
+int CopyFoundText(const char* text, std::size_t length, char* buffer, std::size_t bufferSize) {
+  if (buffer == nullptr || length >= bufferSize || length > 0x7FFFFFFEu) return -1;
+  std::memcpy(buffer, text, length);
+  buffer[length] = '\0';
+  return static_cast<int>(length);
+}
+
 }  // namespace
 
 struct XmlNode::Impl {
@@ -103,6 +111,8 @@ struct XmlDocument::Impl {
   pugi::xml_node Root() const {
     return parsed ? parsed->document.document_element() : pugi::xml_node();
   }
+  int FindText(const char* path, std::string& scratch, const char*& text,
+               std::size_t& length) const;
 };
 
 XmlDocument::XmlDocument() : m_impl(new Impl) {}
@@ -170,21 +180,27 @@ bool XmlDocument::Exists(const char* path) const {
   }
 }
 
+// The text at `path` below the document element, for GetValue and GetLongValue: -1 no document
+// or nothing matches, 0 no document element, 1 found (then `text` and `length` are set).
+int XmlDocument::Impl::FindText(const char* path, std::string& scratch, const char*& text,
+                                std::size_t& length) const {
+  if (!parsed) return -1;
+  const pugi::xml_node root = Root();
+  if (!root) return 0;
+  const pugi::xpath_node found = SelectFirst(root, path);
+  if (!found) return -1;
+  NodeText(found, scratch, text, length);
+  return 1;
+}
+
 int XmlDocument::GetValue(const char* path, char* buffer, std::size_t bufferSize) const {
   try {
-    if (!m_impl->parsed) return -1;
-    const pugi::xml_node root = m_impl->Root();
-    if (!root) return 0;
-    const pugi::xpath_node found = SelectFirst(root, path);
-    if (!found) return -1;
     std::string scratch;
     const char* text = nullptr;
     std::size_t length = 0;
-    NodeText(found, scratch, text, length);
-    if (buffer == nullptr || length >= bufferSize || length > 0x7FFFFFFEu) return -1;
-    std::memcpy(buffer, text, length);
-    buffer[length] = '\0';
-    return static_cast<int>(length);
+    const int found = m_impl->FindText(path, scratch, text, length);
+    if (found != 1) return found;
+    return CopyFoundText(text, length, buffer, bufferSize);
   } catch (...) {
     return -1;
   }
@@ -193,15 +209,11 @@ int XmlDocument::GetValue(const char* path, char* buffer, std::size_t bufferSize
 long long XmlDocument::GetLongValue(const char* path, std::string& text,
                                     std::size_t maxLength) const {
   try {
-    if (!m_impl->parsed) return -1;
-    const pugi::xml_node root = m_impl->Root();
-    if (!root) return 0;
-    const pugi::xpath_node found = SelectFirst(root, path);
-    if (!found) return -1;
     std::string scratch;
     const char* value = nullptr;
     std::size_t length = 0;
-    NodeText(found, scratch, value, length);
+    const int found = m_impl->FindText(path, scratch, value, length);
+    if (found != 1) return found;
     if (length > maxLength) return -2;
     text.assign(value, length);
     return static_cast<long long>(length);
@@ -221,10 +233,7 @@ int GetNodeText(const XmlNode& node, const char* path, char* buffer, std::size_t
     const char* text = nullptr;
     std::size_t length = 0;
     NodeText(found, scratch, text, length);
-    if (length >= bufferSize || length > 0x7FFFFFFEu) return -1;
-    std::memcpy(buffer, text, length);
-    buffer[length] = '\0';
-    return static_cast<int>(length);
+    return CopyFoundText(text, length, buffer, bufferSize);
   } catch (...) {
     return -1;
   }

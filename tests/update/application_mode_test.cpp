@@ -67,7 +67,8 @@ TEST_F(ApplicationModeTest, CountMissingOrEmptyStillInstallsMainExecutable) {
 
   m_host.events.clear();
   Run("<m><version>2</version><componentes></componentes><tamfichero>10</tamfichero>"
-      "<urldescarga>" + am + "</urldescarga></m>");
+      "<urldescarga>" +
+      am + "</urldescarga></m>");
   EXPECT_EQ(m_host.Only("range"), (std::vector<std::string>{"range 1"}));
   EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos 1"}));
 }
@@ -75,7 +76,8 @@ TEST_F(ApplicationModeTest, CountMissingOrEmptyStillInstallsMainExecutable) {
 TEST_F(ApplicationModeTest, NumbersAreReadAsLeadingIntegers) {
   const std::string a1 = ServeFile("/c1.xml", "x");
   Run("<m><version>2</version><componentes> 1 componente</componentes>"
-      "<tamfichero>10 bytes</tamfichero>" + Component(1, a1, "uno.dll") + "</m>");
+      "<tamfichero>10 bytes</tamfichero>" +
+      Component(1, a1, "uno.dll") + "</m>");
   EXPECT_EQ(ReadFile(AppFile("uno.dll")), "x");
 
   m_host.events.clear();
@@ -87,9 +89,10 @@ TEST_F(ApplicationModeTest, NumbersAreReadAsLeadingIntegers) {
 
 TEST_F(ApplicationModeTest, ComponentTenUsesItsOwnNamesAndGapsNeverReuseAnAddress) {
   const std::string first = ServeFile("/c1.xml", "first"), tenth = ServeFile("/c10.xml", "tenth");
-  std::string xml = "<m><version>2</version><componentes>10</componentes>"
-                    "<tamfichero>100</tamfichero>" + Component(1, first, "c1.bin") +
-                    "<urlcomp01>" + first + "</urlcomp01>";
+  std::string xml =
+      "<m><version>2</version><componentes>10</componentes>"
+      "<tamfichero>100</tamfichero>" +
+      Component(1, first, "c1.bin") + "<urlcomp01>" + first + "</urlcomp01>";
   // Component 2 has a destination but no address: it must not be fetched from component 1's.
   xml += "<destcomp2>c2.bin</destcomp2>" + Component(10, tenth, "c10.bin") + "</m>";
   Run(xml);
@@ -151,8 +154,7 @@ TEST_F(ApplicationModeTest, FailureInComponentStageStillInstallsMainExecutable) 
 TEST_F(ApplicationModeTest, FailureInMainExecutableStepIsContained) {
   const std::string am = ServeFile("/m.xml", "M");
   ThrowingSink sink(1);
-  Run("<m><version>2</version><tamfichero>10</tamfichero><urldescarga>" + am +
-          "</urldescarga></m>",
+  Run("<m><version>2</version><tamfichero>10</tamfichero><urldescarga>" + am + "</urldescarga></m>",
       &sink);
   EXPECT_EQ(m_host.Only("log Error"),
             (std::vector<std::string>{"log Error actualizando|Error actualizando AppPrincipal"}));
@@ -176,8 +178,10 @@ TEST_F(ApplicationModeTest, DestinationsAreJoinedUnchangedAndNeverCut) {
 TEST_F(ApplicationModeTest, LoggingOffInstallsTheSameAndWritesNothing) {
   const std::string a1 = ServeFile("/c1.xml", "1");
   XmlDocument manifest;
-  LoadManifest(manifest, "<m><version>2</version><componentes>1</componentes>"
-                         "<tamfichero>10</tamfichero>" + Component(1, a1, "c1") + "</m>");
+  LoadManifest(manifest,
+               "<m><version>2</version><componentes>1</componentes>"
+               "<tamfichero>10</tamfichero>" +
+                   Component(1, a1, "c1") + "</m>");
   UpdateEngine engine(m_host, m_disk);
   engine.UpdateApplicationMode("1", "2", manifest, false);
   EXPECT_EQ(ReadFile(AppFile("c1")), "1");

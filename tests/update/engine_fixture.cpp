@@ -39,9 +39,7 @@ void EngineTest::SetUp() {
 
 void EngineTest::TearDown() { ResetTestSettings(); }
 
-std::string EngineTest::AppDir() const {
-  return m_temp.Join("app") + kDirectorySeparator;
-}
+std::string EngineTest::AppDir() const { return m_temp.Join("app") + kDirectorySeparator; }
 
 std::string EngineTest::ServeFile(const std::string& path, const std::string& bytes) {
   m_server.AddFile(path, FileDocument(bytes));

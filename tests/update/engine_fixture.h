@@ -28,7 +28,9 @@ class RecordingHost : public UpdateHost {
   void SetProgressRange(std::uint16_t upper) override {
     events.push_back("range " + std::to_string(upper));
   }
-  void SetProgressPos(int position) override { events.push_back("pos " + std::to_string(position)); }
+  void SetProgressPos(int position) override {
+    events.push_back("pos " + std::to_string(position));
+  }
   void LaunchMainApplication() override { events.push_back("launch"); }
   void EndRun() override { events.push_back("end"); }
 

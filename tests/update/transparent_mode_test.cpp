@@ -63,8 +63,7 @@ TEST_F(TransparentModeTest, GapsAreSkippedWithoutLineOrProgress) {
   Run("<fichAdicionales>3</fichAdicionales>" + Entry("fichAdic1", u1, AppFile("a1")) +
       Entry("fichAdic3", u3, AppFile("a3")) + Entry("fichAdic4", u4, AppFile("a4")) +
       "<actLibreria><versionLib>2</versionLib></actLibreria>");
-  EXPECT_EQ(m_host.Only("pos"),
-            (std::vector<std::string>{"pos 1", "pos 3", "pos 4", "pos 5"}));
+  EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos 1", "pos 3", "pos 4", "pos 5"}));
   EXPECT_EQ(m_host.Only("log Fichero actualizado").size(), 2u);
   EXPECT_FALSE(PathExists(AppFile("a4")));
   EXPECT_EQ(m_server.RequestCount("/a4.xml"), 0);

@@ -18,7 +18,9 @@ class UpdateRunTest : public EngineTest {
     engine.SetFetchLimits(limits);
     engine.RunUpdate();
   }
-  std::string Desde() const { return "log ActualizandoVersion desde |" + m_server.Url("/manifest.xml"); }
+  std::string Desde() const {
+    return "log ActualizandoVersion desde |" + m_server.Url("/manifest.xml");
+  }
   static std::string ApplicationManifest(const std::string& version) {
     return "<m><version>" + version + "</version><tamfichero>10</tamfichero></m>";
   }
@@ -73,9 +75,9 @@ TEST_F(UpdateRunTest, ModeSelection) {
       EXPECT_TRUE(modeLines.empty()) << c.manifest;
     } else {
       ASSERT_EQ(modeLines.size(), 1u) << c.manifest;
-      EXPECT_EQ(modeLines[0],
-                std::string("log ActualizaVersionAplicacion|Actualizando version modo ") +
-                    c.expectedMode)
+      EXPECT_EQ(
+          modeLines[0],
+          std::string("log ActualizaVersionAplicacion|Actualizando version modo ") + c.expectedMode)
           << c.manifest;
     }
     EXPECT_EQ(m_host.events.back(), "end") << c.manifest;
@@ -111,10 +113,9 @@ TEST_F(UpdateRunTest, WithoutAddressTheBuiltInOneIsUsedAndSaidTwice) {
   EnableLog();
   RunOnce();
   ASSERT_GE(m_host.events.size(), 3u);
-  EXPECT_EQ(m_host.events[1],
-            "log ActualizandoVersion |Sin URL en Registro. Utiliza url defecto");
-  EXPECT_EQ(m_host.events[2], std::string("log ActualizandoVersion desde |") +
-                                  kDefaultManifestAddress);
+  EXPECT_EQ(m_host.events[1], "log ActualizandoVersion |Sin URL en Registro. Utiliza url defecto");
+  EXPECT_EQ(m_host.events[2],
+            std::string("log ActualizandoVersion desde |") + kDefaultManifestAddress);
   EXPECT_NE(std::string(kDefaultManifestAddress).find("/MUB_AX/ActiveX/actvardenov2.xml"),
             std::string::npos);
   EXPECT_EQ(m_host.events.back(), "end");
@@ -150,12 +151,18 @@ TEST_F(UpdateRunTest, TypicalRunInstallsEverythingAndLeavesTheTrace) {
   const std::string main = PatternBytes(5000, 3);
   const std::string a1 = ServeFile("/c1.xml", one), a2 = ServeFile("/c2.xml", two);
   const std::string am = ServeFile("/main.xml", main);
-  ServeManifest("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><actualizacion>"
-                "<version>1.1</version><componentes>2</componentes>"
-                "<tamfichero>10000</tamfichero>"
-                "<urlcomp1>" + a1 + "</urlcomp1><destcomp1>uno.dll</destcomp1>"
-                "<urlcomp2>" + a2 + "</urlcomp2><destcomp2>dos.dll</destcomp2>"
-                "<urldescarga>" + am + "</urldescarga></actualizacion>");
+  ServeManifest(
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><actualizacion>"
+      "<version>1.1</version><componentes>2</componentes>"
+      "<tamfichero>10000</tamfichero>"
+      "<urlcomp1>" +
+      a1 +
+      "</urlcomp1><destcomp1>uno.dll</destcomp1>"
+      "<urlcomp2>" +
+      a2 +
+      "</urlcomp2><destcomp2>dos.dll</destcomp2>"
+      "<urldescarga>" +
+      am + "</urldescarga></actualizacion>");
   LogFileHost host;
   UpdateEngine engine(host, m_disk);
   engine.RunUpdate();
@@ -177,19 +184,18 @@ TEST_F(UpdateRunTest, TypicalRunInstallsEverythingAndLeavesTheTrace) {
     lines.push_back((*it)[1]);
   }
   const std::string desde = m_server.Url("/manifest.xml");
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "ActualizandoVersion desde  " + desde,
-                       "ActualizaVersionAplicacion Actualizando version modo APLICACION",
-                       "Versi\xF3n App 1.0",
-                       "Versi\xF3n Disponible 1.1",
-                       "Fichero actualizado URL Act [" + a1 + "] Fich Dest [" +
-                           AppFile("uno.dll") + "] 1",
-                       "Fichero actualizado URL Act [" + a2 + "] Fich Dest [" +
-                           AppFile("dos.dll") + "] 1",
-                       "Actualizando AppPrincipal cUrl " + am,
-                       "AppPrincipal actualizada URL Act [" + am + "] Fich Dest [path app] 1",
-                       "Actualizando()  IniAppUsuario",
-                   }));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{
+                "ActualizandoVersion desde  " + desde,
+                "ActualizaVersionAplicacion Actualizando version modo APLICACION",
+                "Versi\xF3n App 1.0",
+                "Versi\xF3n Disponible 1.1",
+                "Fichero actualizado URL Act [" + a1 + "] Fich Dest [" + AppFile("uno.dll") + "] 1",
+                "Fichero actualizado URL Act [" + a2 + "] Fich Dest [" + AppFile("dos.dll") + "] 1",
+                "Actualizando AppPrincipal cUrl " + am,
+                "AppPrincipal actualizada URL Act [" + am + "] Fich Dest [path app] 1",
+                "Actualizando()  IniAppUsuario",
+            }));
   // Nothing else in the file: each line adds 53 fixed bytes (stamp, id, component, line end).
   std::size_t joined = 0;
   for (const std::string& line : lines) joined += line.size() + 53;

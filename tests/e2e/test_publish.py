@@ -1,0 +1,347 @@
+"""End-to-end tests of the release tool: what mubax-publish writes, the real updater installs
+byte for byte; its verify command agrees with the updater; bad input writes nothing at all."""
+
+import os
+import re
+import shutil
+import subprocess
+
+import pytest
+
+from conftest import TARGET, program, updater_env, wait_for
+APP_KEY = "Software\\MUBAX_Pirvel"
+EXE = ".exe" if TARGET == "windows" else ""
+# "component 2: <address> -> <destination>: 3000 bytes, would install"
+VERDICT = re.compile(r"^(?P<label>[^:]+): (?P<address>\S+) -> (?P<destination>.*): "
+                     r"(?:(?P<size>\d+) bytes, )?(?P<verdict>would install|would NOT install: .*)$")
+
+
+class Outcome:
+    def __init__(self, completed):
+        self.status = completed.returncode
+        self.lines = completed.stdout.decode("utf-8").splitlines()
+        self.errors = completed.stderr.decode("utf-8")
+
+    def verdicts(self):
+        """Each reported file by its document's name: (label, destination, size, verdict)."""
+        found = {}
+        for line in self.lines:
+            match = VERDICT.match(line)
+            if match:
+                name = re.split(r"[/\\]", match["address"])[-1]
+                size = int(match["size"]) if match["size"] else None
+                found[name] = (match["label"], match["destination"], size, match["verdict"])
+        return found
+
+
+def tool(box, *arguments):
+    completed = subprocess.run(box.command(program("mubax-publish")) + list(arguments),
+                               env=updater_env(box, {"LC_ALL": "C.UTF-8"}),
+                               capture_output=True, timeout=180)
+    return Outcome(completed)
+
+
+def write_sources(directory, files):
+    os.makedirs(directory, exist_ok=True)
+    paths = {}
+    for name, data in files.items():
+        paths[name] = os.path.join(directory, name)
+        with open(paths[name], "wb") as source:
+            source.write(data)
+    return paths
+
+
+def serve(server, directory, prefix="/rel"):
+    for name in os.listdir(directory):
+        with open(os.path.join(directory, name), "rb") as document:
+            server.add(f"{prefix}/{name}", document.read())
+
+
+def run_updater(box):
+    subprocess.run(box.command(program("mubax-updater")), env=updater_env(box), timeout=180)
+    assert wait_for(lambda: os.path.exists(box.started_file))
+
+
+def read(path):
+    with open(path, "rb") as data:
+        return data.read()
+
+
+def main_executable(box):
+    return os.path.join(box.app_dir, "pos" + EXE)
+
+
+def install_old_main(box):
+    shutil.copyfile(program("fake_main_app"), main_executable(box))
+    os.chmod(main_executable(box), 0o755)
+    box.set_setting(APP_KEY, "path", box.native_path(main_executable(box)))
+
+
+COMPONENTS = {
+    "uno.dll": os.urandom(3000),
+    "dos.dat": bytes(range(256)) * 8,
+    # Windows-1252 beyond Latin-1 (the euro sign) and a space: the name must survive both code
+    # pages and the document name must be a plain one.
+    "se\u00f1al \u20ac.dat": b"\x00\xff\x10" * 333,
+}
+
+
+def publish_app(box, tmp_path, base_url, version="1.1-\u20ac", extra=()):
+    """Publishes COMPONENTS and a new main executable (every file exactly its limit - 1 bytes)."""
+    paths = write_sources(tmp_path / "src", COMPONENTS)
+    new_main = tmp_path / "src" / ("pos" + EXE)
+    shutil.copyfile(program("fake_main_app"), new_main)
+    out = tmp_path / "release"
+    arguments = ["app", "--version", version, "--base-url", base_url,
+                 "--out", box.native_path(str(out)), "--main", box.native_path(str(new_main))]
+    for name, path in paths.items():
+        arguments += ["--component", f"{box.native_path(path)}={name}"]
+    outcome = tool(box, *arguments, *extra)
+    return outcome, out, read(new_main)
+
+
+def test_app_release_is_installed_byte_for_byte_and_verify_agrees(box, server, tmp_path):
+    outcome, out, new_main = publish_app(box, tmp_path, server.url("/rel"))
+    assert outcome.status == 0, outcome.errors
+    assert outcome.errors == ""
+    serve(server, out)
+    with open(main_executable(box), "wb") as old:
+        old.write(b"old main application")
+    box.set_setting(APP_KEY, "path", box.native_path(main_executable(box)))
+    box.set_setting(APP_KEY, "urlact", server.url("/rel/manifest.xml"))
+    box.set_setting(APP_KEY, "version", "1.0")
+
+    checked = tool(box, "verify", server.url("/rel/manifest.xml"), "--installed-version", "1.0")
+    assert checked.status == 0, checked.lines
+    assert "mode: APLICACION" in checked.lines[1] and "1.1-\u20ac" in checked.lines[1]
+    verdicts = checked.verdicts()
+    assert sorted(verdict for _, _, _, verdict in verdicts.values()) == ["would install"] * 4
+    assert sorted(size for _, _, size, _ in verdicts.values()) == sorted(
+        [len(data) for data in COMPONENTS.values()] + [len(new_main)])
+    # A dry run: nothing of the release reached the application directory.
+    assert sorted(os.listdir(box.app_dir)) == ["pos" + EXE]
+    assert read(main_executable(box)) == b"old main application"
+
+    run_updater(box)
+    for name, data in COMPONENTS.items():
+        assert read(os.path.join(box.app_dir, name)) == data, name
+    assert read(main_executable(box)) == new_main
+    assert {path.rsplit("/", 1)[1] for path in server.requests} == set(os.listdir(out))
+
+
+def test_library_release_is_installed_byte_for_byte(box, server, tmp_path):
+    files = {"extra uno.txt": b"texto\r\n" * 50, "\u00f1and\u00fa.bin": os.urandom(700),
+             "control.ocx": os.urandom(4096), "libreria.dll": bytes(range(255, -1, -1)) * 3}
+    paths = write_sources(tmp_path / "src", files)
+    target = {name: box.native_path(os.path.join(box.app_dir, name)) for name in files}
+    out = tmp_path / "release"
+    outcome = tool(box, "library", "--version", "7.3", "--base-url", server.url("/rel/"),
+                   "--out", box.native_path(str(out)), "--margin", "100",
+                   "--extra", f"{box.native_path(paths['extra uno.txt'])}={target['extra uno.txt']}",
+                   "--extra", f"{box.native_path(paths['ñandú.bin'])}={target['ñandú.bin']}",
+                   "--activex", f"{box.native_path(paths['control.ocx'])}={target['control.ocx']}",
+                   "--library", f"{box.native_path(paths['libreria.dll'])}={target['libreria.dll']}")
+    assert outcome.status == 0, outcome.errors
+    serve(server, out)
+    install_old_main(box)
+    box.set_setting(APP_KEY, "urlact", server.url("/rel/manifest.xml"))
+    box.set_setting(APP_KEY, "version", "7.2")
+
+    checked = tool(box, "verify", server.url("/rel/manifest.xml"), "--installed-version", "7.2")
+    assert checked.status == 0, checked.lines
+    assert checked.lines[1].startswith("mode: TRANSPARENTE")
+    labels = sorted(label for label, _, _, _ in checked.verdicts().values())
+    assert labels == ["ActiveX file", "additional file", "additional file", "library file"]
+
+    run_updater(box)
+    for name, data in files.items():
+        assert read(os.path.join(box.app_dir, name)) == data, name
+    # The margin is room above the least limit that admits each file.
+    manifest = read(out / "manifest.xml").decode("utf-8")
+    limits = sorted(int(limit) for limit in re.findall(r"<tamfichero>(\d+)</tamfichero>", manifest))
+    assert limits == sorted(len(data) + 101 for data in files.values())
+
+
+def cut_digit(document):
+    head, digits, tail = re.match(rb"(.*<fichero>)([0-9A-F]*)(</fichero>.*)", document, re.S).groups()
+    return head + digits[:-1] + tail
+
+
+def lower_limit(manifest, element, size):
+    return re.sub(rf"<{element}>\d+</{element}>".encode(), f"<{element}>{size}</{element}>".encode(),
+                  manifest)
+
+
+def replace_digit(document):
+    return document.replace(b"<fichero>00", b"<fichero>0G", 1)
+
+
+# Which document goes bad, which installed file that costs, how, and the reason verify must give.
+TAMPERINGS = {
+    "hex digit made a non-digit": ("comp2-dos.dat.xml", "dos.dat", "comp2-dos.dat.xml",
+                                   replace_digit, "hexadecimal"),
+    "text cut to odd length": ("comp2-dos.dat.xml", "dos.dat", "comp2-dos.dat.xml", cut_digit,
+                               "hexadecimal"),
+    "component limit below size": ("comp2-dos.dat.xml", "dos.dat", "manifest.xml",
+                                   lambda doc: lower_limit(doc, "tamcomp2", 2048),
+                                   "not smaller than its size limit"),
+    "main limit below size": (f"main-pos{EXE}.xml", None, "manifest.xml",
+                              lambda doc: lower_limit(doc, "tamfichero", 100),
+                              "not smaller than its size limit"),
+}
+
+
+@pytest.mark.parametrize("tampering", list(TAMPERINGS))
+def test_verify_names_a_tampered_document_and_the_updater_skips_it(box, server, tmp_path, tampering):
+    broken, lost, changed, change, reason = TAMPERINGS[tampering]
+    outcome, out, _ = publish_app(box, tmp_path, server.url("/rel"), version="2.0")
+    assert outcome.status == 0, outcome.errors
+    (out / changed).write_bytes(change((out / changed).read_bytes()))
+    serve(server, out)
+
+    checked = tool(box, "verify", server.url("/rel/manifest.xml"))
+    assert checked.status != 0
+    verdicts = checked.verdicts()
+    assert len(verdicts) == 4, checked.lines
+    for name, (_, _, size, verdict) in verdicts.items():
+        if name == broken:
+            assert verdict.startswith("would NOT install") and reason in verdict, verdict
+            assert size is None
+        else:
+            assert verdict == "would install", (name, verdict)
+
+    # The updater itself installs exactly what verify said it would.
+    install_old_main(box)
+    old_main = read(main_executable(box))
+    box.set_setting(APP_KEY, "urlact", server.url("/rel/manifest.xml"))
+    run_updater(box)
+    installed = {name for name in COMPONENTS if os.path.exists(os.path.join(box.app_dir, name))}
+    assert installed == set(COMPONENTS) - {lost}
+    assert (read(main_executable(box)) == old_main) == (lost is None)
+
+
+def test_verify_without_a_mode_fails_and_says_why(box, server, tmp_path):
+    outcome, out, _ = publish_app(box, tmp_path, box.native_path(str(tmp_path / "release")),
+                                  version="3.0")
+    assert outcome.status == 0, outcome.errors
+    manifest = box.native_path(str(out / "manifest.xml"))
+
+    same = tool(box, "verify", manifest, "--installed-version", "3.0")
+    assert same.status != 0 and same.lines[1] == 'mode: none: version "3.0" equals the installed version'
+    missing = tool(box, "verify", box.native_path(str(out / "absent.xml")))
+    assert missing.status != 0 and missing.lines[1].startswith("mode: none: the manifest cannot be loaded")
+    # A plain local path as the base: every document is read from disk.
+    local = tool(box, "verify", manifest)
+    assert local.status == 0, local.lines
+
+
+def fill_address(server, length, document_name):
+    """A base URL whose address for `document_name` is exactly `length` bytes long, and its path."""
+    padding = length - len(server.url("/")) - len("/") - len(document_name)
+    assert padding > 0
+    return server.url("/" + "p" * padding), "/" + "p" * padding
+
+
+def test_length_limits_are_the_updaters_own(box, server, tmp_path):
+    paths = write_sources(tmp_path / "src", {"lib.bin": b"\x01\x02\x03", "pos": b"MZ"})
+    directory = box.native_path(box.app_dir) + ("\\" if TARGET == "windows" else "/")
+    base, base_path = fill_address(server, 120, "library-lib.bin.xml")
+
+    def library_release(out, pair):
+        """A library release whose address and destination together are `pair` bytes."""
+        destination = directory + "n" * (pair - 120 - len(directory) - 4) + ".bin"
+        return destination, tool(box, "library", "--version", "1", "--base-url", base, "--out",
+                                 box.native_path(str(out)), "--library",
+                                 f"{box.native_path(paths['lib.bin'])}={destination}")
+
+    refused = tmp_path / "refused"
+    _, outcome = library_release(refused, 230)
+    assert outcome.status != 0 and "229" in outcome.errors
+    assert not refused.exists()
+
+    accepted = tmp_path / "accepted"
+    destination, outcome = library_release(accepted, 229)
+    assert outcome.status == 0, outcome.errors
+    serve(server, accepted, prefix=base_path)
+    checked = tool(box, "verify", box.native_path(str(accepted / "manifest.xml")))
+    assert checked.status == 0, checked.lines
+    box.set_setting(APP_KEY, "urlact", box.native_path(str(accepted / "manifest.xml")))
+    install_old_main(box)
+    run_updater(box)
+    assert read(os.path.join(box.app_dir, destination[len(directory):])) == b"\x01\x02\x03"
+
+    # The main executable's result line shows "path app": its address holds at most 221 bytes.
+    for length, admitted in ((221, True), (222, False)):
+        out = tmp_path / f"main{length}"
+        main_base, main_path = fill_address(server, length, "main-pos.xml")
+        outcome = tool(box, "app", "--version", "1", "--out", box.native_path(str(out)),
+                       "--base-url", main_base, "--main", box.native_path(paths["pos"]))
+        assert (outcome.status == 0) == admitted, outcome.errors
+        assert out.exists() == admitted
+        if admitted:
+            serve(server, out, prefix=main_path)
+            checked = tool(box, "verify", server.url(main_path + "/manifest.xml"))
+            assert checked.status == 0, checked.lines
+
+
+# Each case: what changes in a good command line (given the native path of a source), and a part
+# of the message that must explain the refusal.
+BAD_INPUT = {
+    "missing source": ({"--component": "{absent.dll}=absent.dll"}, "no such file"),
+    "empty source": ({"--component": "{empty.dat}=empty.dat"}, "empty"),
+    "empty version": ({"--version": ""}, 'version "" is empty'),
+    "version outside Windows-1252": ({"--version": "2.0-\u4e2d"}, "Windows-1252"),
+    "destination outside Windows-1252": ({"--component": "{uno.dll}=\u4e2d.dll"}, "Windows-1252"),
+    "destination of 255 bytes": ({"--component": "{uno.dll}=" + "d" * 251 + ".dll"}, "254"),
+    "absolute component destination": ({"--component": "{uno.dll}={x.dll}"}, "relative"),
+    "same destination twice": ({"--component": "{uno.dll}=x.dll", "--main": "{x.dll}",
+                                "--extra-component": "{main.exe}=X.DLL"}, "twice"),
+    "version with a trailing space": ({"--version": "2.0 "}, "space"),
+    "unsupported address scheme": ({"--base-url": "ftp://example.com/rel"}, "ftp"),
+    "manifest name with a directory": ({"--manifest-name": "../manifest.xml"}, "plain file name"),
+}
+
+
+@pytest.mark.parametrize("case", list(BAD_INPUT))
+def test_bad_input_is_refused_and_nothing_is_written(box, tmp_path, case):
+    src = tmp_path / "src"
+    write_sources(src, {"uno.dll": b"\x01", "main.exe": b"MZ", "x.dll": b"x", "empty.dat": b""})
+    native = {name: box.native_path(str(src / name))
+              for name in ("uno.dll", "main.exe", "x.dll", "empty.dat", "absent.dll")}
+    out = tmp_path / "release"
+    out.mkdir()
+    changes, message = BAD_INPUT[case]
+    options = {"--version": "2.0", "--base-url": "http://example.com/rel",
+               "--out": box.native_path(str(out)), "--main": "{main.exe}"}
+    options.update(changes)
+    command = ["app"]
+    for option, value in options.items():
+        for name, path in native.items():
+            value = value.replace("{" + name + "}", path)
+        command += ["--component" if option == "--extra-component" else option, value]
+    outcome = tool(box, *command)
+    assert outcome.status != 0
+    assert message in outcome.errors, outcome.errors
+    assert "nothing was written" in outcome.errors
+    assert os.listdir(out) == []
+
+
+def test_unusable_output_directory_is_refused(box, tmp_path):
+    write_sources(tmp_path, {"main.exe": b"MZ"})
+    common = ["app", "--version", "1", "--base-url", "http://example.com/",
+              "--main", box.native_path(str(tmp_path / "main.exe"))]
+    orphan = tmp_path / "no" / "such" / "release"
+    outcome = tool(box, *common, "--out", box.native_path(str(orphan)))
+    assert outcome.status != 0 and "does not exist" in outcome.errors
+    assert not (tmp_path / "no").exists()
+    outcome = tool(box, *common, "--out", box.native_path(str(tmp_path / "main.exe")))
+    assert outcome.status != 0 and "not a directory" in outcome.errors
+    assert read(tmp_path / "main.exe") == b"MZ"
+
+
+def test_every_command_has_help(box):
+    for command, option in (("app", "--component"), ("library", "--activex"),
+                            ("verify", "--installed-version")):
+        outcome = tool(box, command, "--help")
+        assert outcome.status == 0
+        assert any(option in line for line in outcome.lines), outcome.lines
