@@ -63,12 +63,17 @@ std::string DirectoryOf(const std::string& path) {
 bool FileExists(char* name, std::size_t nameSize, bool replaceWithFound) {
   if (name == nullptr || name[0] == '\0') return false;
   GlobResult found;
-  // No GLOB_NOCHECK: a pattern without wildcards matches only when the entry exists.
-  if (glob(name, GLOB_NOSORT, nullptr, found.Get()) != 0 || found.Get()->gl_pathc == 0) {
+  std::string match;
+  struct stat info;
+  if (::lstat(name, &info) == 0) {
+    // The literal name first: a directory such as "pos[1]" must not be read as a pattern.
+    match = name;
+  } else if (glob(name, GLOB_NOSORT, nullptr, found.Get()) == 0 && found.Get()->gl_pathc > 0) {
+    match = found.Get()->gl_pathv[0];
+  } else {
     return false;
   }
   if (replaceWithFound) {
-    std::string match = found.Get()->gl_pathv[0];
     while (match.size() > 1 && match.back() == '/') match.pop_back();
     const std::size_t slash = match.find_last_of('/');
     const std::string entryName = slash == std::string::npos ? match : match.substr(slash + 1);

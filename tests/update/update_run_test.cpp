@@ -1,7 +1,9 @@
 // Whole update runs: the logging decision, the manifest address, mode selection, and the launch
 // and end that follow every path. One typical run also goes through a real log file.
+#include <filesystem>
 #include <regex>
 
+#include "common/files.h"
 #include "log/log_file.h"
 #include "update/engine_fixture.h"
 
@@ -128,6 +130,18 @@ TEST_F(UpdateRunTest, WithoutMarkerNothingIsLogged) {
   EXPECT_TRUE(m_host.Only("session").empty());
   EXPECT_EQ(m_host.Only("range").size(), 2u);
   EXPECT_FALSE(PathExists(AppFile("logUpdate.txt")));
+}
+
+TEST_F(UpdateRunTest, MarkerIsFoundInADirectoryWhoseNameLooksLikeAPattern) {
+  const std::string directory = m_temp.Join("pos[1]");
+  std::filesystem::create_directories(directory);
+  ASSERT_TRUE(WriteWholeFile(directory + kDirectorySeparator + "logUpdate.txt", ""));
+  SetTestSetting(kAppSettingsKey, kAppPathValue, directory + kDirectorySeparator + "pos.exe");
+  ServeManifest(ApplicationManifest("9"));
+  RunOnce();
+  EXPECT_EQ(m_host.Only("session"),
+            (std::vector<std::string>{"session " + directory + kDirectorySeparator +
+                                      "logUpdate.txt"}));
 }
 
 // Forwards the engine's log to a real log file, as the window does.
