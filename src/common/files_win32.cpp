@@ -17,6 +17,9 @@ const char kDirectorySeparator[] = "\\";
 
 namespace {
 
+// The longest path the Win32 file functions accept, in characters.
+constexpr std::size_t kLongestPath = 32767;
+
 struct FileHandleTraits {
   using Handle = HANDLE;
   static Handle Invalid() { return INVALID_HANDLE_VALUE; }
@@ -77,7 +80,7 @@ std::size_t GetFullPath(const char* path, char* buffer, std::size_t bufferSize,
   if (path == nullptr || *path == '\0' || buffer == nullptr || bufferSize == 0) return 0;
   try {
     // Resolve into a private buffer so the caller's is untouched when the result is refused.
-    std::vector<char> full(std::min<std::size_t>(bufferSize, MAXDWORD));
+    std::vector<char> full(std::min<std::size_t>(bufferSize, kLongestPath + 1));
     char* filePart = nullptr;
     const DWORD length =
         GetFullPathNameA(path, static_cast<DWORD>(full.size()), full.data(), &filePart);

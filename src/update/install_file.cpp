@@ -1,9 +1,10 @@
 // Installing one file: fetch its document, take the hexadecimal text, decode it, hand the bytes
 // to the sink. Working memory is sized from the document received, not from the size limit.
+#include <algorithm>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -20,10 +21,9 @@
 std::size_t FileDocumentFetchCap(int maxSize) {
   if (maxSize <= 0) return 0;
   // Room for the text of the largest admitted file, twice over for wide encodings, plus the
-  // document around it.
+  // document around it; never more than 2 GiB, as the platform parsers take a 32-bit length.
   const std::uint64_t cap = 4ull * static_cast<std::uint64_t>(maxSize) + 64ull * 1024ull;
-  return cap > std::numeric_limits<std::size_t>::max() ? std::numeric_limits<std::size_t>::max()
-                                                       : static_cast<std::size_t>(cap);
+  return static_cast<std::size_t>(std::min<std::uint64_t>(cap, 0x7FFFFFFFull));
 }
 
 bool ResolveInstallDestination(const char* destination, char* buffer, std::size_t bufferSize) {

@@ -48,9 +48,11 @@ FetchStatus StatusFromError(DWORD error) {
   switch (error) {
     case ERROR_INTERNET_TIMEOUT:
       return FetchStatus::kStalled;
+    case ERROR_INTERNET_INVALID_URL:
+    case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
+      return FetchStatus::kUnsupportedAddress;
     case ERROR_INTERNET_CANNOT_CONNECT:
     case ERROR_INTERNET_NAME_NOT_RESOLVED:
-    case ERROR_INTERNET_INVALID_URL:
     case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
     case ERROR_INTERNET_SEC_CERT_CN_INVALID:
     case ERROR_INTERNET_INVALID_CA:
@@ -66,6 +68,18 @@ FetchStatus StatusFromError(DWORD error) {
     default:
       return FetchStatus::kTransferFailed;
   }
+}
+
+// A failed wait on the server. Windows reports a receive time-out as ERROR_INTERNET_TIMEOUT;
+// Wine passes on the socket's WSAETIMEDOUT, or reports the connection as aborted. A failure that
+// came only after the whole stall period is taken for the time-out it is.
+FetchStatus StatusFromWait(DWORD error, ULONGLONG waitedMs, DWORD stallMs) {
+  if (error == WSAETIMEDOUT) return FetchStatus::kStalled;
+  if ((error == ERROR_INTERNET_CONNECTION_ABORTED || error == ERROR_INTERNET_CONNECTION_RESET) &&
+      waitedMs + 250 >= stallMs) {
+    return FetchStatus::kStalled;
+  }
+  return StatusFromError(error);
 }
 
 DWORD ToMilliseconds(long seconds) {
@@ -115,7 +129,8 @@ bool CombineUrl(const std::string& base, const std::string& relative, std::strin
   return false;
 }
 
-FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, std::vector<char>& body) {
+FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs,
+                     std::vector<char>& body) {
   DWORD declared = 0;
   const bool hasLength = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, declared);
   if (hasLength && declared > limits.maxBytes) return FetchStatus::kTooLarge;
@@ -124,8 +139,10 @@ FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, std::vector<c
   char chunk[16 * 1024];
   for (;;) {
     DWORD received = 0;
+    const ULONGLONG started = GetTickCount64();
     if (!InternetReadFile(request, chunk, sizeof chunk, &received)) {
-      return StatusFromError(GetLastError());
+      const DWORD error = GetLastError();
+      return StatusFromWait(error, GetTickCount64() - started, stallMs);
     }
     if (received == 0) break;
     if (received > limits.maxBytes - std::min(body.size(), limits.maxBytes)) {
@@ -147,6 +164,7 @@ struct Timeouts {
 // opened from it, but Wine keeps the send and receive time-outs per request, so they are set on
 // every handle; only the request's answer counts.
 bool ApplyTimeouts(HINTERNET handle, const Timeouts& timeouts) {
+  // One connect attempt, so the connect time-out bounds the whole connect.
   DWORD retries = 1;
   InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
   const bool applied = SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectMs) &&
@@ -223,8 +241,10 @@ FetchStatus SendRequest(HINTERNET session, const std::string& url, const Timeout
                                  nullptr, flags, 0));
   if (!request) return StatusFromError(GetLastError());
   if (!ApplyTimeouts(request.Get(), timeouts)) return FetchStatus::kTransferFailed;
+  const ULONGLONG started = GetTickCount64();
   if (!HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) {
-    return StatusFromError(GetLastError());
+    const DWORD error = GetLastError();
+    return StatusFromWait(error, GetTickCount64() - started, timeouts.stallMs);
   }
   return FetchStatus::kOk;
 }
@@ -264,7 +284,7 @@ FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>&
       continue;
     }
     if (status >= 400) return FetchStatus::kHttpError;
-    return ReadBody(request.Get(), limits, body);
+    return ReadBody(request.Get(), limits, timeouts.stallMs, body);
   }
 }
 

@@ -115,6 +115,13 @@ void UseXPathQueries(IXMLDOMDocument* document) {
   document2->setProperty(name.Get(), value);
 }
 
+// A document names no other document the DOM would fetch by itself, outside the fetch rules:
+// external DTDs and entities are neither resolved nor validated against.
+void RefuseExternalResources(IXMLDOMDocument* document) {
+  document->put_resolveExternals(VARIANT_FALSE);
+  document->put_validateOnParse(VARIANT_FALSE);
+}
+
 // Drops the document's content, so that a failed load leaves no document element behind.
 void ClearDocument(IXMLDOMDocument* document) {
   UniqueBstr empty(SysAllocString(L""));
@@ -185,6 +192,7 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
       return false;
     }
     UseXPathQueries(impl.m_document.Get());
+    RefuseExternalResources(impl.m_document.Get());
   }
   IXMLDOMDocument* document = impl.m_document.Get();
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -30,9 +31,12 @@ class PrivateStore {
       throw std::runtime_error("cannot create a private XDG_CONFIG_HOME from " + pattern);
     }
     m_configHome = name.data();
+    m_owner = getpid();
     setenv("XDG_CONFIG_HOME", m_configHome.c_str(), 1);
   }
   ~PrivateStore() {
+    // A forked child that exits normally must not take the parent's store with it.
+    if (getpid() != m_owner) return;
     std::error_code error;
     fs::remove_all(m_configHome, error);
   }
@@ -67,6 +71,7 @@ class PrivateStore {
   }
 
   std::string m_configHome;
+  pid_t m_owner = 0;
   std::map<std::string, std::map<std::string, std::string>> m_sections;
 };
 

@@ -149,7 +149,7 @@ TEST_F(FetchTest, SizeCapAllowsExactlyMaxBytes) {
 }
 
 TEST_F(FetchTest, StalledTransferIsAbandoned) {
-  server.AddStall("/slow.xml", "<actualizacion>", 120);
+  server.AddStall("/slow.xml", "<actualizacion>", 30);
   limits.stallTimeoutSeconds = 2;
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Fetch(server.Url("/slow.xml")), FetchStatus::kStalled);
