@@ -34,9 +34,9 @@ class Outcome:
         return found
 
 
-def tool(box, *arguments):
+def tool(box, *arguments, cwd=None):
     completed = subprocess.run(box.command(program("mubax-publish")) + list(arguments),
-                               env=updater_env(box, {"LC_ALL": "C.UTF-8"}),
+                               env=updater_env(box, {"LC_ALL": "C.UTF-8"}), cwd=cwd,
                                capture_output=True, timeout=180)
     return Outcome(completed)
 
@@ -90,7 +90,8 @@ def publish_app(box, tmp_path, base_url, version="1.1-\u20ac", extra=()):
     """Publishes COMPONENTS and a new main executable (every file exactly its limit - 1 bytes)."""
     paths = write_sources(tmp_path / "src", COMPONENTS)
     new_main = tmp_path / "src" / ("pos" + EXE)
-    shutil.copyfile(program("fake_main_app"), new_main)
+    # Still runnable with bytes after its end, yet distinct from the stand-in installed before.
+    new_main.write_bytes(read(program("fake_main_app")) + b"release " * 40)
     out = tmp_path / "release"
     arguments = ["app", "--version", version, "--base-url", base_url,
                  "--out", box.native_path(str(out)), "--main", box.native_path(str(new_main))]
@@ -101,17 +102,18 @@ def publish_app(box, tmp_path, base_url, version="1.1-\u20ac", extra=()):
 
 
 def test_app_release_is_installed_byte_for_byte_and_verify_agrees(box, server, tmp_path):
-    outcome, out, new_main = publish_app(box, tmp_path, server.url("/rel"))
+    # A path that reads like an XML escape must reach the updater as it was written.
+    outcome, out, new_main = publish_app(box, tmp_path, server.url("/r&amp;d"))
     assert outcome.status == 0, outcome.errors
     assert outcome.errors == ""
-    serve(server, out)
+    serve(server, out, prefix="/r&amp;d")
     with open(main_executable(box), "wb") as old:
         old.write(b"old main application")
     box.set_setting(APP_KEY, "path", box.native_path(main_executable(box)))
-    box.set_setting(APP_KEY, "urlact", server.url("/rel/manifest.xml"))
+    box.set_setting(APP_KEY, "urlact", server.url("/r&amp;d/manifest.xml"))
     box.set_setting(APP_KEY, "version", "1.0")
 
-    checked = tool(box, "verify", server.url("/rel/manifest.xml"), "--installed-version", "1.0")
+    checked = tool(box, "verify", server.url("/r&amp;d/manifest.xml"), "--installed-version", "1.0")
     assert checked.status == 0, checked.lines
     assert "mode: APLICACION" in checked.lines[1] and "1.1-\u20ac" in checked.lines[1]
     verdicts = checked.verdicts()
@@ -133,14 +135,14 @@ def test_library_release_is_installed_byte_for_byte(box, server, tmp_path):
     files = {"extra uno.txt": b"texto\r\n" * 50, "\u00f1and\u00fa.bin": os.urandom(700),
              "control.ocx": os.urandom(4096), "libreria.dll": bytes(range(255, -1, -1)) * 3}
     paths = write_sources(tmp_path / "src", files)
-    target = {name: box.native_path(os.path.join(box.app_dir, name)) for name in files}
     out = tmp_path / "release"
-    outcome = tool(box, "library", "--version", "7.3", "--base-url", server.url("/rel/"),
-                   "--out", box.native_path(str(out)), "--margin", "100",
-                   "--extra", f"{box.native_path(paths['extra uno.txt'])}={target['extra uno.txt']}",
-                   "--extra", f"{box.native_path(paths['ñandú.bin'])}={target['ñandú.bin']}",
-                   "--activex", f"{box.native_path(paths['control.ocx'])}={target['control.ocx']}",
-                   "--library", f"{box.native_path(paths['libreria.dll'])}={target['libreria.dll']}")
+    arguments = ["library", "--version", "7.3", "--base-url", server.url("/rel/"),
+                 "--out", box.native_path(str(out)), "--margin", "100"]
+    # Destinations are absolute paths, written as the target's file system spells them.
+    for option, name in zip(("--extra", "--extra", "--activex", "--library"), files):
+        destination = box.native_path(os.path.join(box.app_dir, name))
+        arguments += [option, f"{box.native_path(paths[name])}={destination}"]
+    outcome = tool(box, *arguments)
     assert outcome.status == 0, outcome.errors
     serve(server, out)
     install_old_main(box)
@@ -163,13 +165,15 @@ def test_library_release_is_installed_byte_for_byte(box, server, tmp_path):
 
 
 def cut_digit(document):
-    head, digits, tail = re.match(rb"(.*<fichero>)([0-9A-F]*)(</fichero>.*)", document, re.S).groups()
+    head, digits, tail = re.match(rb"(.*<fichero>)([0-9A-F]*)(</fichero>.*)", document,
+                                  re.S).groups()
     return head + digits[:-1] + tail
 
 
-def lower_limit(manifest, element, size):
-    return re.sub(rf"<{element}>\d+</{element}>".encode(), f"<{element}>{size}</{element}>".encode(),
-                  manifest)
+def lower_limit(manifest, element):
+    """The limit of `element` lowered by one byte, to the file's own size: no longer admitted."""
+    return re.sub(rf"<{element}>(\d+)</{element}>".encode(),
+                  lambda match: f"<{element}>{int(match[1]) - 1}</{element}>".encode(), manifest)
 
 
 def replace_digit(document):
@@ -183,16 +187,17 @@ TAMPERINGS = {
     "text cut to odd length": ("comp2-dos.dat.xml", "dos.dat", "comp2-dos.dat.xml", cut_digit,
                                "hexadecimal"),
     "component limit below size": ("comp2-dos.dat.xml", "dos.dat", "manifest.xml",
-                                   lambda doc: lower_limit(doc, "tamcomp2", 2048),
+                                   lambda doc: lower_limit(doc, "tamcomp2"),
                                    "not smaller than its size limit"),
     "main limit below size": (f"main-pos{EXE}.xml", None, "manifest.xml",
-                              lambda doc: lower_limit(doc, "tamfichero", 100),
+                              lambda doc: lower_limit(doc, "tamfichero"),
                               "not smaller than its size limit"),
 }
 
 
 @pytest.mark.parametrize("tampering", list(TAMPERINGS))
-def test_verify_names_a_tampered_document_and_the_updater_skips_it(box, server, tmp_path, tampering):
+def test_verify_names_a_tampered_document_and_the_updater_skips_it(box, server, tmp_path,
+                                                                   tampering):
     broken, lost, changed, change, reason = TAMPERINGS[tampering]
     outcome, out, _ = publish_app(box, tmp_path, server.url("/rel"), version="2.0")
     assert outcome.status == 0, outcome.errors
@@ -227,9 +232,11 @@ def test_verify_without_a_mode_fails_and_says_why(box, server, tmp_path):
     manifest = box.native_path(str(out / "manifest.xml"))
 
     same = tool(box, "verify", manifest, "--installed-version", "3.0")
-    assert same.status != 0 and same.lines[1] == 'mode: none: version "3.0" equals the installed version'
+    assert same.status != 0
+    assert same.lines[1] == 'mode: none: version "3.0" equals the installed version'
     missing = tool(box, "verify", box.native_path(str(out / "absent.xml")))
-    assert missing.status != 0 and missing.lines[1].startswith("mode: none: the manifest cannot be loaded")
+    assert missing.status != 0
+    assert missing.lines[1].startswith("mode: none: the manifest cannot be loaded")
     # A plain local path as the base: every document is read from disk.
     local = tool(box, "verify", manifest)
     assert local.status == 0, local.lines
@@ -284,21 +291,23 @@ def test_length_limits_are_the_updaters_own(box, server, tmp_path):
             assert checked.status == 0, checked.lines
 
 
-# Each case: what changes in a good command line (given the native path of a source), and a part
-# of the message that must explain the refusal.
+# Each case: options changed in, or components added to, a good command line ("{name}" stands for
+# the native path of a source file), and a part of the message that must explain the refusal.
 BAD_INPUT = {
-    "missing source": ({"--component": "{absent.dll}=absent.dll"}, "no such file"),
-    "empty source": ({"--component": "{empty.dat}=empty.dat"}, "empty"),
-    "empty version": ({"--version": ""}, 'version "" is empty'),
-    "version outside Windows-1252": ({"--version": "2.0-\u4e2d"}, "Windows-1252"),
-    "destination outside Windows-1252": ({"--component": "{uno.dll}=\u4e2d.dll"}, "Windows-1252"),
-    "destination of 255 bytes": ({"--component": "{uno.dll}=" + "d" * 251 + ".dll"}, "254"),
-    "absolute component destination": ({"--component": "{uno.dll}={x.dll}"}, "relative"),
-    "same destination twice": ({"--component": "{uno.dll}=x.dll", "--main": "{x.dll}",
-                                "--extra-component": "{main.exe}=X.DLL"}, "twice"),
-    "version with a trailing space": ({"--version": "2.0 "}, "space"),
-    "unsupported address scheme": ({"--base-url": "ftp://example.com/rel"}, "ftp"),
-    "manifest name with a directory": ({"--manifest-name": "../manifest.xml"}, "plain file name"),
+    "missing source": ([("--component", "{absent.dll}=absent.dll")], "no such file"),
+    "empty source": ([("--component", "{empty.dat}=empty.dat")], "empty"),
+    "empty version": ([("--version", "")], 'version "" is empty'),
+    "version outside Windows-1252": ([("--version", "2.0-\u4e2d")], "Windows-1252"),
+    "destination outside Windows-1252": ([("--component", "{uno.dll}=\u4e2d.dll")],
+                                         "Windows-1252"),
+    "destination of 255 bytes": ([("--component", "{uno.dll}=" + "d" * 251 + ".dll")], "254"),
+    "absolute component destination": ([("--component", "{uno.dll}={x.dll}")], "relative"),
+    "same destination twice": ([("--component", "{uno.dll}=x.dll"),
+                                ("--component", "{x.dll}=X.DLL")], "twice"),
+    "version with a trailing space": ([("--version", "2.0 ")], "space"),
+    "unsupported address scheme": ([("--base-url", "ftp://example.com/rel")], "ftp"),
+    "manifest name with a directory": ([("--manifest-name", "../manifest.xml")],
+                                       "plain file name"),
 }
 
 
@@ -306,24 +315,35 @@ BAD_INPUT = {
 def test_bad_input_is_refused_and_nothing_is_written(box, tmp_path, case):
     src = tmp_path / "src"
     write_sources(src, {"uno.dll": b"\x01", "main.exe": b"MZ", "x.dll": b"x", "empty.dat": b""})
-    native = {name: box.native_path(str(src / name))
-              for name in ("uno.dll", "main.exe", "x.dll", "empty.dat", "absent.dll")}
     out = tmp_path / "release"
     out.mkdir()
     changes, message = BAD_INPUT[case]
     options = {"--version": "2.0", "--base-url": "http://example.com/rel",
                "--out": box.native_path(str(out)), "--main": "{main.exe}"}
-    options.update(changes)
-    command = ["app"]
-    for option, value in options.items():
-        for name, path in native.items():
-            value = value.replace("{" + name + "}", path)
-        command += ["--component" if option == "--extra-component" else option, value]
+    components = []
+    for option, value in changes:
+        if option == "--component":
+            components += [option, value]
+        else:
+            options[option] = value
+    command = ["app"] + [part for pair in options.items() for part in pair] + components
+    for name in ("uno.dll", "main.exe", "x.dll", "empty.dat", "absent.dll"):
+        command = [part.replace("{" + name + "}", box.native_path(str(src / name)))
+                   for part in command]
     outcome = tool(box, *command)
     assert outcome.status != 0
     assert message in outcome.errors, outcome.errors
     assert "nothing was written" in outcome.errors
     assert os.listdir(out) == []
+
+
+def test_more_files_than_a_release_holds_are_refused(box, tmp_path):
+    write_sources(tmp_path, {"c": b"c", "m": b"m"})
+    components = [part for n in range(1000) for part in ("--component", f"c=d{n}")]
+    outcome = tool(box, "app", "--version", "1", "--base-url", "http://example.com/", "--out",
+                   "out", "--main", "m", *components, cwd=tmp_path)
+    assert outcome.status != 0 and "at most 1000 files" in outcome.errors
+    assert not (tmp_path / "out").exists()
 
 
 def test_unusable_output_directory_is_refused(box, tmp_path):
@@ -337,6 +357,56 @@ def test_unusable_output_directory_is_refused(box, tmp_path):
     outcome = tool(box, *common, "--out", box.native_path(str(tmp_path / "main.exe")))
     assert outcome.status != 0 and "not a directory" in outcome.errors
     assert read(tmp_path / "main.exe") == b"MZ"
+    if os.path.isdir("/sys/kernel"):
+        # A directory no one may create files in, not even root.
+        outcome = tool(box, *common, "--out", box.native_path("/sys/kernel"))
+        assert outcome.status != 0 and "cannot write" in outcome.errors
+        assert not any(name.endswith(".xml") for name in os.listdir("/sys/kernel"))
+
+
+def test_a_write_failing_midway_leaves_nothing_behind(box, tmp_path):
+    # Each file is staged beside its final name; a directory where the manifest is staged makes
+    # the last write fail after every file document was written.
+    (tmp_path / "release" / ".manifest.xml.partial").mkdir(parents=True)
+    outcome, out, _ = publish_app(box, tmp_path, "http://example.com/rel")
+    assert outcome.status != 0 and "nothing was written" in outcome.errors
+    assert os.listdir(out) == [".manifest.xml.partial"]
+    # A directory in place of a document is found before anything is written.
+    shutil.rmtree(out)
+    (out / "comp1-uno.dll.xml").mkdir(parents=True)
+    outcome, out, _ = publish_app(box, tmp_path, "http://example.com/rel")
+    assert outcome.status != 0 and "is a directory" in outcome.errors
+    assert os.listdir(out) == ["comp1-uno.dll.xml"]
+
+
+def test_application_directory_counts_toward_component_limits(box, tmp_path):
+    paths = write_sources(tmp_path / "src", {"uno.dll": b"\x01", "main.exe": b"MZ"})
+    out = tmp_path / "release"
+    base = box.native_path(str(out))
+    address = len(base) + len("/comp1-uno.dll.xml")
+
+    def app_dir(pair):
+        """A directory that makes the component's address and placed destination `pair` bytes."""
+        return "C:\\" + "d" * (pair - address - len("C:\\") - len("\\uno.dll"))
+
+    def publish(pair):
+        return tool(box, "app", "--version", "1", "--base-url", base, "--out", base,
+                    "--main", box.native_path(paths["main.exe"]),
+                    "--component", box.native_path(paths["uno.dll"]), "--app-dir", app_dir(pair))
+
+    refused = publish(230)
+    assert refused.status != 0 and "229" in refused.errors
+    assert not out.exists()
+    assert publish(229).status == 0
+
+    manifest = box.native_path(str(out / "manifest.xml"))
+    fits = tool(box, "verify", manifest, "--app-dir", app_dir(229))
+    assert fits.status == 0, fits.lines
+    too_deep = tool(box, "verify", manifest, "--app-dir", app_dir(230))
+    assert too_deep.status != 0
+    verdicts = too_deep.verdicts()
+    assert "229" in verdicts["comp1-uno.dll.xml"][3]
+    assert verdicts["main-main.exe.xml"][3] == "would install"
 
 
 def test_every_command_has_help(box):

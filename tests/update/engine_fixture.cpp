@@ -5,16 +5,12 @@
 
 #include "common/app_directory.h"
 #include "common/files.h"
+#include "update/hex_decoder.h"
 #include "xml/xml_document.h"
 
 std::string EncodeHex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (unsigned char byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0F];
-  }
+  std::string text(bytes.size() * 2, '\0');
+  ::EncodeHex(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &text[0]);
   return text;
 }
 

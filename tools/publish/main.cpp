@@ -1,0 +1,160 @@
+// mubax-publish: writes the update manifests and file documents the updater reads, and checks a
+// release with the updater's own engine before it goes live. A console program on both targets.
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <vector>
+
+#include "publish/arguments.h"
+#include "publish/commands.h"
+
+namespace {
+
+const char kOutputHelp[] =
+    "Directory to write into; created when missing if its parent exists. Files of the same "
+    "names are replaced, others left alone.";
+
+const char kAppDescription[] =
+    "Publish an application release (mode APLICACION): components installed into the main "
+    "application's directory and the main executable, which replaces the registered one.\n"
+    "Writes into DIR the manifest and one file document per file, named comp<N>-<source name>.xml "
+    "and main-<source name>.xml; each address is the base URL joined with that name. Every check "
+    "is made before anything is written: on any error nothing is.";
+
+const char kLibraryDescription[] =
+    "Publish a library release (mode TRANSPARENTE): additional files, an ActiveX file and the "
+    "library file, each with its own destination path on the shop PCs.\n"
+    "Writes into DIR the manifest and file documents named extra<N>-<source name>.xml, "
+    "activex-<source name>.xml and library-<source name>.xml. On any error nothing is written.";
+
+const char kVerifyDescription[] =
+    "Check a published release as the updater would install it: loads the manifest from the "
+    "address or path, lets the update engine choose the mode against the installed version and "
+    "fetch and decode every file document, and reports each file, writing nothing. Exit status 0 "
+    "only when a mode runs and every file it attempts would install.";
+
+const char kPublishFooter[] =
+    "Rules the updater imposes, checked before anything is written:\n"
+    "  - the version, destinations and addresses hold only characters of Windows-1252 (the "
+    "updater's code page on Windows), with no spaces at either end;\n"
+    "  - each holds at most 254 bytes; an address and its destination together at most 229 "
+    "(the main executable's destination reads \"path app\", so its address at most 221);\n"
+    "  - no empty source file, no destination given twice, at most 1000 files.\n"
+    "Document names keep the source name's ASCII letters, digits, \".\", \"-\" and \"_\"; "
+    "any other character becomes \"_\". Exit status 0 when the release was written, 1 when "
+    "nothing was.";
+
+void AddCommonOptions(CLI::App& command, ReleaseOptions& options) {
+  command.footer(kPublishFooter);
+  command.add_option("--version", options.version, "Version text offered to the updater")
+      ->type_name("TEXT")
+      ->required();
+  command
+      .add_option("--base-url", options.baseUrl,
+                  "Where DIR will be served from (http, https or file address, or a local "
+                  "directory); file document addresses are this joined with their names")
+      ->type_name("URL")
+      ->required();
+  command.add_option("--out", options.outDir, kOutputHelp)->type_name("DIR")->required();
+  command.add_option("--manifest-name", options.manifestName, "File name of the manifest")
+      ->type_name("NAME")
+      ->capture_default_str();
+  command
+      .add_option("--margin", options.margin,
+                  "Bytes added to every size limit beyond the least that admits the file "
+                  "(its size + 1)")
+      ->type_name("BYTES")
+      ->capture_default_str()
+      ->check(CLI::NonNegativeNumber);
+}
+
+CLI::App* AddAppCommand(CLI::App& tool, AppReleaseOptions& options) {
+  CLI::App* command = tool.add_subcommand("app", kAppDescription);
+  AddCommonOptions(*command, options.common);
+  command->add_option("--main", options.mainFile, "The main application's executable")
+      ->type_name("FILE")
+      ->required();
+  command
+      ->add_option("--component", options.components,
+                   "A component, SRC=DEST, DEST relative to the main application's directory "
+                   "(default: the source's file name); repeat for more, numbered in order")
+      ->type_name("SRC[=DEST]")
+      ->allow_extra_args(false);
+  command
+      ->add_option("--app-dir", options.common.appDir,
+                   "The main application's directory on the shop PCs, if known: component "
+                   "destinations are also checked against the updater's limits inside it")
+      ->type_name("DIR");
+  return command;
+}
+
+CLI::App* AddLibraryCommand(CLI::App& tool, LibraryReleaseOptions& options) {
+  CLI::App* command = tool.add_subcommand("library", kLibraryDescription);
+  AddCommonOptions(*command, options.common);
+  command
+      ->add_option("--library", options.library,
+                   "The library file, SRC=DEST, DEST its full path on the shop PCs")
+      ->type_name("SRC=DEST")
+      ->required();
+  command->add_option("--activex", options.activex, "The ActiveX file, SRC=DEST")
+      ->type_name("SRC=DEST");
+  command
+      ->add_option("--extra", options.extras,
+                   "An additional file, SRC=DEST; repeat for more, numbered in order")
+      ->type_name("SRC=DEST")
+      ->allow_extra_args(false);
+  return command;
+}
+
+CLI::App* AddVerifyCommand(CLI::App& tool, VerifyOptions& options) {
+  CLI::App* command = tool.add_subcommand("verify", kVerifyDescription);
+  command->add_option("manifest", options.address, "Address or path of the manifest")
+      ->type_name("URL-OR-PATH")
+      ->required();
+  command
+      ->add_option("--installed-version", options.installedVersion,
+                   "The version the shop PCs have installed (default: none)")
+      ->type_name("TEXT");
+  command
+      ->add_option("--app-dir", options.appDir,
+                   "The main application's directory on the shop PCs: component "
+                   "destinations are also checked against the updater's limits inside it")
+      ->type_name("DIR");
+  return command;
+}
+
+int Run(const std::vector<std::string>& arguments) {
+  CLI::App tool("Publishes updates for the MUB-AX updater and checks them.", "mubax-publish");
+  tool.require_subcommand(1);
+  AppReleaseOptions app;
+  LibraryReleaseOptions library;
+  VerifyOptions verify;
+  CLI::App* appCommand = AddAppCommand(tool, app);
+  CLI::App* libraryCommand = AddLibraryCommand(tool, library);
+  CLI::App* verifyCommand = AddVerifyCommand(tool, verify);
+
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  try {
+    tool.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::ParseError& error) {
+    return tool.exit(error);
+  }
+  if (appCommand->parsed()) return RunAppCommand(app);
+  if (libraryCommand->parsed()) return RunLibraryCommand(library);
+  if (verifyCommand->parsed()) return RunVerifyCommand(verify);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(GetUtf8Arguments(argc, argv));
+  } catch (const std::exception& error) {
+    PrintError(error.what());
+  } catch (...) {
+    PrintError("unexpected failure");
+  }
+  return 1;
+}

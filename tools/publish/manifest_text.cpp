@@ -1,0 +1,78 @@
+// Manifests and file documents as text, named through the updater's own vocabulary so the two
+// programs cannot drift apart.
+#include "publish/manifest_text.h"
+
+#include "publish/release_text.h"
+#include "update/manifest_names.h"
+
+namespace {
+
+const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+// Free for the updater, as long as no top-level element bears the same name.
+const char kManifestRoot[] = "actualizacion";
+const char kDocumentRoot[] = "documento";
+
+std::string Element(const std::string& name, const std::string& text, const char* indent) {
+  return indent + ("<" + name + ">") + EscapeXmlText(text) + "</" + name + ">\n";
+}
+
+std::string Numbered(const char* stem, int number) {
+  char name[kManifestTextBufferSize];
+  return FormatNumberedName(name, sizeof(name), stem, number) ? name : std::string();
+}
+
+std::string ApplicationBody(const Release& release) {
+  const ReleaseFile& main = release.files.back();
+  const int components = static_cast<int>(release.files.size()) - 1;
+  std::string body = Element(kVersionElement, release.version, "  ");
+  body += Element(kComponentCountElement, std::to_string(components), "  ");
+  body += Element(kFileSizeElement, std::to_string(main.limit), "  ");
+  for (int i = 0; i < components; ++i) {
+    const ReleaseFile& file = release.files[static_cast<std::size_t>(i)];
+    body += Element(Numbered(kComponentSizeStem, file.number), std::to_string(file.limit), "  ");
+    body += Element(Numbered(kComponentUrlStem, file.number), file.address, "  ");
+    body += Element(Numbered(kComponentDestStem, file.number), file.destination, "  ");
+  }
+  return body + Element(kDownloadUrlElement, main.address, "  ");
+}
+
+// A file entry's fields; `extra` goes first (the library's versionLib).
+std::string FileEntry(const std::string& name, const ReleaseFile& file, const std::string& extra) {
+  return "  <" + name + ">\n" + extra +
+         Element(kFileSizeElement, std::to_string(file.limit), "    ") +
+         Element(kDownloadUrlElement, file.address, "    ") +
+         Element(kDestinationElement, file.destination, "    ") + "  </" + name + ">\n";
+}
+
+std::string LibraryBody(const Release& release) {
+  int extras = 0;
+  for (const ReleaseFile& file : release.files) extras += file.role == FileRole::kExtraFile;
+  std::string body = Element(kExtraFileCountElement, std::to_string(extras), "  ");
+  for (const ReleaseFile& file : release.files) {
+    if (file.role == FileRole::kExtraFile) {
+      body += FileEntry(Numbered(kExtraFileStem, file.number), file, "");
+    } else if (file.role == FileRole::kActiveX) {
+      body += FileEntry(kActiveXElement, file, "");
+    } else if (file.role == FileRole::kLibrary) {
+      body += FileEntry(kLibraryElement, file,
+                        Element(kLibraryVersionElement, release.version, "    "));
+    }
+  }
+  return body;
+}
+
+}  // namespace
+
+std::string BuildManifestText(const Release& release) {
+  const std::string body = release.library ? LibraryBody(release) : ApplicationBody(release);
+  return kDeclaration + ("<" + std::string(kManifestRoot) + ">\n") + body + "</" + kManifestRoot +
+         ">\n";
+}
+
+std::string FileDocumentHead() {
+  return kDeclaration + ("<" + std::string(kDocumentRoot) + "><" + kFileContentElement + ">");
+}
+
+std::string FileDocumentTail() {
+  return "</" + std::string(kFileContentElement) + "></" + kDocumentRoot + ">\n";
+}

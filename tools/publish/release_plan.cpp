@@ -1,0 +1,302 @@
+// Planning a release: sources measured, names and addresses made, and every text checked against
+// the updater's buffers and code page before a single byte is written.
+#include "publish/release_plan.h"
+
+#include <cctype>
+#include <climits>
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+#include "publish/release_text.h"
+#include "update/manifest_names.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// An element text: at most 254 bytes. An address and its destination together: at most 229,
+// or the updater's result line cannot be formed and the file is refused.
+constexpr std::size_t kMaxTextBytes = kManifestTextBufferSize - 1;
+constexpr std::size_t kMaxAddressAndDestinationBytes =
+    kManifestTextBufferSize - 1 - kResultLineFixedBytes;
+
+using Problems = std::vector<std::string>;
+
+std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+
+void Complain(Problems& problems, const ReleaseFile& file, const std::string& text) {
+  problems.push_back(DescribeFile(file) + " (" + file.source + "): " + text);
+}
+
+// Splits "SRC=DEST" at the first "=". Without one, the destination is the source's file name
+// when `destinationOptional`, else the mapping is refused.
+bool SplitMapping(const std::string& mapping, bool destinationOptional, ReleaseFile& file) {
+  const std::size_t equals = mapping.find('=');
+  if (equals == std::string::npos) {
+    file.source = mapping;
+    file.destination = fs::u8path(mapping).filename().u8string();
+    return destinationOptional && !mapping.empty();
+  }
+  file.source = mapping.substr(0, equals);
+  file.destination = mapping.substr(equals + 1);
+  return !file.source.empty();
+}
+
+void MeasureSource(ReleaseFile& file, std::int64_t margin, Problems& problems) {
+  std::error_code error;
+  const fs::path path = fs::u8path(file.source);
+  if (!fs::is_regular_file(path, error)) {
+    Complain(problems, file, fs::exists(path, error) ? "not a regular file" : "no such file");
+    return;
+  }
+  file.size = fs::file_size(path, error);
+  if (error) {
+    Complain(problems, file, "cannot read its size: " + error.message());
+  } else if (file.size == 0) {
+    Complain(problems, file, "is empty; the updater never installs an empty file");
+  } else if (file.size >= static_cast<std::uint64_t>(INT_MAX) ||
+             static_cast<std::int64_t>(file.size) + 1 + margin > INT_MAX) {
+    Complain(problems, file, "is too large: its size limit would pass the updater's 2147483647");
+  }
+  file.limit = static_cast<std::int64_t>(file.size) + 1 + margin;
+}
+
+void CheckText(const ReleaseFile& file, const char* what, const std::string& text,
+               Problems& problems) {
+  const std::string problem = CheckManifestText(text, kMaxTextBytes);
+  if (!problem.empty()) {
+    Complain(problems, file, std::string(what) + " " + Quote(text) + " " + problem);
+  }
+}
+
+void CheckPair(const ReleaseFile& file, const std::string& destination, Problems& problems) {
+  const std::size_t length = UpdaterTextLength(file.address) + UpdaterTextLength(destination);
+  if (length > kMaxAddressAndDestinationBytes) {
+    Complain(problems, file,
+             "address and destination " + Quote(destination) + " together are " +
+                 std::to_string(length) + " bytes; the updater's result line admits at most " +
+                 std::to_string(kMaxAddressAndDestinationBytes));
+  }
+}
+
+void CheckComponentDestination(const ReleaseFile& file, const std::string& appDir,
+                               Problems& problems) {
+  const std::string& destination = file.destination;
+  if (!destination.empty() && (destination[0] == '/' || destination[0] == '\\' ||
+                               destination.find(':') != std::string::npos)) {
+    Complain(problems, file,
+             "destination " + Quote(destination) +
+                 " must be relative to the main application's directory");
+  }
+  if (appDir.empty()) return;
+  const std::string installed = WithTrailingSeparator(appDir) + destination;
+  CheckText(file, "destination in the application directory", installed, problems);
+  CheckPair(file, installed, problems);
+}
+
+void CheckFile(const ReleaseFile& file, const std::string& appDir, Problems& problems) {
+  CheckText(file, "address", file.address, problems);
+  if (file.role == FileRole::kMainExecutable) {
+    CheckPair(file, kMainExecutableDestinationText, problems);
+    return;
+  }
+  CheckText(file, "destination", file.destination, problems);
+  CheckPair(file, file.destination, problems);
+  if (file.role == FileRole::kComponent) CheckComponentDestination(file, appDir, problems);
+}
+
+std::string FoldCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Windows file names ignore case: two files that differ only in case overwrite each other.
+void CheckUniqueDestinations(const Release& release, Problems& problems) {
+  std::set<std::string> seen;
+  for (const ReleaseFile& file : release.files) {
+    if (file.role == FileRole::kMainExecutable || file.destination.empty()) continue;
+    if (!seen.insert(FoldCase(file.destination)).second) {
+      Complain(problems, file, "destination " + Quote(file.destination) + " is given twice");
+    }
+  }
+}
+
+void CheckManifestName(const Release& release, Problems& problems) {
+  const std::string& name = release.manifestName;
+  bool plain = !name.empty() && name[0] != '.';
+  for (const char c : name) {
+    plain = plain &&
+            (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_') &&
+            static_cast<unsigned char>(c) < 0x80;
+  }
+  if (!plain) {
+    problems.push_back("manifest name " + Quote(name) +
+                       " must be a plain file name of letters, digits, \".\", \"-\" and \"_\"");
+  }
+  for (const ReleaseFile& file : release.files) {
+    if (FoldCase(file.documentName) == FoldCase(name)) {
+      problems.push_back("manifest name " + Quote(name) + " is the name of a file document");
+    }
+  }
+}
+
+// A directory in the way of a document would stop the release halfway through being put in place.
+void CheckNamesAreFree(const Release& release, Problems& problems) {
+  std::error_code error;
+  const fs::path directory = fs::u8path(release.outDir);
+  std::vector<std::string> names{release.manifestName};
+  for (const ReleaseFile& file : release.files) names.push_back(file.documentName);
+  for (const std::string& name : names) {
+    if (!name.empty() && fs::is_directory(directory / fs::u8path(name), error)) {
+      problems.push_back("cannot replace " + (directory / fs::u8path(name)).u8string() +
+                         ": it is a directory");
+    }
+  }
+}
+
+void CheckOutDir(const std::string& outDir, Problems& problems) {
+  std::error_code error;
+  const fs::path path = fs::u8path(outDir);
+  if (outDir.empty()) {
+    problems.push_back("no output directory given");
+  } else if (fs::exists(path, error)) {
+    if (!fs::is_directory(path, error)) {
+      problems.push_back("output directory " + Quote(outDir) + " is not a directory");
+    }
+  } else {
+    const fs::path parent = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    if (!fs::is_directory(parent, error)) {
+      problems.push_back("output directory " + Quote(outDir) +
+                         " does not exist, nor does its parent");
+    }
+  }
+}
+
+// Document names start with the file's role and number, so they never collide.
+std::string DocumentPrefix(const ReleaseFile& file) {
+  switch (file.role) {
+    case FileRole::kComponent:
+      return "comp" + std::to_string(file.number) + "-";
+    case FileRole::kMainExecutable:
+      return "main-";
+    case FileRole::kExtraFile:
+      return "extra" + std::to_string(file.number) + "-";
+    case FileRole::kActiveX:
+      return "activex-";
+    case FileRole::kLibrary:
+      return "library-";
+  }
+  return "file-";
+}
+
+// Gives each file its document name and address, measures it and checks its texts.
+void CompleteFiles(Release& release, const ReleaseOptions& options, Problems& problems) {
+  if (static_cast<int>(release.files.size()) > kMaxReleaseFiles) {
+    problems.push_back("a release holds at most " + std::to_string(kMaxReleaseFiles) + " files");
+    return;
+  }
+  if (options.margin < 0 || options.margin > INT_MAX) {
+    problems.push_back("the margin must be from 0 to " + std::to_string(INT_MAX) + " bytes");
+    return;
+  }
+  for (ReleaseFile& file : release.files) {
+    file.documentName =
+        MakeDocumentName(DocumentPrefix(file), fs::u8path(file.source).filename().u8string());
+    std::string error;
+    if (!JoinAddress(options.baseUrl, file.documentName, file.address, error)) {
+      problems.push_back(error);
+      return;
+    }
+    MeasureSource(file, options.margin, problems);
+    CheckFile(file, options.appDir, problems);
+  }
+}
+
+Problems CheckRelease(Release& release, const ReleaseOptions& options) {
+  release.version = options.version;
+  release.outDir = options.outDir;
+  release.manifestName = options.manifestName;
+  Problems problems;
+  const std::string versionProblem = CheckManifestText(options.version, kMaxTextBytes);
+  if (!versionProblem.empty()) {
+    problems.push_back("version " + Quote(options.version) + " " + versionProblem);
+  }
+  if (!options.appDir.empty()) {
+    const std::string dirProblem = CheckManifestText(options.appDir, kMaxTextBytes);
+    if (!dirProblem.empty()) problems.push_back("application directory " + dirProblem);
+  }
+  CheckOutDir(options.outDir, problems);
+  CompleteFiles(release, options, problems);
+  CheckUniqueDestinations(release, problems);
+  CheckManifestName(release, problems);
+  if (!options.outDir.empty()) CheckNamesAreFree(release, problems);
+  return problems;
+}
+
+// Adds the file a mapping names, or records why the mapping is unusable.
+void AddMapping(Release& release, FileRole role, int number, const std::string& mapping,
+                Problems& problems) {
+  ReleaseFile file;
+  file.role = role;
+  file.number = number;
+  if (!SplitMapping(mapping, role == FileRole::kComponent, file)) {
+    problems.push_back(DescribeFile(file) + ": " + Quote(mapping) +
+                       " is not SRC=DEST (a source file, \"=\", its destination)");
+    return;
+  }
+  release.files.push_back(file);
+}
+
+Problems Merge(Problems first, const Problems& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
+}  // namespace
+
+std::string DescribeFile(const ReleaseFile& file) {
+  switch (file.role) {
+    case FileRole::kComponent:
+      return "component " + std::to_string(file.number);
+    case FileRole::kMainExecutable:
+      return "main executable";
+    case FileRole::kExtraFile:
+      return "additional file " + std::to_string(file.number);
+    case FileRole::kActiveX:
+      return "ActiveX file";
+    case FileRole::kLibrary:
+      return "library file";
+  }
+  return "file";
+}
+
+std::vector<std::string> PlanAppRelease(const AppReleaseOptions& options, Release& release) {
+  release = Release();
+  Problems problems;
+  int number = 0;
+  for (const std::string& mapping : options.components) {
+    AddMapping(release, FileRole::kComponent, ++number, mapping, problems);
+  }
+  ReleaseFile main;
+  main.role = FileRole::kMainExecutable;
+  main.source = options.mainFile;
+  release.files.push_back(main);
+  return Merge(problems, CheckRelease(release, options.common));
+}
+
+std::vector<std::string> PlanLibraryRelease(const LibraryReleaseOptions& options,
+                                            Release& release) {
+  release = Release();
+  release.library = true;
+  Problems problems;
+  int number = 0;
+  for (const std::string& mapping : options.extras) {
+    AddMapping(release, FileRole::kExtraFile, ++number, mapping, problems);
+  }
+  if (!options.activex.empty()) {
+    AddMapping(release, FileRole::kActiveX, 0, options.activex, problems);
+  }
+  AddMapping(release, FileRole::kLibrary, 0, options.library, problems);
+  return Merge(problems, CheckRelease(release, options.common));
+}

@@ -1,0 +1,165 @@
+// All-or-nothing release output: temporary files beside their final names, renamed only once
+// every one of them is complete.
+#include "publish/release_writer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include "publish/manifest_text.h"
+#include "update/hex_decoder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kChunkBytes = 64 * 1024;
+
+std::string CannotWrite(const fs::path& path, int error) {
+  return "cannot write " + path.u8string() + ": " + std::strerror(error);
+}
+
+struct StagedFile {
+  fs::path temporary;
+  fs::path final;
+};
+
+// Temporary files (and a directory made for them) that go away unless the release is committed.
+class Staging {
+ public:
+  explicit Staging(fs::path directory) : m_directory(std::move(directory)) {}
+  ~Staging() {
+    if (!m_committed) Discard();
+  }
+  Staging(const Staging&) = delete;
+  Staging& operator=(const Staging&) = delete;
+
+  bool PrepareDirectory(std::string& error);
+  // Opens a new temporary file for `name` into `out`, recorded for removal only once it exists
+  // (what was there before is not the tool's to remove). False, with `error` set, on failure.
+  bool Open(const std::string& name, std::ofstream& out, std::string& error);
+  // Renames every file into place, in the order opened; `partlyInPlace` when a rename failed
+  // after others succeeded.
+  bool Commit(std::string& error, bool& partlyInPlace);
+
+ private:
+  void Discard();
+
+  fs::path m_directory;
+  std::vector<StagedFile> m_files;
+  bool m_createdDirectory = false;
+  bool m_committed = false;
+};
+
+bool Staging::PrepareDirectory(std::string& error) {
+  std::error_code failure;
+  if (fs::is_directory(m_directory, failure)) return true;
+  m_createdDirectory = fs::create_directory(m_directory, failure);
+  if (!m_createdDirectory) {
+    error = "cannot create " + m_directory.u8string() + ": " + failure.message();
+  }
+  return m_createdDirectory;
+}
+
+bool Staging::Open(const std::string& name, std::ofstream& out, std::string& error) {
+  const StagedFile file{m_directory / fs::u8path("." + name + ".partial"),
+                        m_directory / fs::u8path(name)};
+  out.open(file.temporary, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    error = CannotWrite(file.temporary, errno);
+    return false;
+  }
+  m_files.push_back(file);
+  return true;
+}
+
+bool Staging::Commit(std::string& error, bool& partlyInPlace) {
+  for (const StagedFile& file : m_files) {
+    std::error_code failure;
+    fs::rename(file.temporary, file.final, failure);
+    if (failure) {
+      error = "cannot move " + file.temporary.u8string() + " to " + file.final.u8string() + ": " +
+              failure.message();
+      return false;
+    }
+    partlyInPlace = true;
+  }
+  m_committed = true;
+  return true;
+}
+
+void Staging::Discard() {
+  std::error_code ignored;
+  for (const StagedFile& file : m_files) fs::remove(file.temporary, ignored);
+  if (m_createdDirectory) fs::remove(m_directory, ignored);
+}
+
+// Copies the source as hexadecimal text between the document's head and tail, a chunk at a time.
+bool EncodeSource(const ReleaseFile& file, std::ofstream& out, std::string& error) {
+  std::ifstream in(fs::u8path(file.source), std::ios::binary);
+  if (!in) {
+    error = "cannot read " + file.source + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<char> chunk(kChunkBytes);
+  std::vector<char> digits(2 * kChunkBytes);
+  std::uint64_t total = 0;
+  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
+    const std::size_t got = static_cast<std::size_t>(in.gcount());
+    EncodeHex(reinterpret_cast<const unsigned char*>(chunk.data()), got, digits.data());
+    out.write(digits.data(), static_cast<std::streamsize>(2 * got));
+    total += got;
+  }
+  if (in.bad()) {
+    error = "cannot read " + file.source;
+    return false;
+  }
+  // The limit in the manifest was made for the size measured when the release was planned.
+  if (total != file.size) {
+    error = file.source + " changed while it was being published";
+    return false;
+  }
+  return true;
+}
+
+bool WriteDocument(const ReleaseFile& file, Staging& staging, std::string& error) {
+  std::ofstream out;
+  if (!staging.Open(file.documentName, out, error)) return false;
+  out << FileDocumentHead();
+  if (!EncodeSource(file, out, error)) return false;
+  out << FileDocumentTail();
+  out.close();
+  if (!out) {
+    error = "cannot write the file document of " + file.source + ": " + std::strerror(errno);
+  }
+  return static_cast<bool>(out);
+}
+
+bool WriteText(const std::string& text, const std::string& name, Staging& staging,
+               std::string& error) {
+  std::ofstream out;
+  if (!staging.Open(name, out, error)) return false;
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.close();
+  if (!out) error = "cannot write " + name + ": " + std::strerror(errno);
+  return static_cast<bool>(out);
+}
+
+}  // namespace
+
+std::string WriteRelease(const Release& release, const std::string& manifestText,
+                         bool& partlyInPlace) {
+  partlyInPlace = false;
+  Staging staging(fs::u8path(release.outDir));
+  std::string error;
+  if (!staging.PrepareDirectory(error)) return error;
+  for (const ReleaseFile& file : release.files) {
+    if (!WriteDocument(file, staging, error)) return error;
+  }
+  if (!WriteText(manifestText, release.manifestName, staging, error)) return error;
+  if (!staging.Commit(error, partlyInPlace)) return error;
+  return std::string();
+}

@@ -1,0 +1,16 @@
+// Writing a checked release into its output directory, all or nothing.
+#pragma once
+
+#include <string>
+
+#include "publish/release_plan.h"
+
+// Writes the file document of every file in `release`, then `manifestText` as its manifest, into
+// the release's output directory, which is created when missing (its parent must exist). Every
+// document goes to a temporary file first; only when all are written are they renamed into place,
+// file documents before the manifest, so a server never offers a manifest whose documents are
+// missing. Returns the empty string on success. Otherwise returns why, having removed what it
+// wrote (and the directory when it created it), unless a rename failed, which can leave the
+// documents renamed before it in place, never the manifest; `partlyInPlace` then says so.
+std::string WriteRelease(const Release& release, const std::string& manifestText,
+                         bool& partlyInPlace);

@@ -1,0 +1,233 @@
+// The verify command: the update engine itself runs on the manifest, with a dry-run installer and
+// a host that records what it reports, so the verdict is the updater's own.
+#include <cstdint>
+#include <vector>
+
+#include "common/app_directory.h"
+#include "publish/commands.h"
+#include "publish/release_text.h"
+#include "update/manifest_names.h"
+#include "update/update_engine.h"
+#include "xml/xml_document.h"
+
+namespace {
+
+struct FileReport {
+  std::string address;  // texts as the engine holds them
+  std::string destination;
+  std::string operation;  // the operation of the engine's result line: the file's stage
+  std::string reasons;
+  int result = 0;
+  long long size = -1;  // bytes the dry run would write; -1 when it would write none
+};
+
+// Records each installation attempt; the window and console front ends do nothing with these.
+class ReportingHost : public UpdateHost {
+ public:
+  explicit ReportingHost(const DryRunFileSink& sink) : m_sink(sink) {}
+
+  void StartLogSession(const char* /*logPath*/) override {}
+  void WriteLog(const char* /*component*/, const char* operation, const char* /*text*/) override {
+    // The engine logs each result line right after reporting the result, under its stage's name.
+    if (m_awaitingOperation) m_reports.back().operation = operation;
+    m_awaitingOperation = false;
+  }
+  void SetProgressRange(std::uint16_t /*upper*/) override {}
+  void SetProgressPos(int /*position*/) override {}
+  void LaunchMainApplication() override {}
+  void EndRun() override {}
+  void ReportInstallProblem(const char* /*address*/, const char* reason) override {
+    if (!m_pendingReasons.empty()) m_pendingReasons += "; ";
+    m_pendingReasons += reason;
+  }
+  void ReportInstallResult(const char* address, const char* destination, int result) override;
+
+  const std::vector<FileReport>& Reports() const { return m_reports; }
+
+ private:
+  const DryRunFileSink& m_sink;
+  std::vector<FileReport> m_reports;
+  std::string m_pendingReasons;
+  std::size_t m_writesSeen = 0;
+  bool m_awaitingOperation = false;
+};
+
+void ReportingHost::ReportInstallResult(const char* address, const char* destination, int result) {
+  FileReport report;
+  report.address = address;
+  report.destination = destination;
+  report.result = result;
+  report.reasons.swap(m_pendingReasons);
+  if (m_sink.Writes().size() > m_writesSeen) {
+    m_writesSeen = m_sink.Writes().size();
+    report.size = static_cast<long long>(m_sink.Writes().back().length);
+  }
+  m_reports.push_back(report);
+  m_awaitingOperation = true;
+}
+
+std::string Quote(const std::string& engineText) {
+  return "\"" + EngineTextToUtf8(engineText) + "\"";
+}
+
+// The offered version as the engine reads it, and the element it comes from: only to explain the
+// engine's choice, which has already been made.
+std::string ReadOfferedVersion(const XmlDocument& manifest, std::string& source) {
+  char offered[kManifestTextBufferSize] = {};
+  if (manifest.Exists(kVersionElement)) {
+    source = kVersionElement;
+    manifest.GetValue(kVersionElement, offered, sizeof(offered));
+    return offered;
+  }
+  XmlNode library;
+  if (!manifest.Exists(kLibraryElement) || manifest.SelectNode(library, kLibraryElement) != 1) {
+    return std::string();
+  }
+  source = kLibraryVersionElement;
+  if (GetNodeText(library, kLibraryVersionElement, offered, sizeof(offered)) == -1) {
+    source += " (missing)";
+  }
+  return offered;
+}
+
+std::string ExplainNoMode(const XmlDocument& manifest) {
+  std::string source;
+  const std::string offered = ReadOfferedVersion(manifest, source);
+  if (source.empty()) return "the manifest has neither version nor actLibreria";
+  if (offered.empty()) return source + " is empty, missing or longer than 254 bytes";
+  return source + " " + Quote(offered) + " equals the installed version";
+}
+
+void PrintMode(UpdateMode mode, const XmlDocument& manifest, const std::string& installed) {
+  if (mode == UpdateMode::kNone) {
+    PrintLine("mode: none: " + ExplainNoMode(manifest));
+    return;
+  }
+  std::string source;
+  const std::string offered = ReadOfferedVersion(manifest, source);
+  PrintLine(std::string("mode: ") +
+            (mode == UpdateMode::kApplication ? "APLICACION" : "TRANSPARENTE") + " (" + source +
+            " " + Quote(offered) + ", installed version " + Quote(installed) + ")");
+}
+
+std::string DescribeStage(const std::string& operation, UpdateMode mode) {
+  if (operation == "AppPrincipal actualizada") return "main executable";
+  if (operation == "Fichero de ActiveX actualizado") return "ActiveX file";
+  if (operation == "Fichero de Libreria actualizado") return "library file";
+  return mode == UpdateMode::kApplication ? "component" : "additional file";
+}
+
+bool IsComponent(const FileReport& report, UpdateMode mode) {
+  return mode == UpdateMode::kApplication && report.operation != "AppPrincipal actualizada";
+}
+
+// Why a component would not fit the updater's buffers once placed in `appDir`, or empty. The
+// engine here sees this machine's application directory (usually none), not the shop PCs'.
+std::string CheckInAppDir(const FileReport& report, const std::string& appDir) {
+  char engineDir[kManifestTextBufferSize] = {};
+  GetAppDirectory(engineDir, sizeof(engineDir));
+  std::string relative = EngineTextToUtf8(report.destination);
+  const std::string engineDirText = EngineTextToUtf8(engineDir);
+  if (relative.compare(0, engineDirText.size(), engineDirText) == 0) {
+    relative.erase(0, engineDirText.size());
+  }
+  const std::string placed = WithTrailingSeparator(appDir) + relative;
+  const std::size_t placedLength = UpdaterTextLength(placed);
+  const std::size_t pairLength = UpdaterTextLength(EngineTextToUtf8(report.address)) + placedLength;
+  if (placedLength > kManifestTextBufferSize - 1) {
+    return "in " + appDir + " its destination would be " + std::to_string(placedLength) +
+           " bytes, over the updater's 254";
+  }
+  if (pairLength > kManifestTextBufferSize - 1 - kResultLineFixedBytes) {
+    return "in " + appDir + " address and destination would be " + std::to_string(pairLength) +
+           " bytes, over the updater's 229";
+  }
+  return std::string();
+}
+
+// Prints one line per attempted file; returns how many would install.
+int PrintReports(const std::vector<FileReport>& reports, UpdateMode mode,
+                 const std::string& appDir) {
+  int installing = 0;
+  int components = 0;
+  for (const FileReport& report : reports) {
+    std::string label = DescribeStage(report.operation, mode);
+    if (IsComponent(report, mode)) label += " " + std::to_string(++components);
+    std::string reason = report.result == 1 ? std::string() : report.reasons;
+    if (report.result != 1 && reason.empty()) reason = "not installed";
+    if (reason.empty() && !appDir.empty() && IsComponent(report, mode)) {
+      reason = CheckInAppDir(report, appDir);
+    }
+    std::string line = label + ": " + EngineTextToUtf8(report.address) + " -> " +
+                       EngineTextToUtf8(report.destination) + ": ";
+    if (report.size >= 0) line += std::to_string(report.size) + " bytes, ";
+    line += reason.empty() ? "would install" : "would NOT install: " + reason;
+    PrintLine(line);
+    installing += reason.empty() ? 1 : 0;
+  }
+  return installing;
+}
+
+bool LoadManifest(XmlDocument& manifest, const std::string& address) {
+  bool loaded = false;
+  try {
+    loaded = manifest.Load(address.c_str(), true);
+  } catch (...) {
+    loaded = false;
+  }
+  if (!loaded) {
+    const FetchStatus status = manifest.GetLastFetchStatus();
+    PrintLine("mode: none: the manifest cannot be loaded: " +
+              std::string(status == FetchStatus::kOk ? "not well-formed XML"
+                                                     : DescribeFetchStatus(status)));
+  }
+  return loaded;
+}
+
+// The options as the engine takes them; false, having said why, when it could not read them.
+bool ToEngineTexts(const VerifyOptions& options, std::string& address, std::string& installed) {
+  if (!Utf8ToEngineText(options.address, address) ||
+      !Utf8ToEngineText(options.installedVersion, installed)) {
+    PrintError("the address or the installed version holds characters the updater cannot read");
+    return false;
+  }
+  const std::string problem = options.appDir.empty()
+                                  ? std::string()
+                                  : CheckManifestText(options.appDir, kManifestTextBufferSize - 1);
+  if (!problem.empty()) PrintError("application directory " + problem);
+  return problem.empty();
+}
+
+int Conclude(const std::vector<FileReport>& reports, UpdateMode mode, const std::string& appDir) {
+  const int installing = PrintReports(reports, mode, appDir);
+  const int total = static_cast<int>(reports.size());
+  PrintLine(std::to_string(installing) + " of " + std::to_string(total) + " files would install");
+  if (total == 0) PrintLine("the release installs nothing");
+  return total > 0 && installing == total ? 0 : 1;
+}
+
+}  // namespace
+
+int RunVerifyCommand(const VerifyOptions& options) {
+  std::string address;
+  std::string installed;
+  if (!ToEngineTexts(options, address, installed)) return 1;
+  PrintLine("manifest: " + options.address);
+  XmlDocument manifest;
+  if (!LoadManifest(manifest, address)) return 1;
+
+  DryRunFileSink sink;
+  ReportingHost host(sink);
+  UpdateEngine engine(host, sink);
+  UpdateMode mode = UpdateMode::kNone;
+  try {
+    // Logging on: the result lines tell which stage each file belongs to. Nothing is written.
+    mode = engine.UpdateFromManifest(manifest, installed.c_str(), true);
+  } catch (...) {
+    PrintError("the update engine failed while reading the manifest");
+    return 1;
+  }
+  PrintMode(mode, manifest, installed);
+  if (mode == UpdateMode::kNone) return 1;
+  return Conclude(host.Reports(), mode, options.appDir);
+}
