@@ -7,7 +7,7 @@
 
 class TestHttpServer {
  public:
-  TestHttpServer();  // starts listening at once
+  TestHttpServer();   // starts listening at once
   ~TestHttpServer();  // stops and joins the thread
   TestHttpServer(const TestHttpServer&) = delete;
   TestHttpServer& operator=(const TestHttpServer&) = delete;

@@ -139,9 +139,9 @@ TEST_F(UpdateRunTest, MarkerIsFoundInADirectoryWhoseNameLooksLikeAPattern) {
   SetTestSetting(kAppSettingsKey, kAppPathValue, directory + kDirectorySeparator + "pos.exe");
   ServeManifest(ApplicationManifest("9"));
   RunOnce();
-  EXPECT_EQ(m_host.Only("session"),
-            (std::vector<std::string>{"session " + directory + kDirectorySeparator +
-                                      "logUpdate.txt"}));
+  EXPECT_EQ(
+      m_host.Only("session"),
+      (std::vector<std::string>{"session " + directory + kDirectorySeparator + "logUpdate.txt"}));
 }
 
 // Forwards the engine's log to a real log file, as the window does.
