@@ -15,18 +15,11 @@
 #include "app/launcher.h"
 #include "common/app_directory.h"
 #include "common/settings.h"
-#include "common/unique_handle.h"
+#include "common/posix_handles.h"
 
 extern char** environ;
 
 namespace {
-
-struct FdTraits {
-  using Handle = int;
-  static Handle Invalid() { return -1; }
-  static void Close(Handle fd) { ::close(fd); }
-};
-using UniqueFd = UniqueHandle<FdTraits>;
 
 std::string LockFilePath() {
   const char* runtimeDirectory = std::getenv("XDG_RUNTIME_DIR");

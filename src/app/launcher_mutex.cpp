@@ -5,18 +5,7 @@
 #include "app/launcher.h"
 #include "common/app_directory.h"
 #include "common/settings.h"
-#include "common/unique_handle.h"
-
-namespace {
-
-struct KernelHandleTraits {
-  using Handle = HANDLE;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle handle) { ::CloseHandle(handle); }
-};
-using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
-
-}  // namespace
+#include "common/win32_handles.h"
 
 bool IsMainApplicationRunning() {
   UniqueKernelHandle mutex(::CreateMutexA(nullptr, FALSE, "MUB-AX Pirvel"));

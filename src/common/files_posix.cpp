@@ -12,18 +12,11 @@
 
 #include "common/files.h"
 #include "common/fixed_buffer.h"
-#include "common/unique_handle.h"
+#include "common/posix_handles.h"
 
 const char kDirectorySeparator[] = "/";
 
 namespace {
-
-struct FdTraits {
-  using Handle = int;
-  static Handle Invalid() { return -1; }
-  static void Close(Handle fd) { ::close(fd); }
-};
-using UniqueFd = UniqueHandle<FdTraits>;
 
 class GlobResult {
  public:

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/fixed_buffer.h"
-#include "common/unique_handle.h"
+#include "common/win32_handles.h"
 
 const char kDirectorySeparator[] = "\\";
 
@@ -19,13 +19,6 @@ namespace {
 
 // The longest path the Win32 file functions accept, in characters.
 constexpr std::size_t kLongestPath = 32767;
-
-struct FileHandleTraits {
-  using Handle = HANDLE;
-  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-  static void Close(Handle handle) { CloseHandle(handle); }
-};
-using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 
 struct FindHandleTraits {
   using Handle = HANDLE;

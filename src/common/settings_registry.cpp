@@ -11,16 +11,9 @@
 #include <vector>
 
 #include "common/fixed_buffer.h"
-#include "common/unique_handle.h"
+#include "common/win32_handles.h"
 
 namespace {
-
-struct RegKeyTraits {
-  using Handle = HKEY;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle handle) { RegCloseKey(handle); }
-};
-using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 
 // Reads the whole data of a string value into `data` (resized to what the registry stored).
 // The size query of the ANSI entry point may overstate the converted length, and the value may

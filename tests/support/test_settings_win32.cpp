@@ -6,17 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "common/unique_handle.h"
+#include "common/win32_handles.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-struct RegKeyTraits {
-  using Handle = HKEY;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle key) { RegCloseKey(key); }
-};
-using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 
 std::string LogConfigIniPath() {
   char directory[MAX_PATH + 1] = {};
