@@ -29,10 +29,7 @@ void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const cha
   char defaultSizeText[kManifestTextBufferSize] = "0";
   int count = 0;
 
-  Log(loggingFlag, "ActualizaVersionAplicacion", "Actualizando version modo APLICACION");
-  m_host.SetProgressRange(1);
-  Log(loggingFlag, "Versi\xF3n App", installedVersion);
-  Log(loggingFlag, "Versi\xF3n Disponible", offeredVersion);
+  BeginMode("Actualizando version modo APLICACION", installedVersion, offeredVersion, loggingFlag);
 
   const bool appDirectoryKnown = GetAppDirectory(appDirectory, sizeof(appDirectory)) == 1;
   if (manifest.Exists(kComponentCountElement)) {

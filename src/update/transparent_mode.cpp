@@ -36,10 +36,8 @@ void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const cha
   char countText[kManifestTextBufferSize] = "0";
   int count = 0;
 
-  Log(loggingFlag, "ActualizaVersionAplicacion", "Actualizando version modo TRANSPARENTE");
-  m_host.SetProgressRange(1);
-  Log(loggingFlag, "Versi\xF3n App", installedVersion);
-  Log(loggingFlag, "Versi\xF3n Disponible", offeredVersion);
+  BeginMode("Actualizando version modo TRANSPARENTE", installedVersion, offeredVersion,
+            loggingFlag);
 
   if (manifest.Exists(kExtraFileCountElement)) {
     manifest.GetValue(kExtraFileCountElement, countText, sizeof(countText));

@@ -52,6 +52,8 @@ class UpdateEngine {
 
  private:
   void Log(bool loggingFlag, const char* operation, const char* text);
+  void BeginMode(const char* modeText, const char* installedVersion, const char* offeredVersion,
+                 bool loggingFlag);
   void LogResult(bool loggingFlag, const char* operation, const char* address,
                  const char* destination, int result);
   bool LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag);

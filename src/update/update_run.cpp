@@ -29,6 +29,15 @@ void UpdateEngine::Log(bool loggingFlag, const char* operation, const char* text
   if (loggingFlag) m_host.WriteLog(kLogComponent, operation, text);
 }
 
+void UpdateEngine::BeginMode(const char* modeText, const char* installedVersion,
+                             const char* offeredVersion, bool loggingFlag) {
+  // Both modes announce themselves under the same operation and start from the range 0..1.
+  Log(loggingFlag, "ActualizaVersionAplicacion", modeText);
+  m_host.SetProgressRange(1);
+  Log(loggingFlag, "Versi\xF3n App", installedVersion);
+  Log(loggingFlag, "Versi\xF3n Disponible", offeredVersion);
+}
+
 void UpdateEngine::RunUpdate() {
   char appDirectory[255] = {};
   char markerPath[255] = {};
