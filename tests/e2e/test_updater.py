@@ -165,6 +165,39 @@ def test_escape_before_first_tick_starts_without_updating(box, server):
     assert server.requests == []
 
 
+def test_enter_restarts_the_wait_before_the_first_tick(box, server):
+    install_main_application(box)
+    box.set_setting(APP_KEY, "urlact", server.url("/missing.xml"))
+    leader = follower = None
+    if TARGET == "windows":
+        updater = subprocess.Popen(box.command(program("mubax-updater")), env=updater_env(box))
+        assert wait_for(lambda: window_id(box.display) is not None, 60)
+        window = window_id(box.display)
+
+        def press_enter():
+            subprocess.run(["xdotool", "key", "--window", window, "Return"],
+                           env={**os.environ, "DISPLAY": box.display}, check=True)
+    else:
+        leader, follower = pty.openpty()
+        updater = subprocess.Popen(box.command(program("mubax-updater")), env=updater_env(box),
+                                   stdin=follower)
+        time.sleep(0.15)
+
+        def press_enter():
+            os.write(leader, b"\r")
+    # Each press within half a second of the last keeps the update from starting.
+    for _ in range(8):
+        press_enter()
+        time.sleep(0.3)
+    assert server.requests == []
+    updater.wait(60)
+    for descriptor in (leader, follower):
+        if descriptor is not None:
+            os.close(descriptor)
+    assert server.requests == ["/missing.xml"]
+    assert started(box)
+
+
 def test_progress_is_shown_while_a_file_is_held_back(box, server, tmp_path):
     publish_typical_update(box, server)
     server.hold("/c2.xml")
