@@ -1,5 +1,6 @@
 // Application-mode update: numbered components into the main application's directory, then the
 // main executable over its registered path, with progress after each component.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <string>
@@ -61,7 +62,12 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
                                      bool appDirectoryKnown, int defaultSize, int& count,
                                      bool loggingFlag) {
   m_host.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
-  for (int i = 1; i <= count; ++i) {
+  // Past the highest number the manifest names there is nothing to fetch: a count of two
+  // thousand million would otherwise hold the till for hours.
+  const int lastNamed = std::max({manifest.HighestNumberedChild(kComponentSizeStem),
+                                  manifest.HighestNumberedChild(kComponentUrlStem),
+                                  manifest.HighestNumberedChild(kComponentDestStem)});
+  for (int i = 1; i <= count && i <= lastNamed; ++i) {
     char name[kManifestTextBufferSize];
     char sizeText[kManifestTextBufferSize] = {};
     char address[kManifestTextBufferSize] = {};

@@ -47,7 +47,9 @@ void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const cha
     try {
       count = ReadLeadingInt(countText);
       m_host.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 2)));
-      for (int i = 1; i <= count; ++i) {
+      // Entries past the highest number present would all be skipped: do not walk to them.
+      const int lastNamed = manifest.HighestNumberedChild(kExtraFileStem);
+      for (int i = 1; i <= count && i <= lastNamed; ++i) {
         char name[kManifestTextBufferSize];
         FormatNumberedName(name, sizeof(name), kExtraFileStem, i);
         XmlNode entry;

@@ -69,6 +69,11 @@ class XmlDocument {
   // failed, 0 when there is no document or no document element (then `nodeOut` is untouched).
   int SelectNode(XmlNode& nodeOut, const char* path) const;
 
+  // The highest N for which the document element has a child element named `stem` followed by N
+  // (see NumberAfterStem); 0 when there is none or no document. One pass over the children, so
+  // a count in a manifest can be bounded by what the manifest actually holds.
+  int HighestNumberedChild(const char* stem) const;
+
   struct Impl;  // defined by the backend
 
  private:

@@ -18,6 +18,7 @@
 
 #include "common/fixed_buffer.h"
 #include "common/unique_handle.h"
+#include "xml/numbered_name.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -302,6 +303,33 @@ long long XmlDocument::GetLongValue(const char* path, std::string& text,
     return length;
   } catch (...) {
     return -1;
+  }
+}
+
+int XmlDocument::HighestNumberedChild(const char* stem) const {
+  if (!m_impl->m_document || stem == nullptr) return 0;
+  try {
+    ComPtr<IXMLDOMElement> root;
+    if (FAILED(m_impl->m_document->get_documentElement(root.GetAddressOf())) || !root) return 0;
+    ComPtr<IXMLDOMNodeList> children;
+    if (FAILED(root->get_childNodes(children.GetAddressOf())) || !children) return 0;
+    long count = 0;
+    if (FAILED(children->get_length(&count))) return 0;
+    int highest = 0;
+    for (long i = 0; i < count; ++i) {
+      ComPtr<IXMLDOMNode> child;
+      DOMNodeType type = NODE_INVALID;
+      if (children->get_item(i, child.GetAddressOf()) != S_OK || !child) continue;
+      if (FAILED(child->get_nodeType(&type)) || type != NODE_ELEMENT) continue;
+      UniqueBstr nodeName;
+      char name[kNameBufferSize] = {};
+      if (FAILED(child->get_nodeName(nodeName.Put())) || !ReadName(nodeName.Get(), name)) continue;
+      const int number = NumberAfterStem(name, stem);
+      if (number > highest) highest = number;
+    }
+    return highest;
+  } catch (...) {
+    return 0;
   }
 }
 

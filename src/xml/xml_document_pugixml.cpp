@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/fixed_buffer.h"
+#include "xml/numbered_name.h"
 #include "xml/xml_document.h"
 
 namespace {
@@ -220,6 +221,17 @@ long long XmlDocument::GetLongValue(const char* path, std::string& text,
   } catch (...) {
     return -1;
   }
+}
+
+int XmlDocument::HighestNumberedChild(const char* stem) const {
+  int highest = 0;
+  const pugi::xml_node root = m_impl->Root();
+  for (pugi::xml_node child = root.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    const int number = NumberAfterStem(child.name(), stem);
+    if (number > highest) highest = number;
+  }
+  return highest;
 }
 
 int GetNodeText(const XmlNode& node, const char* path, char* buffer, std::size_t bufferSize) {

@@ -108,6 +108,18 @@ TEST_F(ApplicationModeTest, ComponentTenUsesItsOwnNamesAndGapsNeverReuseAnAddres
   EXPECT_EQ(m_host.Only("pos").back(), "pos 11");
 }
 
+TEST_F(ApplicationModeTest, HugeCountStopsAfterTheLastComponentTheManifestNames) {
+  const std::string a1 = ServeFile("/c1.xml", "1"), am = ServeFile("/m.xml", "M");
+  Run("<m><version>2</version><componentes>2147483647</componentes><tamfichero>10</tamfichero>" +
+      Component(1, a1, "c1") + "<urldescarga>" + am + "</urldescarga></m>");
+  EXPECT_EQ(ReadFile(AppFile("c1")), "1");
+  EXPECT_EQ(ReadFile(MainExecutable()), "M");
+  EXPECT_EQ(m_host.Only("log Fichero actualizado").size(), 1u);
+  // The range carries the low 16 bits of n + 1; the last position is n + 1 as an int.
+  EXPECT_EQ(m_host.Only("range"), (std::vector<std::string>{"range 1", "range 0"}));
+  EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos 1", "pos -2147483648"}));
+}
+
 TEST_F(ApplicationModeTest, ComponentLimitsAndMissingDefaultSize) {
   const std::string a1 = ServeFile("/c1.xml", PatternBytes(49)), a2 = ServeFile("/c2.xml", "ab");
   const std::string a3 = ServeFile("/c3.xml", PatternBytes(50)), am = ServeFile("/m.xml", "M");

@@ -69,6 +69,15 @@ TEST_F(TransparentModeTest, GapsAreSkippedWithoutLineOrProgress) {
   EXPECT_EQ(m_server.RequestCount("/a4.xml"), 0);
 }
 
+TEST_F(TransparentModeTest, HugeCountStopsAfterTheLastEntryTheManifestNames) {
+  const std::string u1 = ServeFile("/a1.xml", "1");
+  Run("<fichAdicionales>2147483647</fichAdicionales>" + Entry("fichAdic1", u1, AppFile("a1")) +
+      "<actLibreria><versionLib>2</versionLib></actLibreria>");
+  EXPECT_EQ(ReadFile(AppFile("a1")), "1");
+  EXPECT_EQ(m_host.Only("pos"),
+            (std::vector<std::string>{"pos 1", "pos -2147483648", "pos -2147483647"}));
+}
+
 TEST_F(TransparentModeTest, CountMissingOrEmpty) {
   Run("<actLibreria><versionLib>2</versionLib></actLibreria>");
   EXPECT_EQ(m_host.Only("range"), (std::vector<std::string>{"range 1", "range 2"}));

@@ -347,3 +347,15 @@ TEST(XmlDocumentTest, NodeOutlivingItsDocumentStaysSafe) {
   moved.Reset();
   EXPECT_TRUE(moved.IsEmpty());
 }
+
+TEST(XmlDocumentTest, HighestNumberedChildCountsOnlyWellFormedNumbersOfDirectChildren) {
+  XmlDocument document;
+  EXPECT_EQ(document.HighestNumberedChild("urlcomp"), 0);
+  ASSERT_TRUE(document.Load(
+      "<urlcomp99><urlcomp2/><urlcomp10>x</urlcomp10><urlcomp011/><urlcomp12x/><urlcomp-13/>"
+      "<otro><urlcomp50/></otro><!-- urlcomp70 --><urlcomp2147483648/><tamcomp30/></urlcomp99>",
+      false));
+  EXPECT_EQ(document.HighestNumberedChild("urlcomp"), 10);
+  EXPECT_EQ(document.HighestNumberedChild("tamcomp"), 30);
+  EXPECT_EQ(document.HighestNumberedChild("destcomp"), 0);
+}
