@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import tempfile
 import threading
+import time
 
 
 def hex_document(data: bytes) -> bytes:
@@ -142,8 +143,15 @@ class WineSandbox(LinuxSandbox):
         return "Z:" + path.replace("/", "\\")
 
     def set_setting(self, key: str, name: str, value: str):
-        subprocess.run(["wine", "reg", "add", "HKCU\\" + key, "/v", name, "/t", "REG_SZ",
-                        "/d", value, "/f"], check=True, capture_output=True)
+        command = ["wine", "reg", "add", "HKCU\\" + key, "/v", name, "/t", "REG_SZ",
+                   "/d", value, "/f"]
+        # Wine now and then fails to start a program while its server comes or goes: retry.
+        for attempt in range(3):
+            done = subprocess.run(command, capture_output=True)
+            if done.returncode == 0:
+                return
+            time.sleep(1.0 + attempt)
+        raise RuntimeError(f"wine reg add failed: {done.stdout!r} {done.stderr!r}")
 
     def clear_settings(self):
         for key in ("Software\\MUBAX_Pirvel", "Software\\MubAX"):
