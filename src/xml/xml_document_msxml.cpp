@@ -149,6 +149,10 @@ struct XmlDocument::Impl {
   ComPtr<IXMLDOMDocument> m_document;
   FetchLimits m_limits;
   FetchStatus m_lastFetchStatus = FetchStatus::kOk;
+
+  // The node whose text GetValue and GetLongValue read: 1 with the node; -1 no document or
+  // nothing matches; 0 a document without document element.
+  int SelectTextNode(const XmlDocument& owner, XmlNode& node, const char* path) const;
 };
 
 XmlNode::XmlNode() = default;
@@ -264,13 +268,19 @@ int XmlDocument::SelectNode(XmlNode& nodeOut, const char* path) const {
   }
 }
 
+int XmlDocument::Impl::SelectTextNode(const XmlDocument& owner, XmlNode& node,
+                                      const char* path) const {
+  if (!m_document) return -1;
+  const int selected = owner.SelectNode(node, path);
+  if (selected == -1) return -1;
+  return node.IsEmpty() ? selected : 1;
+}
+
 int XmlDocument::GetValue(const char* path, char* buffer, std::size_t bufferSize) const {
-  if (!m_impl->m_document) return -1;
   try {
     XmlNode node;
-    const int selected = SelectNode(node, path);
-    if (selected == -1) return -1;
-    if (node.IsEmpty()) return selected;
+    const int selected = m_impl->SelectTextNode(*this, node, path);
+    if (selected != 1) return selected;
     std::string text;
     if (!ReadNodeText(node.GetImpl()->m_node.Get(), text)) return -1;
     if (text.size() > static_cast<std::size_t>(INT_MAX)) return -1;
@@ -284,12 +294,10 @@ int XmlDocument::GetValue(const char* path, char* buffer, std::size_t bufferSize
 
 long long XmlDocument::GetLongValue(const char* path, std::string& text,
                                     std::size_t maxLength) const {
-  if (!m_impl->m_document) return -1;
   try {
     XmlNode node;
-    const int selected = SelectNode(node, path);
-    if (selected == -1) return -1;
-    if (node.IsEmpty()) return selected;
+    const int selected = m_impl->SelectTextNode(*this, node, path);
+    if (selected != 1) return selected;
     UniqueBstr wide;
     if (FAILED(node.GetImpl()->m_node->get_text(wide.Put()))) return -1;
     node.Reset();

@@ -24,9 +24,6 @@ class ApplicationModeTest : public EngineTest {
     if (!size.empty()) xml += "<tamcomp" + n + ">" + size + "</tamcomp" + n + ">";
     return xml;
   }
-  std::string Line(const std::string& address, const std::string& destination, int result) {
-    return "URL Act [" + address + "] Fich Dest [" + destination + "] " + std::to_string(result);
-  }
 };
 
 TEST_F(ApplicationModeTest, InstallsComponentsThenMainExecutableWithProgress) {

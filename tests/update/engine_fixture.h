@@ -71,6 +71,11 @@ class ThrowingSink : public FileSink {
   DiskFileSink m_disk;
 };
 
+// The result line the engine logs after an installation attempt, spelt out independently.
+inline std::string Line(const std::string& address, const std::string& destination, int result) {
+  return "URL Act [" + address + "] Fich Dest [" + destination + "] " + std::to_string(result);
+}
+
 // Uppercase hexadecimal text of `bytes`.
 std::string EncodeHex(const std::string& bytes);
 // A file document carrying `bytes`.

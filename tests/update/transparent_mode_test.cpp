@@ -22,9 +22,6 @@ class TransparentModeTest : public EngineTest {
     if (!size.empty()) xml += "<tamfichero>" + size + "</tamfichero>";
     return xml + extra + "</" + element + ">";
   }
-  std::string Line(const std::string& address, const std::string& destination, int result) {
-    return "URL Act [" + address + "] Fich Dest [" + destination + "] " + std::to_string(result);
-  }
 };
 
 TEST_F(TransparentModeTest, InstallsAllThreeStagesInOrder) {
