@@ -21,6 +21,11 @@ wine_env_setup() {
   # Without a window manager Wine draws the frame itself, so the caption shows on screenshots.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   wineserver -w
+  # One server for the whole session: Wine sometimes fails to start a program while a server that
+  # timed out is going away. The server and the services the first program brings up would keep
+  # the output pipes of whoever starts them open, so both are started here, detached from ours.
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 
 wine_env_teardown() {

@@ -22,6 +22,10 @@ class Outcome:
         self.lines = completed.stdout.decode("utf-8").splitlines()
         self.errors = completed.stderr.decode("utf-8")
 
+    def __str__(self):
+        # What a failed assertion shows: a program that never started prints nothing on stdout.
+        return f"status {self.status}\nstdout: {self.lines}\nstderr: {self.errors}"
+
     def verdicts(self):
         """Each reported file by its document's name: (label, destination, size, verdict)."""
         found = {}
@@ -104,7 +108,7 @@ def publish_app(box, tmp_path, base_url, version="1.1-\u20ac", extra=()):
 def test_app_release_is_installed_byte_for_byte_and_verify_agrees(box, server, tmp_path):
     # A path that reads like an XML escape must reach the updater as it was written.
     outcome, out, new_main = publish_app(box, tmp_path, server.url("/r&amp;d"))
-    assert outcome.status == 0, outcome.errors
+    assert outcome.status == 0, outcome
     assert outcome.errors == ""
     serve(server, out, prefix="/r&amp;d")
     with open(main_executable(box), "wb") as old:
@@ -114,7 +118,7 @@ def test_app_release_is_installed_byte_for_byte_and_verify_agrees(box, server, t
     box.set_setting(APP_KEY, "version", "1.0")
 
     checked = tool(box, "verify", server.url("/r&amp;d/manifest.xml"), "--installed-version", "1.0")
-    assert checked.status == 0, checked.lines
+    assert checked.status == 0, checked
     assert "mode: APLICACION" in checked.lines[1] and "1.1-\u20ac" in checked.lines[1]
     verdicts = checked.verdicts()
     assert sorted(verdict for _, _, _, verdict in verdicts.values()) == ["would install"] * 4
@@ -143,14 +147,14 @@ def test_library_release_is_installed_byte_for_byte(box, server, tmp_path):
         destination = box.native_path(os.path.join(box.app_dir, name))
         arguments += [option, f"{box.native_path(paths[name])}={destination}"]
     outcome = tool(box, *arguments)
-    assert outcome.status == 0, outcome.errors
+    assert outcome.status == 0, outcome
     serve(server, out)
     install_old_main(box)
     box.set_setting(APP_KEY, "urlact", server.url("/rel/manifest.xml"))
     box.set_setting(APP_KEY, "version", "7.2")
 
     checked = tool(box, "verify", server.url("/rel/manifest.xml"), "--installed-version", "7.2")
-    assert checked.status == 0, checked.lines
+    assert checked.status == 0, checked
     assert checked.lines[1].startswith("mode: TRANSPARENTE")
     labels = sorted(label for label, _, _, _ in checked.verdicts().values())
     assert labels == ["ActiveX file", "additional file", "additional file", "library file"]
@@ -200,7 +204,7 @@ def test_verify_names_a_tampered_document_and_the_updater_skips_it(box, server, 
                                                                    tampering):
     broken, lost, changed, change, reason = TAMPERINGS[tampering]
     outcome, out, _ = publish_app(box, tmp_path, server.url("/rel"), version="2.0")
-    assert outcome.status == 0, outcome.errors
+    assert outcome.status == 0, outcome
     (out / changed).write_bytes(change((out / changed).read_bytes()))
     serve(server, out)
 
@@ -228,7 +232,7 @@ def test_verify_names_a_tampered_document_and_the_updater_skips_it(box, server, 
 def test_verify_without_a_mode_fails_and_says_why(box, server, tmp_path):
     outcome, out, _ = publish_app(box, tmp_path, box.native_path(str(tmp_path / "release")),
                                   version="3.0")
-    assert outcome.status == 0, outcome.errors
+    assert outcome.status == 0, outcome
     manifest = box.native_path(str(out / "manifest.xml"))
 
     same = tool(box, "verify", manifest, "--installed-version", "3.0")
@@ -239,7 +243,7 @@ def test_verify_without_a_mode_fails_and_says_why(box, server, tmp_path):
     assert missing.lines[1].startswith("mode: none: the manifest cannot be loaded")
     # A plain local path as the base: every document is read from disk.
     local = tool(box, "verify", manifest)
-    assert local.status == 0, local.lines
+    assert local.status == 0, local
 
 
 def fill_address(server, length, document_name):
@@ -268,10 +272,10 @@ def test_length_limits_are_the_updaters_own(box, server, tmp_path):
 
     accepted = tmp_path / "accepted"
     destination, outcome = library_release(accepted, 229)
-    assert outcome.status == 0, outcome.errors
+    assert outcome.status == 0, outcome
     serve(server, accepted, prefix=base_path)
     checked = tool(box, "verify", box.native_path(str(accepted / "manifest.xml")))
-    assert checked.status == 0, checked.lines
+    assert checked.status == 0, checked
     box.set_setting(APP_KEY, "urlact", box.native_path(str(accepted / "manifest.xml")))
     install_old_main(box)
     run_updater(box)
@@ -288,7 +292,7 @@ def test_length_limits_are_the_updaters_own(box, server, tmp_path):
         if admitted:
             serve(server, out, prefix=main_path)
             checked = tool(box, "verify", server.url(main_path + "/manifest.xml"))
-            assert checked.status == 0, checked.lines
+            assert checked.status == 0, checked
 
 
 # Each case: options changed in, or components added to, a good command line ("{name}" stands for
@@ -401,7 +405,7 @@ def test_application_directory_counts_toward_component_limits(box, tmp_path):
 
     manifest = box.native_path(str(out / "manifest.xml"))
     fits = tool(box, "verify", manifest, "--app-dir", app_dir(229))
-    assert fits.status == 0, fits.lines
+    assert fits.status == 0, fits
     too_deep = tool(box, "verify", manifest, "--app-dir", app_dir(230))
     assert too_deep.status != 0
     verdicts = too_deep.verdicts()
