@@ -23,24 +23,15 @@ def prepare(box, server, new_main: bytes, separator: str):
         "tarifas.dat": b"TARIFAS 2.0\r\n" + bytes(range(256)) * 16,
         "recibo.dll": b"MZ" + os.urandom(20000),
     }
-    entries = []
-    for number, (name, data) in enumerate(components.items(), start=1):
-        server.add(f"/files/comp{number}.xml", sandbox.hex_document(data))
-        entries.append((server.url(f"/files/comp{number}.xml"), name, len(data) + 1))
-    server.add("/files/pos.xml", sandbox.hex_document(new_main))
-    server.add("/manifest.xml", sandbox.application_manifest(
-        "2.0", entries, server.url("/files/pos.xml"), size_limit=len(new_main) + 1))
-
+    sandbox.serve_application_release(server, "2.0", components, new_main,
+                                      "/files/comp{number}.xml", "/files/pos.xml")
     main_path = os.path.join(box.app_dir, "pos" + (".exe" if box.target == "windows" else ""))
     with open(main_path, "wb") as old:
         old.write(b"#!/bin/sh\necho 'old POS 1.0'\n" if box.target == "linux" else b"old POS 1.0")
     os.chmod(main_path, 0o755)
     open(os.path.join(box.app_dir, "logUpdate.txt"), "wb").close()  # turns the log on
 
-    box.set_setting("Software\\MUBAX_Pirvel", "path", box.native_path(main_path))
-    box.set_setting("Software\\MUBAX_Pirvel", "urlact", server.url("/manifest.xml"))
-    box.set_setting("Software\\MUBAX_Pirvel", "version", "1.0")
-    box.set_setting("Software\\MubAX", "NivelLog", "0")
+    sandbox.register_application(box, main_path, server.url("/manifest.xml"), "1.0")
     return components, main_path
 
 

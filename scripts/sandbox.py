@@ -90,6 +90,31 @@ def application_manifest(version, components, main_url=None, size_limit=None):
             + "".join(parts) + "</actualizacion>").encode("latin-1")
 
 
+APP_KEY = "Software\\MUBAX_Pirvel"
+LOG_KEY = "Software\\MubAX"
+
+
+def serve_application_release(server, version, components, new_main, document_path, main_path):
+    """Serves an application manifest at /manifest.xml offering `components` (destination name to
+    bytes, in order) and `new_main`, each file document with the least limit that admits it.
+    Component N's document is served at `document_path.format(number=N)`."""
+    entries = []
+    for number, (name, data) in enumerate(components.items(), start=1):
+        path = document_path.format(number=number)
+        server.add(path, hex_document(data))
+        entries.append((server.url(path), name, len(data) + 1))
+    server.add(main_path, hex_document(new_main))
+    server.add("/manifest.xml", application_manifest(
+        version, entries, server.url(main_path), size_limit=len(new_main) + 1))
+
+
+def register_application(box, main_executable, manifest_url, installed_version):
+    """The settings an installed main application leaves, with the log's level at 0."""
+    box.set_setting(APP_KEY, "path", box.native_path(main_executable))
+    box.set_setting(APP_KEY, "urlact", manifest_url)
+    box.set_setting(APP_KEY, "version", installed_version)
+    box.set_setting(LOG_KEY, "NivelLog", "0")
+
 class LinuxSandbox:
     """Settings in a private XDG_CONFIG_HOME, the lock in a private XDG_RUNTIME_DIR."""
 
@@ -154,7 +179,7 @@ class WineSandbox(LinuxSandbox):
         raise RuntimeError(f"wine reg add failed: {done.stdout!r} {done.stderr!r}")
 
     def clear_settings(self):
-        for key in ("Software\\MUBAX_Pirvel", "Software\\MubAX"):
+        for key in (APP_KEY, LOG_KEY):
             subprocess.run(["wine", "reg", "delete", "HKCU\\" + key, "/f"], capture_output=True)
 
     def command(self, binary):

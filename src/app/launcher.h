@@ -7,9 +7,12 @@
 // What the launch did, for tests and diagnostics; callers of the run do not look at it.
 enum class LaunchOutcome { kStarted, kAlreadyRunning, kNoPath, kStartFailed };
 
-// Waits `waitMilliseconds` (1000 in the product), reads the registered "path", probes whether the
-// main application runs and, when it does not, starts "path" without arguments and without
-// waiting for it. Never throws.
+// How long the product waits before it looks for the main application; tests pass less.
+constexpr unsigned kLaunchWaitMilliseconds = 1000;
+
+// Waits `waitMilliseconds` (kLaunchWaitMilliseconds in the product), reads the registered "path",
+// probes whether the main application runs and, when it does not, starts "path" without arguments
+// and without waiting for it. Never throws.
 LaunchOutcome LaunchMainApplication(unsigned waitMilliseconds);
 
 // True when the main application counts as running. Leaves no mutex or lock file behind.

@@ -11,7 +11,6 @@ namespace {
 
 constexpr UINT_PTR kStartTimerId = 1;
 constexpr UINT kStartDelayMilliseconds = 500;
-constexpr unsigned kLaunchWaitMilliseconds = 1000;
 
 // One BeginPaint/EndPaint pair: EndPaint runs on every path out of the paint handler.
 class PaintScope {

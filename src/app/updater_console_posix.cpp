@@ -17,7 +17,6 @@
 namespace {
 
 constexpr int kFirstTickMilliseconds = 500;
-constexpr unsigned kLaunchWaitMilliseconds = 1000;
 constexpr int kBarWidth = 40;
 
 // Puts the terminal into single-key mode for the wait and restores it on every path.

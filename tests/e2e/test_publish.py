@@ -9,7 +9,8 @@ import subprocess
 import pytest
 
 from conftest import TARGET, program, updater_env, wait_for
-APP_KEY = "Software\\MUBAX_Pirvel"
+from sandbox import APP_KEY
+
 EXE = ".exe" if TARGET == "windows" else ""
 # "component 2: <address> -> <destination>: 3000 bytes, would install"
 VERDICT = re.compile(r"^(?P<label>[^:]+): (?P<address>\S+) -> (?P<destination>.*): "

@@ -13,8 +13,8 @@ import pytest
 
 from conftest import TARGET, program, updater_env, wait_for
 import sandbox
+from sandbox import APP_KEY
 
-APP_KEY = "Software\\MUBAX_Pirvel"
 LINE = re.compile(rb"\[\d\d/\d\d/\d{4} - \d\d:\d\d:\d\d\] id-0\d{5} - MubaxVardeno\.(.*) \r\r\n")
 
 
@@ -51,19 +51,11 @@ def publish_typical_update(box, server):
     with open(program("fake_main_app"), "rb") as exe:
         new_main = exe.read()
     components = {"uno.dll": os.urandom(3000), "dos.dat": bytes(range(256)) * 8}
-    entries = []
-    for number, (name, data) in enumerate(components.items(), start=1):
-        server.add(f"/c{number}.xml", sandbox.hex_document(data))
-        entries.append((server.url(f"/c{number}.xml"), name, len(data) + 1))
-    server.add("/main.xml", sandbox.hex_document(new_main))
-    server.add("/manifest.xml", sandbox.application_manifest(
-        "1.1", entries, server.url("/main.xml"), size_limit=len(new_main) + 1))
+    sandbox.serve_application_release(server, "1.1", components, new_main, "/c{number}.xml",
+                                      "/main.xml")
     with open(main_executable(box), "wb") as old:
         old.write(b"old main application")
-    box.set_setting(APP_KEY, "path", box.native_path(main_executable(box)))
-    box.set_setting(APP_KEY, "urlact", server.url("/manifest.xml"))
-    box.set_setting(APP_KEY, "version", "1.0")
-    box.set_setting("Software\\MubAX", "NivelLog", "0")
+    sandbox.register_application(box, main_executable(box), server.url("/manifest.xml"), "1.0")
     return components, new_main
 
 
