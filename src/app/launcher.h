@@ -17,3 +17,7 @@ LaunchOutcome LaunchMainApplication(unsigned waitMilliseconds);
 
 // True when the main application counts as running. Leaves no mutex or lock file behind.
 bool IsMainApplicationRunning();
+
+// Starts the program at `path` without arguments and without waiting for it; true when it
+// started. Per platform: CreateProcessA | posix_spawn.
+bool StartProgram(const char* path);

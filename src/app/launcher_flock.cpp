@@ -7,14 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "app/launcher.h"
-#include "common/app_directory.h"
-#include "common/settings.h"
 #include "common/posix_handles.h"
 
 extern char** environ;
@@ -39,23 +35,10 @@ bool IsMainApplicationRunning() {
   return false;
 }
 
-LaunchOutcome LaunchMainApplication(unsigned waitMilliseconds) {
-  try {
-    std::this_thread::sleep_for(std::chrono::milliseconds(waitMilliseconds));
-    char path[255] = {};
-    ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kAppPathValue, path,
-                       sizeof(path));
-    if (IsMainApplicationRunning()) return LaunchOutcome::kAlreadyRunning;
-    if (path[0] == '\0') return LaunchOutcome::kNoPath;
-
-    // Not waited for: the updater exits moments later and the child is reparented.
-    char* const arguments[] = {path, nullptr};
-    pid_t child = 0;
-    if (posix_spawn(&child, path, nullptr, nullptr, arguments, environ) != 0) {
-      return LaunchOutcome::kStartFailed;
-    }
-    return LaunchOutcome::kStarted;
-  } catch (...) {
-    return LaunchOutcome::kStartFailed;
-  }
+bool StartProgram(const char* path) {
+  // Not waited for: the updater exits moments later and the child is reparented.
+  std::string program = path;
+  char* const arguments[] = {&program[0], nullptr};
+  pid_t child = 0;
+  return posix_spawn(&child, path, nullptr, nullptr, arguments, environ) == 0;
 }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "common/buffer_sizes.h"
 #include "common/files.h"
 #include "common/fixed_buffer.h"
 #include "common/settings.h"
@@ -13,13 +14,13 @@ const char kManifestUrlValue[] = "urlact";
 const char kVersionValue[] = "version";
 
 int GetAppDirectory(char* buffer, std::size_t bufferSize) {
-  char registeredPath[260] = {};
+  char registeredPath[kFullPathBufferSize] = {};
   ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kAppPathValue, registeredPath,
                      sizeof(registeredPath));
   if (registeredPath[0] == '\0') return 1;
 
   // Resolve into a scratch buffer so the caller's stays as it was when the path does not fit.
-  char fullPath[260] = {};
+  char fullPath[kFullPathBufferSize] = {};
   std::size_t fileNameOffset = 0;
   const std::size_t length =
       GetFullPath(registeredPath, fullPath, sizeof(fullPath), &fileNameOffset);

@@ -12,7 +12,7 @@
 #include "common/files.h"
 #include "common/fixed_buffer.h"
 #include "common/settings.h"
-#include "common/unique_handle.h"
+#include "common/stdio_file.h"
 
 namespace {
 
@@ -30,13 +30,6 @@ constexpr char kWriteFailedText[] = "Error en la escritura del archivo Log.";
 
 constexpr std::int32_t kNormalLevel = 0;
 constexpr std::int32_t kDebugLevel = 9;
-
-struct StdioFileTraits {
-  using Handle = std::FILE*;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle file) { std::fclose(file); }
-};
-using UniqueStdioFile = UniqueHandle<StdioFileTraits>;
 
 const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 

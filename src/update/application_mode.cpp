@@ -7,6 +7,8 @@
 
 #include "common/app_directory.h"
 #include "common/fixed_buffer.h"
+#include "update/log_texts.h"
+#include "update/manifest_limits.h"
 #include "update/manifest_names.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
@@ -30,7 +32,7 @@ void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const cha
   char defaultSizeText[kManifestTextBufferSize] = "0";
   int count = 0;
 
-  BeginMode("Actualizando version modo APLICACION", installedVersion, offeredVersion, loggingFlag);
+  BeginMode(kTextApplicationMode, installedVersion, offeredVersion, loggingFlag);
 
   const bool appDirectoryKnown = GetAppDirectory(appDirectory, sizeof(appDirectory)) == 1;
   if (manifest.Exists(kComponentCountElement)) {
@@ -46,14 +48,14 @@ void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const cha
       count = ReadLeadingInt(countText);
       InstallComponents(manifest, appDirectory, appDirectoryKnown, defaultSize, count, loggingFlag);
     } catch (...) {
-      Log(loggingFlag, "Error actualizando", "Error actualizando componentes");
+      Log(loggingFlag, kOpUpdateError, kTextComponentsError);
     }
   }
 
   try {
     InstallMainExecutable(manifest, defaultSize, loggingFlag);
   } catch (...) {
-    Log(loggingFlag, "Error actualizando", "Error actualizando AppPrincipal");
+    Log(loggingFlag, kOpUpdateError, kTextMainExecutableError);
   }
   m_host.SetProgressPos(PositionAfter(count, 1));
 }
@@ -91,6 +93,7 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
         FormatText(destination, sizeof(destination), "%s%s", appDirectory, destinationText);
     const std::string shownDestination = std::string(appDirectory) + destinationText;
 
+    BeginFile(FileStage::kComponent, i, shownDestination.c_str());
     int result = 0;
     if (!haveAddress || !haveDestination) {
       Refuse(address, "component address or destination missing or longer than 254 bytes");
@@ -99,7 +102,7 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
     } else {
       result = InstallFileWithinLine(address, destination, sizeLimit, nullptr, loggingFlag);
     }
-    LogResult(loggingFlag, "Fichero actualizado", address, shownDestination.c_str(), result);
+    LogResult(loggingFlag, address, result);
     m_host.SetProgressPos(i);
     if (i == INT_MAX) break;
   }
@@ -111,13 +114,13 @@ void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaul
   char address[kManifestTextBufferSize] = {};
   const bool haveAddress =
       ReadComponentText(manifest, kDownloadUrlElement, address, sizeof(address));
-  Log(loggingFlag, "Actualizando AppPrincipal cUrl", address);
+  Log(loggingFlag, kOpMainExecutableAddress, address);
+  BeginFile(FileStage::kMainExecutable, 0, kMainExecutableDestinationText);
   int result = 0;
   if (haveAddress) {
     result = InstallFileWithinLine(address, nullptr, defaultSize, nullptr, loggingFlag);
   } else {
     Refuse(address, "main executable address longer than 254 bytes");
   }
-  LogResult(loggingFlag, "AppPrincipal actualizada", address, kMainExecutableDestinationText,
-            result);
+  LogResult(loggingFlag, address, result);
 }

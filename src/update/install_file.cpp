@@ -1,6 +1,5 @@
-// Installing one file: fetch its document, take the hexadecimal text, decode it, hand the bytes
-// to the sink. Working memory is sized from the document received, not from the size limit.
-#include <algorithm>
+// Installing one file and reporting it: fetch its document, take the hexadecimal text, decode it,
+// hand the bytes to the sink; one typed report per file to the host, one result line to the log. Working memory is sized from the document received, not from the size limit.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -9,11 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "common/app_directory.h"
-#include "common/files.h"
 #include "common/fixed_buffer.h"
-#include "common/settings.h"
 #include "update/hex_decoder.h"
+#include "update/log_texts.h"
+#include "update/manifest_limits.h"
 #include "update/manifest_names.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
@@ -26,42 +24,70 @@ std::size_t FileDocumentFetchCap(int maxSize) {
   return static_cast<std::size_t>(std::min<std::uint64_t>(cap, 0x7FFFFFFFull));
 }
 
-bool ResolveInstallDestination(const char* destination, char* buffer, std::size_t bufferSize) {
-  if (bufferSize == 0) return false;
-  buffer[0] = '\0';
-  if (destination != nullptr)
-    return destination[0] != '\0' && CopyText(buffer, bufferSize, destination);
-  ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kAppPathValue, buffer, bufferSize);
-  return buffer[0] != '\0';
+namespace {
+
+// The operation each stage's result line is logged under.
+const char* ResultOperation(FileStage stage) {
+  switch (stage) {
+    case FileStage::kMainExecutable:
+      return kOpMainExecutableUpdated;
+    case FileStage::kActiveXFile:
+      return kOpActiveXUpdated;
+    case FileStage::kLibraryFile:
+      return kOpLibraryUpdated;
+    case FileStage::kComponent:
+    case FileStage::kAdditionalFile:
+      break;
+  }
+  return kOpFileUpdated;
 }
 
-int DiskFileSink::WriteFileBytes(const unsigned char* data, std::size_t length,
-                                 const char* destination) {
-  char path[255];
-  if (!ResolveInstallDestination(destination, path, sizeof(path))) return 0;
-  // The registered main executable is started right after the run: it must stay runnable.
-  const bool mainExecutable = destination == nullptr;
-  return ReplaceFileContents(path, data, length, mainExecutable) ? 1 : 0;
-}
+}  // namespace
 
-int DryRunFileSink::WriteFileBytes(const unsigned char* /*data*/, std::size_t length,
-                                   const char* destination) {
-  if (destination != nullptr && destination[0] == '\0') return 0;
-  m_writes.push_back(Write{destination != nullptr ? destination : "", length});
-  return 1;
+void UpdateEngine::BeginFile(FileStage stage, int number, const char* destination) {
+  m_current.stage = stage;
+  m_current.number = number;
+  m_current.destination = destination;
 }
 
 void UpdateEngine::Refuse(const char* address, const char* reason) {
-  m_host.ReportInstallProblem(address, reason);
+  InstallItem item = m_current;
+  item.address = address;
+  m_host.ReportInstallProblem(item, reason);
 }
 
-void UpdateEngine::LogResult(bool loggingFlag, const char* operation, const char* address,
-                             const char* destination, int result) {
-  m_host.ReportInstallResult(address, destination, result);
+void UpdateEngine::LogResult(bool loggingFlag, const char* address, int result) {
+  InstallItem item = m_current;
+  item.address = address;
+  m_host.ReportInstallResult(item, result);
   if (!loggingFlag) return;
   // A line that would not fit the usual buffer is still logged whole.
-  const std::string line = FormatResultLine(address, destination, result);
-  m_host.WriteLog(kLogComponent, operation, line.c_str());
+  const std::string line = FormatResultLine(address, item.destination, result);
+  m_host.WriteLog(kLogComponent, ResultOperation(item.stage), line.c_str());
+}
+
+int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int number,
+                                   bool loggingFlag) {
+  char sizeText[kManifestTextBufferSize];
+  char address[kManifestTextBufferSize];
+  char destination[kManifestTextBufferSize];
+  char signature[kSignatureBufferSize];
+
+  int sizeLimit = kDefaultEntrySizeLimit;
+  if (GetNodeText(entry, kFileSizeElement, sizeText, sizeof(sizeText)) != -1 &&
+      sizeText[0] != '\0') {
+    sizeLimit = ReadLeadingInt(sizeText);
+  }
+  // Missing (or unreadable) fields leave their buffers empty: an empty address fetches nothing
+  // and an empty destination is never written.
+  GetNodeText(entry, kDownloadUrlElement, address, sizeof(address));
+  GetNodeText(entry, kDestinationElement, destination, sizeof(destination));
+  GetNodeText(entry, kSignatureElement, signature, sizeof(signature));
+
+  BeginFile(stage, number, destination);
+  const int result = InstallFileWithinLine(address, destination, sizeLimit, signature, loggingFlag);
+  LogResult(loggingFlag, address, result);
+  return result;
 }
 
 int UpdateEngine::InstallFileWithinLine(const char* address, const char* destination, int maxSize,
@@ -88,16 +114,17 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
     FetchLimits limits = m_limits;
     limits.maxBytes = FileDocumentFetchCap(maxSize);
     document.SetFetchLimits(limits);
+    document.SetFetcher(*m_fetcher);
     if (!document.Load(address, true)) {
       const FetchStatus fetch = document.GetLastFetchStatus();
       Refuse(address, fetch != FetchStatus::kOk ? DescribeFetchStatus(fetch)
                                                 : "file document is not well-formed XML");
-      Log(loggingFlag, "ActualizaFichero", "No existe elemento fichero");
+      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
       return 0;
     }
     if (!document.Exists(kFileContentElement)) {
       Refuse(address, "file document has no fichero element");
-      Log(loggingFlag, "ActualizaFichero", "No existe elemento fichero");
+      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
       return 0;
     }
     // The text must be shorter than twice the limit: a file of maxSize bytes is refused.
@@ -109,7 +136,7 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
     }
     if (length <= 0) {
       Refuse(address, "fichero is empty or not a child of the root");
-      Log(loggingFlag, "ActualizaFichero", "Tama\xF1o de fichero vac\xEDo");
+      Log(loggingFlag, kOpInstallFile, kTextEmptyContent);
       return 0;
     }
   }  // the document goes here, before the decoded copy is made
@@ -118,7 +145,7 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
   try {
     content.resize(text.size() / 2);
   } catch (const std::bad_alloc&) {
-    Log(loggingFlag, "Puntero cContenido nulo", "NULL");
+    Log(loggingFlag, kOpContentAllocation, kTextNull);
     return 0;
   }
   const HexDecoder decoder;

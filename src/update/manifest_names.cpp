@@ -1,9 +1,6 @@
 // The manifest vocabulary, spelt once.
 #include "update/manifest_names.h"
 
-#include <cstdio>
-#include <cstring>
-
 #include "common/fixed_buffer.h"
 
 const char kVersionElement[] = "version";
@@ -25,16 +22,6 @@ const char kSignatureElement[] = "firma";
 
 const char kFileContentElement[] = "fichero";
 
-const char kMainExecutableDestinationText[] = "path app";
-
 bool FormatNumberedName(char* buffer, std::size_t bufferSize, const char* stem, int number) {
   return FormatText(buffer, bufferSize, "%s%d", stem, number);
-}
-
-std::string FormatResultLine(const char* address, const char* destination, int result) {
-  std::string line(std::strlen(address) + std::strlen(destination) + 64, '\0');
-  const int length = std::snprintf(&line[0], line.size(), "URL Act [%s] Fich Dest [%s] %d", address,
-                                   destination, result);
-  line.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-  return line;
 }

@@ -7,13 +7,10 @@
 #include <vector>
 
 #include "update/update_host.h"
-#include "xml/fetch.h"
+#include "net/fetch.h"
 
 class XmlDocument;
 class XmlNode;
-
-// The log component every engine line carries.
-extern const char kLogComponent[];  // "MubaxVardeno"
 
 // Address used when the settings name none: the build's update server and a fixed path.
 extern const char kDefaultManifestAddress[];
@@ -22,7 +19,9 @@ enum class UpdateMode { kNone, kApplication, kTransparent };
 
 class UpdateEngine {
  public:
-  UpdateEngine(UpdateHost& host, FileSink& sink);
+  // `fetcher` (default: DefaultFetcher()) serves the manifest and every file document; it must
+  // outlive the engine.
+  UpdateEngine(UpdateHost& host, FileSink& sink, Fetcher& fetcher = DefaultFetcher());
 
   // The whole run: decides on logging, loads the manifest, picks a mode, then launches the main
   // application and ends the run, whatever happened before.
@@ -52,23 +51,26 @@ class UpdateEngine {
 
  private:
   void Log(bool loggingFlag, const char* operation, const char* text);
+  // The file the next problem and result reports concern.
+  void BeginFile(FileStage stage, int number, const char* destination);
   void BeginMode(const char* modeText, const char* installedVersion, const char* offeredVersion,
                  bool loggingFlag);
-  void LogResult(bool loggingFlag, const char* operation, const char* address,
-                 const char* destination, int result);
+  void LogResult(bool loggingFlag, const char* address, int result);
   bool LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag);
   void Refuse(const char* address, const char* reason);
   void InstallComponents(const XmlDocument& manifest, const char* appDirectory, bool appDirKnown,
                          int defaultSize, int& count, bool loggingFlag);
   void InstallMainExecutable(const XmlDocument& manifest, int defaultSize, bool loggingFlag);
-  int InstallFileEntry(const XmlNode& entry, const char* successOperation, bool loggingFlag);
+  int InstallFileEntry(const XmlNode& entry, FileStage stage, int number, bool loggingFlag);
   // InstallFile, unless the file's result line could not be formed whole (then 0).
   int InstallFileWithinLine(const char* address, const char* destination, int maxSize,
                             const char* signature, bool loggingFlag);
 
   UpdateHost& m_host;
   FileSink& m_sink;
+  Fetcher* m_fetcher;
   FetchLimits m_limits;
+  InstallItem m_current;  // address unused: each report names its own
 };
 
 // Writes installed files to disk, each replaced in one step (the old file stays whole on failure).

@@ -6,6 +6,24 @@
 #include <cstddef>
 #include <cstdint>
 
+// The part of a release a file belongs to.
+enum class FileStage {
+  kComponent,       // numbered component of an application release
+  kMainExecutable,  // the registered main executable
+  kAdditionalFile,  // numbered additional file of a library release
+  kActiveXFile,
+  kLibraryFile,
+};
+
+// One file the engine attempts. Texts are as the engine holds them (the ANSI code page on
+// Windows, UTF-8 on POSIX) and live only for the call they are passed to.
+struct InstallItem {
+  FileStage stage = FileStage::kMainExecutable;
+  int number = 0;                  // N of component N or additional file N; 0 otherwise
+  const char* address = "";
+  const char* destination = "";    // kMainExecutableDestinationText for the main executable
+};
+
 class UpdateHost {
  public:
   virtual ~UpdateHost() = default;
@@ -25,11 +43,11 @@ class UpdateHost {
   // Ends the run (closes the window).
   virtual void EndRun() = 0;
 
-  // Diagnostics for tools such as the release checker; the window ignores them. A problem is
-  // reported before the result of the file it concerns; every attempted file reports a result.
-  virtual void ReportInstallProblem(const char* /*address*/, const char* /*reason*/) {}
-  virtual void ReportInstallResult(const char* /*address*/, const char* /*destination*/,
-                                   int /*result*/) {}
+  // What happened to each file, in types, for tools such as the release checker; the window and
+  // the console ignore them. Every attempted file reports one result; a problem is reported
+  // before the result of the file it concerns.
+  virtual void ReportInstallProblem(const InstallItem& /*item*/, const char* /*reason*/) {}
+  virtual void ReportInstallResult(const InstallItem& /*item*/, int /*result*/) {}
 };
 
 // Where the installer's decoded bytes go: to disk, or nowhere in a dry run.

@@ -4,9 +4,12 @@
 #include <cstring>
 
 #include "common/app_directory.h"
+#include "common/buffer_sizes.h"
 #include "common/files.h"
 #include "common/fixed_buffer.h"
 #include "common/settings.h"
+#include "update/log_texts.h"
+#include "update/manifest_limits.h"
 #include "update/manifest_names.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
@@ -15,7 +18,6 @@
 #define MUBAX_UPDATE_HOST "actualizaciones.mubax.example"
 #endif
 
-const char kLogComponent[] = "MubaxVardeno";
 const char kDefaultManifestAddress[] =
     "http://" MUBAX_UPDATE_HOST "/MUB_AX/ActiveX/actvardenov2.xml";
 
@@ -23,7 +25,8 @@ int PositionAfter(int count, int extra) {
   return static_cast<int>(static_cast<std::uint32_t>(count) + static_cast<std::uint32_t>(extra));
 }
 
-UpdateEngine::UpdateEngine(UpdateHost& host, FileSink& sink) : m_host(host), m_sink(sink) {}
+UpdateEngine::UpdateEngine(UpdateHost& host, FileSink& sink, Fetcher& fetcher)
+    : m_host(host), m_sink(sink), m_fetcher(&fetcher) {}
 
 void UpdateEngine::Log(bool loggingFlag, const char* operation, const char* text) {
   if (loggingFlag) m_host.WriteLog(kLogComponent, operation, text);
@@ -32,21 +35,22 @@ void UpdateEngine::Log(bool loggingFlag, const char* operation, const char* text
 void UpdateEngine::BeginMode(const char* modeText, const char* installedVersion,
                              const char* offeredVersion, bool loggingFlag) {
   // Both modes announce themselves under the same operation and start from the range 0..1.
-  Log(loggingFlag, "ActualizaVersionAplicacion", modeText);
+  Log(loggingFlag, kOpModeStart, modeText);
   m_host.SetProgressRange(1);
-  Log(loggingFlag, "Versi\xF3n App", installedVersion);
-  Log(loggingFlag, "Versi\xF3n Disponible", offeredVersion);
+  Log(loggingFlag, kOpInstalledVersion, installedVersion);
+  Log(loggingFlag, kOpOfferedVersion, offeredVersion);
 }
 
 void UpdateEngine::RunUpdate() {
-  char appDirectory[255] = {};
-  char markerPath[255] = {};
-  char address[255] = {};
-  char installedVersion[255] = {};
+  char appDirectory[kPathBufferSize] = {};
+  char markerPath[kPathBufferSize] = {};
+  char address[kManifestTextBufferSize] = {};
+  char installedVersion[kSettingTextBufferSize] = {};
   bool loggingFlag = false;
   {
     XmlDocument manifest;
     manifest.SetFetchLimits(m_limits);
+    manifest.SetFetcher(*m_fetcher);
 
     GetAppDirectory(appDirectory, sizeof(appDirectory));
     // A marker path that does not fit is not the marker: logging stays off.
@@ -58,11 +62,11 @@ void UpdateEngine::RunUpdate() {
     ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kManifestUrlValue, address,
                        sizeof(address));
     if (address[0] != '\0') {
-      Log(loggingFlag, "ActualizandoVersion desde ", address);
+      Log(loggingFlag, kOpUpdatingFrom, address);
     } else {
       CopyText(address, kDefaultManifestAddress);
-      Log(loggingFlag, "ActualizandoVersion ", "Sin URL en Registro. Utiliza url defecto");
-      Log(loggingFlag, "ActualizandoVersion desde ", address);
+      Log(loggingFlag, kOpUpdating, kTextNoAddressSetting);
+      Log(loggingFlag, kOpUpdatingFrom, address);
     }
 
     if (LoadManifest(manifest, address, loggingFlag)) {
@@ -70,7 +74,7 @@ void UpdateEngine::RunUpdate() {
                          installedVersion, sizeof(installedVersion));
       UpdateFromManifest(manifest, installedVersion, loggingFlag);
     }
-    Log(loggingFlag, "Actualizando() ", "IniAppUsuario");
+    Log(loggingFlag, kOpRunEnd, kTextRunEnd);
   }
   m_host.LaunchMainApplication();
   m_host.EndRun();
@@ -84,7 +88,7 @@ bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool
     // Memory ran out for the request: nothing can be installed from a manifest not loaded.
     loaded = false;
   }
-  if (!loaded) Log(loggingFlag, "Error al recuperar informaci\xF3n desde ", address);
+  if (!loaded) Log(loggingFlag, kOpManifestLoadFailed, address);
   return loaded;
 }
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "xml/fetch.h"
+#include "net/fetch.h"
 
 // One reference to an element handed out by XmlDocument::SelectNode. Releases it when destroyed
 // or reset; safe to outlive the document it came from.
@@ -46,6 +46,9 @@ class XmlDocument {
 
   // Limits for the next loads by address (size cap, time-outs).
   void SetFetchLimits(const FetchLimits& limits);
+  // Where the next loads by address fetch from (default: DefaultFetcher()). `fetcher` must
+  // outlive those loads.
+  void SetFetcher(Fetcher& fetcher);
   // Why the last load by address failed at the fetch (kOk when the fetch succeeded).
   FetchStatus GetLastFetchStatus() const;
 

@@ -148,6 +148,7 @@ struct XmlDocument::Impl {
   int m_comInitialized = 0;  // set when Load initialised COM; COM is never uninitialised
   ComPtr<IXMLDOMDocument> m_document;
   FetchLimits m_limits;
+  Fetcher* m_fetcher = &DefaultFetcher();
   FetchStatus m_lastFetchStatus = FetchStatus::kOk;
 
   // The node whose text GetValue and GetLongValue read: 1 with the node; -1 no document or
@@ -181,6 +182,8 @@ XmlDocument::~XmlDocument() {
 
 void XmlDocument::SetFetchLimits(const FetchLimits& limits) { m_impl->m_limits = limits; }
 
+void XmlDocument::SetFetcher(Fetcher& fetcher) { m_impl->m_fetcher = &fetcher; }
+
 FetchStatus XmlDocument::GetLastFetchStatus() const { return m_impl->m_lastFetchStatus; }
 
 bool XmlDocument::Load(const char* source, bool fromAddress) {
@@ -207,7 +210,7 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
     ComPtr<IStream> stream;
     {
       std::vector<char> body;
-      impl.m_lastFetchStatus = source != nullptr ? FetchAddress(source, impl.m_limits, body)
+      impl.m_lastFetchStatus = source != nullptr ? impl.m_fetcher->Fetch(source, impl.m_limits, body)
                                                  : FetchStatus::kUnsupportedAddress;
       if (impl.m_lastFetchStatus != FetchStatus::kOk || body.empty() ||
           body.size() > static_cast<std::size_t>(UINT_MAX)) {

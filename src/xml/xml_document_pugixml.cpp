@@ -107,6 +107,7 @@ void XmlNode::SetImpl(std::unique_ptr<Impl> impl) { m_impl = std::move(impl); }
 struct XmlDocument::Impl {
   std::shared_ptr<ParsedDocument> parsed;  // null until the first Load
   FetchLimits limits;
+  Fetcher* fetcher = &DefaultFetcher();
   FetchStatus lastFetchStatus = FetchStatus::kOk;
 
   pugi::xml_node Root() const {
@@ -120,6 +121,7 @@ XmlDocument::XmlDocument() : m_impl(new Impl) {}
 XmlDocument::~XmlDocument() = default;
 
 void XmlDocument::SetFetchLimits(const FetchLimits& limits) { m_impl->limits = limits; }
+void XmlDocument::SetFetcher(Fetcher& fetcher) { m_impl->fetcher = &fetcher; }
 FetchStatus XmlDocument::GetLastFetchStatus() const { return m_impl->lastFetchStatus; }
 
 bool XmlDocument::Load(const char* source, bool fromAddress) {
@@ -130,7 +132,7 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
 
   pugi::xml_parse_result result;
   if (fromAddress) {
-    m_impl->lastFetchStatus = FetchAddress(source, m_impl->limits, fresh->storage);
+    m_impl->lastFetchStatus = m_impl->fetcher->Fetch(source, m_impl->limits, fresh->storage);
     if (m_impl->lastFetchStatus == FetchStatus::kOutOfMemory) throw std::bad_alloc();
     if (m_impl->lastFetchStatus != FetchStatus::kOk) return false;
     result = fresh->document.load_buffer_inplace(fresh->storage.data(), fresh->storage.size(),

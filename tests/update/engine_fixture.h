@@ -33,6 +33,14 @@ class RecordingHost : public UpdateHost {
   }
   void LaunchMainApplication() override { events.push_back("launch"); }
   void EndRun() override { events.push_back("end"); }
+  // Typed reports go to `reports`, apart from `events`: "<stage> <n> <address> -> <dest> = <r>"
+  // for a result, "<stage> <n> <address> problem" for a problem.
+  void ReportInstallProblem(const InstallItem& item, const char* /*reason*/) override {
+    reports.push_back(Describe(item) + " problem");
+  }
+  void ReportInstallResult(const InstallItem& item, int result) override {
+    reports.push_back(Describe(item) + " -> " + item.destination + " = " + std::to_string(result));
+  }
 
   // Only the events starting with `prefix`, in order.
   std::vector<std::string> Only(const std::string& prefix) const {
@@ -52,6 +60,15 @@ class RecordingHost : public UpdateHost {
   }
 
   std::vector<std::string> events;
+  std::vector<std::string> reports;
+
+ private:
+  static std::string Describe(const InstallItem& item) {
+    static const char* const kStageNames[] = {"component", "main", "additional", "activex",
+                                              "library"};
+    return std::string(kStageNames[static_cast<int>(item.stage)]) + " " +
+           std::to_string(item.number) + " " + item.address;
+  }
 };
 
 // Writes to disk like the product, but raises on the given call (1-based), as a failing

@@ -2,11 +2,15 @@
 // release with the updater's own engine before it goes live. A console program on both targets.
 #include <CLI/CLI.hpp>
 
+#include <cstring>
 #include <exception>
+#include <string>
 #include <vector>
 
 #include "publish/arguments.h"
 #include "publish/commands.h"
+#include "update/log_texts.h"
+#include "update/manifest_limits.h"
 
 namespace {
 
@@ -33,19 +37,27 @@ const char kVerifyDescription[] =
     "fetch and decode every file document, and reports each file, writing nothing. Exit status 0 "
     "only when a mode runs and every file it attempts would install.";
 
-const char kPublishFooter[] =
-    "Rules the updater imposes, checked before anything is written:\n"
-    "  - the version, destinations and addresses hold only characters of Windows-1252 (the "
-    "updater's code page on Windows), with no spaces at either end;\n"
-    "  - each holds at most 254 bytes; an address and its destination together at most 229 "
-    "(the main executable's destination reads \"path app\", so its address at most 221);\n"
-    "  - no empty source file, no destination given twice, at most 1000 files.\n"
-    "Document names keep the source name's ASCII letters, digits, \".\", \"-\" and \"_\"; "
-    "any other character becomes \"_\". Exit status 0 when the release was written, 1 when "
-    "nothing was.";
+// The rules are the updater's own limits, stated from its constants.
+std::string PublishFooter() {
+  const int pair = kMaxManifestTextBytes - kResultLineFixedBytes;
+  const int mainAddress = pair - static_cast<int>(std::strlen(kMainExecutableDestinationText));
+  return "Rules the updater imposes, checked before anything is written:\n"
+         "  - the version, destinations and addresses hold only characters of Windows-1252 (the "
+         "updater's code page on Windows), with no spaces at either end;\n"
+         "  - each holds at most " +
+         std::to_string(kMaxManifestTextBytes) +
+         " bytes; an address and its destination together at most " + std::to_string(pair) +
+         " (the main executable's destination reads \"" + kMainExecutableDestinationText +
+         "\", so its address at most " + std::to_string(mainAddress) +
+         ");\n"
+         "  - no empty source file, no destination given twice, at most " + std::to_string(kMaxReleaseFiles) + " files.\n"
+         "Document names keep the source name's ASCII letters, digits, \".\", \"-\" and \"_\"; "
+         "any other character becomes \"_\". Exit status 0 when the release was written, 1 when "
+         "nothing was.";
+}
 
 void AddCommonOptions(CLI::App& command, ReleaseOptions& options) {
-  command.footer(kPublishFooter);
+  command.footer(PublishFooter());
   command.add_option("--version", options.version, "Version text offered to the updater")
       ->type_name("TEXT")
       ->required();

@@ -3,6 +3,7 @@
 #include "publish/manifest_text.h"
 
 #include "publish/release_text.h"
+#include "update/manifest_limits.h"
 #include "update/manifest_names.h"
 
 namespace {

@@ -9,17 +9,18 @@
 #include <system_error>
 
 #include "publish/release_text.h"
+#include "update/log_texts.h"
+#include "update/manifest_limits.h"
 #include "update/manifest_names.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// An element text: at most 254 bytes. An address and its destination together: at most 229,
-// or the updater's result line cannot be formed and the file is refused.
-constexpr std::size_t kMaxTextBytes = kManifestTextBufferSize - 1;
-constexpr std::size_t kMaxAddressAndDestinationBytes =
-    kManifestTextBufferSize - 1 - kResultLineFixedBytes;
+// An element text: at most what the updater reads whole. An address and its destination
+// together: at most what leaves room for the updater's result line, or the file is refused.
+constexpr std::size_t kMaxTextBytes = kMaxManifestTextBytes;
+constexpr std::size_t kMaxAddressAndDestinationBytes = kMaxManifestTextBytes - kResultLineFixedBytes;
 
 using Problems = std::vector<std::string>;
 

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstdint>
 
+#include "net/address.h"
+
 namespace {
 
 // The characters Windows-1252 puts in 0x80..0x9F; zero marks the five bytes it leaves unused.
@@ -56,24 +58,6 @@ bool IsUrlCharacter(unsigned char byte) {
     if (static_cast<unsigned char>(*allowed) == byte) return true;
   }
   return false;
-}
-
-// The scheme of `address` in lower case, or empty when it has none. One letter before a colon is
-// a Windows drive, not a scheme.
-std::string SchemeOf(const std::string& address) {
-  std::size_t length = 0;
-  while (length < address.size() &&
-         (std::isalnum(static_cast<unsigned char>(address[length])) || address[length] == '+' ||
-          address[length] == '-' || address[length] == '.')) {
-    ++length;
-  }
-  if (length < 2 || length >= address.size() || address[length] != ':' ||
-      !std::isalpha(static_cast<unsigned char>(address[0]))) {
-    return std::string();
-  }
-  std::string scheme = address.substr(0, length);
-  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return scheme;
 }
 
 bool EndsWithSeparator(const std::string& text) {
@@ -170,14 +154,15 @@ bool JoinAddress(const std::string& baseUrl, const std::string& name, std::strin
     error = "the base URL is empty";
     return false;
   }
-  const std::string scheme = SchemeOf(baseUrl);
-  if (scheme.empty()) {
+  const AddressKind kind = ClassifyAddress(baseUrl.c_str());
+  if (kind == AddressKind::kLocalPath) {
     // A local directory: the updater opens the path as it is, with no escapes decoded.
     address = WithTrailingSeparator(baseUrl) + name;
     return true;
   }
-  if (scheme != "http" && scheme != "https" && scheme != "file") {
-    error = "the updater fetches only http, https and file addresses, not " + scheme + ":";
+  if (kind == AddressKind::kOtherScheme) {
+    error = "the updater fetches only http, https and file addresses, not " +
+            baseUrl.substr(0, SchemeLength(baseUrl.c_str())) + ":";
     return false;
   }
   if (baseUrl.find_first_of("?#") != std::string::npos) {

@@ -6,6 +6,8 @@
 #include "common/app_directory.h"
 #include "publish/commands.h"
 #include "publish/release_text.h"
+#include "update/log_texts.h"
+#include "update/manifest_limits.h"
 #include "update/manifest_names.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
@@ -13,9 +15,10 @@
 namespace {
 
 struct FileReport {
+  FileStage stage = FileStage::kMainExecutable;
+  int number = 0;
   std::string address;  // texts as the engine holds them
   std::string destination;
-  std::string operation;  // the operation of the engine's result line: the file's stage
   std::string reasons;
   int result = 0;
   long long size = -1;  // bytes the dry run would write; -1 when it would write none
@@ -27,20 +30,16 @@ class ReportingHost : public UpdateHost {
   explicit ReportingHost(const DryRunFileSink& sink) : m_sink(sink) {}
 
   void StartLogSession(const char* /*logPath*/) override {}
-  void WriteLog(const char* /*component*/, const char* operation, const char* /*text*/) override {
-    // The engine logs each result line right after reporting the result, under its stage's name.
-    if (m_awaitingOperation) m_reports.back().operation = operation;
-    m_awaitingOperation = false;
-  }
+  void WriteLog(const char* /*component*/, const char* /*operation*/, const char* /*text*/) override {}
   void SetProgressRange(std::uint16_t /*upper*/) override {}
   void SetProgressPos(int /*position*/) override {}
   void LaunchMainApplication() override {}
   void EndRun() override {}
-  void ReportInstallProblem(const char* /*address*/, const char* reason) override {
+  void ReportInstallProblem(const InstallItem& /*item*/, const char* reason) override {
     if (!m_pendingReasons.empty()) m_pendingReasons += "; ";
     m_pendingReasons += reason;
   }
-  void ReportInstallResult(const char* address, const char* destination, int result) override;
+  void ReportInstallResult(const InstallItem& item, int result) override;
 
   const std::vector<FileReport>& Reports() const { return m_reports; }
 
@@ -49,13 +48,14 @@ class ReportingHost : public UpdateHost {
   std::vector<FileReport> m_reports;
   std::string m_pendingReasons;
   std::size_t m_writesSeen = 0;
-  bool m_awaitingOperation = false;
 };
 
-void ReportingHost::ReportInstallResult(const char* address, const char* destination, int result) {
+void ReportingHost::ReportInstallResult(const InstallItem& item, int result) {
   FileReport report;
-  report.address = address;
-  report.destination = destination;
+  report.stage = item.stage;
+  report.number = item.number;
+  report.address = item.address;
+  report.destination = item.destination;
   report.result = result;
   report.reasons.swap(m_pendingReasons);
   if (m_sink.Writes().size() > m_writesSeen) {
@@ -63,7 +63,6 @@ void ReportingHost::ReportInstallResult(const char* address, const char* destina
     report.size = static_cast<long long>(m_sink.Writes().back().length);
   }
   m_reports.push_back(report);
-  m_awaitingOperation = true;
 }
 
 std::string Quote(const std::string& engineText) {
@@ -94,7 +93,10 @@ std::string ExplainNoMode(const XmlDocument& manifest) {
   std::string source;
   const std::string offered = ReadOfferedVersion(manifest, source);
   if (source.empty()) return "the manifest has neither version nor actLibreria";
-  if (offered.empty()) return source + " is empty, missing or longer than 254 bytes";
+  if (offered.empty()) {
+    return source + " is empty, missing or longer than " + std::to_string(kMaxManifestTextBytes) +
+           " bytes";
+  }
   return source + " " + Quote(offered) + " equals the installed version";
 }
 
@@ -110,15 +112,20 @@ void PrintMode(UpdateMode mode, const XmlDocument& manifest, const std::string& 
             " " + Quote(offered) + ", installed version " + Quote(installed) + ")");
 }
 
-std::string DescribeStage(const std::string& operation, UpdateMode mode) {
-  if (operation == "AppPrincipal actualizada") return "main executable";
-  if (operation == "Fichero de ActiveX actualizado") return "ActiveX file";
-  if (operation == "Fichero de Libreria actualizado") return "library file";
-  return mode == UpdateMode::kApplication ? "component" : "additional file";
-}
-
-bool IsComponent(const FileReport& report, UpdateMode mode) {
-  return mode == UpdateMode::kApplication && report.operation != "AppPrincipal actualizada";
+std::string DescribeStage(const FileReport& report) {
+  switch (report.stage) {
+    case FileStage::kComponent:
+      return "component " + std::to_string(report.number);
+    case FileStage::kMainExecutable:
+      return "main executable";
+    case FileStage::kAdditionalFile:
+      return "additional file";  // numbered by its destination, which the line shows
+    case FileStage::kActiveXFile:
+      return "ActiveX file";
+    case FileStage::kLibraryFile:
+      return "library file";
+  }
+  return "file";
 }
 
 // Why a component would not fit the updater's buffers once placed in `appDir`, or empty. The
@@ -134,28 +141,25 @@ std::string CheckInAppDir(const FileReport& report, const std::string& appDir) {
   const std::string placed = WithTrailingSeparator(appDir) + relative;
   const std::size_t placedLength = UpdaterTextLength(placed);
   const std::size_t pairLength = UpdaterTextLength(EngineTextToUtf8(report.address)) + placedLength;
-  if (placedLength > kManifestTextBufferSize - 1) {
+  if (placedLength > kMaxManifestTextBytes) {
     return "in " + appDir + " its destination would be " + std::to_string(placedLength) +
-           " bytes, over the updater's 254";
+           " bytes, over the updater's " + std::to_string(kMaxManifestTextBytes);
   }
-  if (pairLength > kManifestTextBufferSize - 1 - kResultLineFixedBytes) {
+  if (pairLength > kMaxManifestTextBytes - kResultLineFixedBytes) {
     return "in " + appDir + " address and destination would be " + std::to_string(pairLength) +
-           " bytes, over the updater's 229";
+           " bytes, over the updater's " + std::to_string(kMaxManifestTextBytes - kResultLineFixedBytes);
   }
   return std::string();
 }
 
 // Prints one line per attempted file; returns how many would install.
-int PrintReports(const std::vector<FileReport>& reports, UpdateMode mode,
-                 const std::string& appDir) {
+int PrintReports(const std::vector<FileReport>& reports, const std::string& appDir) {
   int installing = 0;
-  int components = 0;
   for (const FileReport& report : reports) {
-    std::string label = DescribeStage(report.operation, mode);
-    if (IsComponent(report, mode)) label += " " + std::to_string(++components);
+    const std::string label = DescribeStage(report);
     std::string reason = report.result == 1 ? std::string() : report.reasons;
     if (report.result != 1 && reason.empty()) reason = "not installed";
-    if (reason.empty() && !appDir.empty() && IsComponent(report, mode)) {
+    if (reason.empty() && !appDir.empty() && report.stage == FileStage::kComponent) {
       reason = CheckInAppDir(report, appDir);
     }
     std::string line = label + ": " + EngineTextToUtf8(report.address) + " -> " +
@@ -193,13 +197,13 @@ bool ToEngineTexts(const VerifyOptions& options, std::string& address, std::stri
   }
   const std::string problem = options.appDir.empty()
                                   ? std::string()
-                                  : CheckManifestText(options.appDir, kManifestTextBufferSize - 1);
+                                  : CheckManifestText(options.appDir, kMaxManifestTextBytes);
   if (!problem.empty()) PrintError("application directory " + problem);
   return problem.empty();
 }
 
-int Conclude(const std::vector<FileReport>& reports, UpdateMode mode, const std::string& appDir) {
-  const int installing = PrintReports(reports, mode, appDir);
+int Conclude(const std::vector<FileReport>& reports, const std::string& appDir) {
+  const int installing = PrintReports(reports, appDir);
   const int total = static_cast<int>(reports.size());
   PrintLine(std::to_string(installing) + " of " + std::to_string(total) + " files would install");
   if (total == 0) PrintLine("the release installs nothing");
@@ -221,13 +225,13 @@ int RunVerifyCommand(const VerifyOptions& options) {
   UpdateEngine engine(host, sink);
   UpdateMode mode = UpdateMode::kNone;
   try {
-    // Logging on: the result lines tell which stage each file belongs to. Nothing is written.
-    mode = engine.UpdateFromManifest(manifest, installed.c_str(), true);
+    // Logging off: the engine reports each file's stage in its own types. Nothing is written.
+    mode = engine.UpdateFromManifest(manifest, installed.c_str(), false);
   } catch (...) {
     PrintError("the update engine failed while reading the manifest");
     return 1;
   }
   PrintMode(mode, manifest, installed);
   if (mode == UpdateMode::kNone) return 1;
-  return Conclude(host.Reports(), mode, options.appDir);
+  return Conclude(host.Reports(), options.appDir);
 }

@@ -6,46 +6,16 @@
 #include <new>
 #include <string>
 
-#include "common/unique_handle.h"
-#include "xml/fetch.h"
+#include "common/ascii.h"
+#include "common/stdio_file.h"
+#include "net/address.h"
+#include "net/fetch.h"
+#include "net/fetch_backend.h"
 
 namespace {
 
-struct FileTraits {
-  using Handle = std::FILE*;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle file) { std::fclose(file); }
-};
-using UniqueFile = UniqueHandle<FileTraits>;
-
-bool StartsWithNoCase(const char* text, const char* prefix) {
-  for (; *prefix != '\0'; ++text, ++prefix) {
-    if (std::tolower(static_cast<unsigned char>(*text)) !=
-        std::tolower(static_cast<unsigned char>(*prefix))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// A scheme is two or more letters, digits, "+", "-" or "." before a colon; a single letter
-// followed by a colon is a Windows drive.
-bool HasScheme(const char* address) {
-  std::size_t length = 0;
-  if (!std::isalpha(static_cast<unsigned char>(address[0]))) return false;
-  while (std::isalnum(static_cast<unsigned char>(address[length])) || address[length] == '+' ||
-         address[length] == '-' || address[length] == '.') {
-    ++length;
-  }
-  return length >= 2 && address[length] == ':';
-}
-
-int HexValue(char digit) {
-  if (digit >= '0' && digit <= '9') return digit - '0';
-  if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
-  if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
-  return -1;
-}
+// Bytes read from a local file at a time.
+constexpr std::size_t kFileChunkBytes = 16 * 1024;
 
 // file:///C:/dir/x -> C:/dir/x, file:///tmp/x -> /tmp/x, file://server/share/x -> //server/share/x,
 // with %XX escapes decoded. Returns false for what is not a usable file address.
@@ -66,9 +36,9 @@ bool FileAddressToPath(const char* address, std::string& path) {
   }
   path.clear();
   for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '%' && i + 2 < raw.size() && HexValue(raw[i + 1]) >= 0 &&
-        HexValue(raw[i + 2]) >= 0) {
-      path += static_cast<char>(HexValue(raw[i + 1]) * 16 + HexValue(raw[i + 2]));
+    if (raw[i] == '%' && i + 2 < raw.size() && HexDigitValue(raw[i + 1]) >= 0 &&
+        HexDigitValue(raw[i + 2]) >= 0) {
+      path += static_cast<char>(HexDigitValue(raw[i + 1]) * 16 + HexDigitValue(raw[i + 2]));
       i += 2;
     } else {
       path += raw[i];
@@ -108,10 +78,10 @@ const char* DescribeFetchStatus(FetchStatus status) {
 
 FetchStatus FetchLocalFile(const char* path, const FetchLimits& limits, std::vector<char>& body) {
   body.clear();
-  UniqueFile file(std::fopen(path, "rb"));
+  UniqueStdioFile file(std::fopen(path, "rb"));
   if (!file) return FetchStatus::kFileUnreadable;
   try {
-    char chunk[16384];
+    char chunk[kFileChunkBytes];
     for (;;) {
       const std::size_t got = std::fread(chunk, 1, sizeof(chunk), file.Get());
       if (got == 0) break;
@@ -133,17 +103,32 @@ FetchStatus FetchLocalFile(const char* path, const FetchLimits& limits, std::vec
   return FetchStatus::kOk;
 }
 
-FetchStatus FetchAddress(const char* address, const FetchLimits& limits, std::vector<char>& body) {
+FetchStatus NetworkFetcher::Fetch(const char* address, const FetchLimits& limits,
+                                  std::vector<char>& body) {
   body.clear();
-  if (address == nullptr || address[0] == '\0') return FetchStatus::kUnsupportedAddress;
-  if (StartsWithNoCase(address, "http://") || StartsWithNoCase(address, "https://")) {
-    return FetchHttp(address, limits, body);
+  switch (ClassifyAddress(address)) {
+    case AddressKind::kHttp:
+    case AddressKind::kHttps:
+      return FetchHttp(address, limits, body);
+    case AddressKind::kFileUrl: {
+      std::string path;
+      if (!FileAddressToPath(address, path)) return FetchStatus::kUnsupportedAddress;
+      return FetchLocalFile(path.c_str(), limits, body);
+    }
+    case AddressKind::kLocalPath:
+      return FetchLocalFile(address, limits, body);
+    case AddressKind::kEmpty:
+    case AddressKind::kOtherScheme:
+      break;
   }
-  if (StartsWithNoCase(address, "file:")) {
-    std::string path;
-    if (!FileAddressToPath(address, path)) return FetchStatus::kUnsupportedAddress;
-    return FetchLocalFile(path.c_str(), limits, body);
-  }
-  if (HasScheme(address)) return FetchStatus::kUnsupportedAddress;
-  return FetchLocalFile(address, limits, body);
+  return FetchStatus::kUnsupportedAddress;
+}
+
+Fetcher& DefaultFetcher() {
+  static NetworkFetcher fetcher;
+  return fetcher;
+}
+
+FetchStatus FetchAddress(const char* address, const FetchLimits& limits, std::vector<char>& body) {
+  return DefaultFetcher().Fetch(address, limits, body);
 }

@@ -1,6 +1,6 @@
 // Tests of the fetch policy shared by both targets (schemes, redirects, status, size cap, stall
 // time-out, local files) against a real loopback HTTP server, and of XmlDocument loads that fail.
-#include "xml/fetch.h"
+#include "net/fetch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // HTTP and HTTPS fetches through WinINet, under the shared fetch policy (time-outs, size cap,
 // redirects followed here, certificates always verified). Windows target only.
-#include "xml/fetch.h"
+#include "net/fetch_backend.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/unique_handle.h"
+#include "net/address.h"
 
 namespace {
 
@@ -23,26 +24,16 @@ using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
 
 constexpr char kUserAgent[] = "MUB-AX updater";
 
+// Bytes asked of InternetReadFile at a time.
+constexpr DWORD kReadChunkBytes = 16 * 1024;
+
 // Never a cached copy, never a cache entry, never a dialog; redirects are followed by hand so
 // that each hop can be checked against the policy.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                                 INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
 
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  const std::size_t length = std::strlen(prefix);
-  if (text.size() < length) return false;
-  for (std::size_t i = 0; i < length; ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
-bool IsHttpAddress(const std::string& url) {
-  return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
-}
+bool IsHttpAddress(const std::string& url) { return IsHttpKind(ClassifyAddress(url.c_str())); }
 
 FetchStatus StatusFromError(DWORD error) {
   switch (error) {
@@ -136,7 +127,7 @@ FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs
   if (hasLength && declared > limits.maxBytes) return FetchStatus::kTooLarge;
   if (hasLength) body.reserve(declared);
 
-  char chunk[16 * 1024];
+  char chunk[kReadChunkBytes];
   for (;;) {
     DWORD received = 0;
     const ULONGLONG started = GetTickCount64();

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "common/unique_handle.h"
-#include "xml/fetch.h"
+#include "net/fetch_backend.h"
 
 namespace {
 

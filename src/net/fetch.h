@@ -30,12 +30,27 @@ enum class FetchStatus {
 // Human-readable reason, for diagnostics and the release tool.
 const char* DescribeFetchStatus(FetchStatus status);
 
-// Fetches the document at `address` into `body` (replacing its contents). Never throws: running
-// out of memory is reported as kOutOfMemory. On failure `body` is emptied.
+// Where documents come from. The engine and XmlDocument are given one, so tests and fuzzers can
+// serve documents from memory and inject faults without a socket.
+class Fetcher {
+ public:
+  virtual ~Fetcher() = default;
+  // Fetches the document at `address` into `body` (replacing its contents) under `limits`. Never
+  // throws: running out of memory is reported as kOutOfMemory. On failure `body` is emptied.
+  virtual FetchStatus Fetch(const char* address, const FetchLimits& limits,
+                            std::vector<char>& body) = 0;
+};
+
+// The fetcher of the real programs: the address rules of net/address.h, the platform's HTTP
+// client and the local file reader.
+class NetworkFetcher : public Fetcher {
+ public:
+  FetchStatus Fetch(const char* address, const FetchLimits& limits,
+                    std::vector<char>& body) override;
+};
+
+// A process-wide NetworkFetcher, for callers not given another.
+Fetcher& DefaultFetcher();
+
+// DefaultFetcher().Fetch(address, limits, body).
 FetchStatus FetchAddress(const char* address, const FetchLimits& limits, std::vector<char>& body);
-
-// The platform's HTTP(S) client; called by FetchAddress for http and https addresses only.
-FetchStatus FetchHttp(const char* url, const FetchLimits& limits, std::vector<char>& body);
-
-// Reads a local file (already converted from a file: address when it was one).
-FetchStatus FetchLocalFile(const char* path, const FetchLimits& limits, std::vector<char>& body);

@@ -1,0 +1,54 @@
+// The engine's log texts (Windows-1252 bytes where they hold accented letters).
+#include "update/log_texts.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Room for the result line's fixed words and a result of any int value.
+constexpr std::size_t kResultLineRoom = 64;
+
+}  // namespace
+
+const char kLogComponent[] = "MubaxVardeno";
+
+const char kOpUpdatingFrom[] = "ActualizandoVersion desde ";
+const char kOpUpdating[] = "ActualizandoVersion ";
+const char kTextNoAddressSetting[] = "Sin URL en Registro. Utiliza url defecto";
+const char kOpManifestLoadFailed[] = "Error al recuperar informaci\xF3n desde ";
+const char kOpRunEnd[] = "Actualizando() ";
+const char kTextRunEnd[] = "IniAppUsuario";
+
+const char kOpModeStart[] = "ActualizaVersionAplicacion";
+const char kTextApplicationMode[] = "Actualizando version modo APLICACION";
+const char kTextTransparentMode[] = "Actualizando version modo TRANSPARENTE";
+const char kOpInstalledVersion[] = "Versi\xF3n App";
+const char kOpOfferedVersion[] = "Versi\xF3n Disponible";
+const char kOpUpdateError[] = "Error actualizando";
+const char kTextComponentsError[] = "Error actualizando componentes";
+const char kTextMainExecutableError[] = "Error actualizando AppPrincipal";
+const char kTextActiveXError[] = "Error actualizando ActiveX";
+const char kTextLibraryError[] = "Error actualizando Librer\xED" "a";
+const char kOpMainExecutableAddress[] = "Actualizando AppPrincipal cUrl";
+
+const char kOpFileUpdated[] = "Fichero actualizado";
+const char kOpMainExecutableUpdated[] = "AppPrincipal actualizada";
+const char kOpActiveXUpdated[] = "Fichero de ActiveX actualizado";
+const char kOpLibraryUpdated[] = "Fichero de Libreria actualizado";
+
+const char kOpInstallFile[] = "ActualizaFichero";
+const char kTextNoContentElement[] = "No existe elemento fichero";
+const char kTextEmptyContent[] = "Tama\xF1o de fichero vac\xEDo";
+const char kOpContentAllocation[] = "Puntero cContenido nulo";
+const char kTextNull[] = "NULL";
+
+const char kMainExecutableDestinationText[] = "path app";
+
+std::string FormatResultLine(const char* address, const char* destination, int result) {
+  std::string line(std::strlen(address) + std::strlen(destination) + kResultLineRoom, '\0');
+  const int length = std::snprintf(&line[0], line.size(), "URL Act [%s] Fich Dest [%s] %d", address,
+                                   destination, result);
+  line.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+  return line;
+}

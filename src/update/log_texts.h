@@ -1,0 +1,51 @@
+// Every text the update engine writes to the log, spelt once: operations, fixed messages and the
+// result line. Tools never read these back; the engine reports to its host in types.
+#pragma once
+
+#include <string>
+
+// The log component every engine line carries.
+extern const char kLogComponent[];  // "MubaxVardeno"
+
+// Run.
+extern const char kOpUpdatingFrom[];        // "ActualizandoVersion desde "
+extern const char kOpUpdating[];            // "ActualizandoVersion "
+extern const char kTextNoAddressSetting[];  // "Sin URL en Registro. Utiliza url defecto"
+extern const char kOpManifestLoadFailed[];  // "Error al recuperar información desde "
+extern const char kOpRunEnd[];              // "Actualizando() "
+extern const char kTextRunEnd[];            // "IniAppUsuario"
+
+// Modes.
+extern const char kOpModeStart[];                // "ActualizaVersionAplicacion"
+extern const char kTextApplicationMode[];        // "Actualizando version modo APLICACION"
+extern const char kTextTransparentMode[];        // "Actualizando version modo TRANSPARENTE"
+extern const char kOpInstalledVersion[];         // "Versión App"
+extern const char kOpOfferedVersion[];           // "Versión Disponible"
+extern const char kOpUpdateError[];              // "Error actualizando"
+extern const char kTextComponentsError[];        // "Error actualizando componentes"
+extern const char kTextMainExecutableError[];    // "Error actualizando AppPrincipal"
+extern const char kTextActiveXError[];           // "Error actualizando ActiveX"
+extern const char kTextLibraryError[];           // "Error actualizando Librería"
+extern const char kOpMainExecutableAddress[];    // "Actualizando AppPrincipal cUrl"
+
+// Result-line operations, one per stage.
+extern const char kOpFileUpdated[];            // "Fichero actualizado"
+extern const char kOpMainExecutableUpdated[];  // "AppPrincipal actualizada"
+extern const char kOpActiveXUpdated[];         // "Fichero de ActiveX actualizado"
+extern const char kOpLibraryUpdated[];         // "Fichero de Libreria actualizado"
+
+// Installing one file.
+extern const char kOpInstallFile[];           // "ActualizaFichero"
+extern const char kTextNoContentElement[];    // "No existe elemento fichero"
+extern const char kTextEmptyContent[];        // "Tamaño de fichero vacío"
+extern const char kOpContentAllocation[];     // "Puntero cContenido nulo"
+extern const char kTextNull[];                // "NULL"
+
+// Destination text shown for the main executable, which goes to the registered path.
+extern const char kMainExecutableDestinationText[];  // "path app"
+
+// The line logged after every installation attempt, "URL Act [%s] Fich Dest [%s] %d" with the
+// address, the destination and the result, formed whole whatever the lengths.
+std::string FormatResultLine(const char* address, const char* destination, int result);
+// Bytes the result line adds to the address and destination (with a one-digit result).
+constexpr int kResultLineFixedBytes = 25;

@@ -1,0 +1,13 @@
+// The sizes the updater reads manifest texts into, and the limits they set: shared by the engine
+// and the release tool, which derives every limit it checks and names from these.
+#pragma once
+
+// Buffer sizes the updater reads manifest texts into: at most 254 and 49 bytes of text.
+constexpr int kManifestTextBufferSize = 255;
+constexpr int kSignatureBufferSize = 50;
+
+// The longest manifest text (version, address, destination, size) the updater reads whole.
+constexpr int kMaxManifestTextBytes = kManifestTextBufferSize - 1;
+
+// Size limit of a file entry without a usable tamfichero.
+constexpr int kDefaultEntrySizeLimit = 2048576;
