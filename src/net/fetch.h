@@ -1,17 +1,30 @@
 // Fetching the bytes of a document by address, with one policy for both targets:
 // http and https through the platform's HTTP client (WinINet | libcurl), file: addresses and plain
-// local paths (UNC paths too, on Windows) read from disk. At most 5 redirects, only to http or
-// https; certificates always verified; status 400 and above fails; a size cap per fetch.
+// local paths (UNC paths too, on Windows) read from disk, regular files only. At most 5
+// redirects, only to http or https, never from https down to http; certificates always verified;
+// status 400 and above fails; a size cap and a total deadline per fetch.
 #pragma once
 
 #include <cstddef>
 #include <vector>
 
+// The defaults every fetch of the programs starts from.
+constexpr std::size_t kManifestMaxBytes = 8u * 1024u * 1024u;
+constexpr long kConnectTimeoutSeconds = 15;
+constexpr long kStallTimeoutSeconds = 30;
+constexpr long kManifestTotalTimeoutSeconds = 120;
+constexpr int kMaxRedirects = 5;
+
 struct FetchLimits {
-  std::size_t maxBytes = 8u * 1024u * 1024u;  // manifests; the installer passes its own cap
-  long connectTimeoutSeconds = 15;
-  long stallTimeoutSeconds = 30;  // a transfer that moves no byte for this long is abandoned
-  int maxRedirects = 5;
+  std::size_t maxBytes = kManifestMaxBytes;  // manifests; the installer passes its own cap
+  long connectTimeoutSeconds = kConnectTimeoutSeconds;
+  long stallTimeoutSeconds = kStallTimeoutSeconds;  // no byte for this long: abandoned
+  // The whole fetch, connect to last byte: a server that drips still ends in time.
+  long totalTimeoutSeconds = kManifestTotalTimeoutSeconds;
+  int maxRedirects = kMaxRedirects;
+  // Whether file: addresses and local paths may be read. A manifest that came over the network
+  // must not make the till read devices or reach a share of the manifest's choosing.
+  bool allowLocalFiles = true;
 };
 
 enum class FetchStatus {
@@ -21,7 +34,10 @@ enum class FetchStatus {
   kHttpError,        // status 400 and above
   kTooLarge,         // more than FetchLimits::maxBytes
   kStalled,          // connect or transfer time-out
-  kRedirectRefused,  // too many redirects, or one to a scheme other than http/https
+  kDeadlineExceeded,  // the whole fetch took longer than FetchLimits::totalTimeoutSeconds
+  kRedirectRefused,  // too many redirects, one to a scheme other than http/https, or https->http
+  kLocalRefused,     // a local path or file: address where FetchLimits::allowLocalFiles is off
+  kNotRegularFile,   // a local path that names a device, a pipe or a directory
   kTransferFailed,
   kFileUnreadable,
   kOutOfMemory,

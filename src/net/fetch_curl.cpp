@@ -1,14 +1,19 @@
-// POSIX HTTP(S) fetch with libcurl: redirects limited and kept to http/https, certificates
-// verified, a connect time-out, a stall time-out and a size cap.
+// POSIX HTTP(S) fetch with libcurl: redirects limited and kept to http/https (https only from
+// https), certificates verified, a connect time-out, a stall time-out, a total deadline and a
+// size cap.
 #include <curl/curl.h>
 
 #include <mutex>
 #include <new>
 
 #include "common/unique_handle.h"
+#include "net/address.h"
 #include "net/fetch_backend.h"
 
 namespace {
+
+constexpr curl_off_t kDeadlineSlackMicroseconds = 250000;
+constexpr char kUserAgent[] = "mubax-updater/1.0";
 
 struct CurlTraits {
   using Handle = CURL*;
@@ -45,9 +50,18 @@ void InitialiseCurlOnce() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-FetchStatus StatusFromCurl(CURLcode code, const Download& download) {
+// A time-out that came when the whole-fetch deadline was up is the deadline, not a stall.
+bool DeadlineReached(CURL* handle, const FetchLimits& limits) {
+  curl_off_t elapsedMicroseconds = 0;
+  curl_easy_getinfo(handle, CURLINFO_TOTAL_TIME_T, &elapsedMicroseconds);
+  return elapsedMicroseconds >= static_cast<curl_off_t>(limits.totalTimeoutSeconds) * 1000000 -
+                                    kDeadlineSlackMicroseconds;
+}
+
+FetchStatus StatusFromCurl(CURLcode code, const Download& download, bool deadlineReached) {
   if (download.outOfMemory) return FetchStatus::kOutOfMemory;
   if (download.tooLarge) return FetchStatus::kTooLarge;
+  if (code == CURLE_OPERATION_TIMEDOUT && deadlineReached) return FetchStatus::kDeadlineExceeded;
   switch (code) {
     case CURLE_OK:
       return FetchStatus::kOk;
@@ -81,23 +95,26 @@ FetchStatus FetchHttp(const char* url, const FetchLimits& limits, std::vector<ch
   Download download{&body, limits.maxBytes};
   curl_easy_setopt(handle, CURLOPT_URL, url);
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // A document asked for over https is only ever received over https.
+  const bool secure = ClassifyAddress(url) == AddressKind::kHttps;
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
   curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(handle, CURLOPT_MAXREDIRS, static_cast<long>(limits.maxRedirects));
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT, limits.totalTimeoutSeconds);
   // Less than one byte a second for the whole stall period counts as a stalled transfer.
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.stallTimeoutSeconds);
   curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(handle, CURLOPT_USERAGENT, "mubax-updater/1.0");
+  curl_easy_setopt(handle, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, CollectBytes);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &download);
 
   const CURLcode code = curl_easy_perform(handle);
-  FetchStatus status = StatusFromCurl(code, download);
+  FetchStatus status = StatusFromCurl(code, download, DeadlineReached(handle, limits));
   if (status == FetchStatus::kOk) {
     long httpStatus = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &httpStatus);

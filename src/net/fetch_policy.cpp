@@ -7,15 +7,11 @@
 #include <string>
 
 #include "common/ascii.h"
-#include "common/stdio_file.h"
 #include "net/address.h"
 #include "net/fetch.h"
 #include "net/fetch_backend.h"
 
 namespace {
-
-// Bytes read from a local file at a time.
-constexpr std::size_t kFileChunkBytes = 16 * 1024;
 
 // file:///C:/dir/x -> C:/dir/x, file:///tmp/x -> /tmp/x, file://server/share/x -> //server/share/x,
 // with %XX escapes decoded. Returns false for what is not a usable file address.
@@ -64,8 +60,14 @@ const char* DescribeFetchStatus(FetchStatus status) {
       return "document larger than allowed";
     case FetchStatus::kStalled:
       return "transfer timed out";
+    case FetchStatus::kDeadlineExceeded:
+      return "transfer took longer than allowed";
     case FetchStatus::kRedirectRefused:
       return "redirect refused";
+    case FetchStatus::kLocalRefused:
+      return "local files may not be named by a manifest fetched over the network";
+    case FetchStatus::kNotRegularFile:
+      return "not a regular file";
     case FetchStatus::kTransferFailed:
       return "transfer failed";
     case FetchStatus::kFileUnreadable:
@@ -76,33 +78,6 @@ const char* DescribeFetchStatus(FetchStatus status) {
   return "unknown";
 }
 
-FetchStatus FetchLocalFile(const char* path, const FetchLimits& limits, std::vector<char>& body) {
-  body.clear();
-  UniqueStdioFile file(std::fopen(path, "rb"));
-  if (!file) return FetchStatus::kFileUnreadable;
-  try {
-    char chunk[kFileChunkBytes];
-    for (;;) {
-      const std::size_t got = std::fread(chunk, 1, sizeof(chunk), file.Get());
-      if (got == 0) break;
-      if (body.size() + got > limits.maxBytes) {
-        body.clear();
-        return FetchStatus::kTooLarge;
-      }
-      body.insert(body.end(), chunk, chunk + got);
-    }
-  } catch (const std::bad_alloc&) {
-    body.clear();
-    body.shrink_to_fit();
-    return FetchStatus::kOutOfMemory;
-  }
-  if (std::ferror(file.Get())) {
-    body.clear();
-    return FetchStatus::kFileUnreadable;
-  }
-  return FetchStatus::kOk;
-}
-
 FetchStatus NetworkFetcher::Fetch(const char* address, const FetchLimits& limits,
                                   std::vector<char>& body) {
   body.clear();
@@ -111,11 +86,13 @@ FetchStatus NetworkFetcher::Fetch(const char* address, const FetchLimits& limits
     case AddressKind::kHttps:
       return FetchHttp(address, limits, body);
     case AddressKind::kFileUrl: {
+      if (!limits.allowLocalFiles) return FetchStatus::kLocalRefused;
       std::string path;
       if (!FileAddressToPath(address, path)) return FetchStatus::kUnsupportedAddress;
       return FetchLocalFile(path.c_str(), limits, body);
     }
     case AddressKind::kLocalPath:
+      if (!limits.allowLocalFiles) return FetchStatus::kLocalRefused;
       return FetchLocalFile(address, limits, body);
     case AddressKind::kEmpty:
     case AddressKind::kOtherScheme:

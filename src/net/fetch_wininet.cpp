@@ -120,8 +120,14 @@ bool CombineUrl(const std::string& base, const std::string& relative, std::strin
   return false;
 }
 
+// Milliseconds left before `deadline` (0 when it has passed).
+DWORD RemainingMs(ULONGLONG deadline) {
+  const ULONGLONG now = GetTickCount64();
+  return now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, MAXDWORD));
+}
+
 FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs,
-                     std::vector<char>& body) {
+                     ULONGLONG deadline, std::vector<char>& body) {
   DWORD declared = 0;
   const bool hasLength = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, declared);
   if (hasLength && declared > limits.maxBytes) return FetchStatus::kTooLarge;
@@ -129,11 +135,22 @@ FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs
 
   char chunk[kReadChunkBytes];
   for (;;) {
+    // No read may wait past the whole fetch's deadline: a server that drips ends in time too.
+    const DWORD remainingMs = RemainingMs(deadline);
+    if (remainingMs == 0) return FetchStatus::kDeadlineExceeded;
+    const DWORD waitMs = std::min(stallMs, remainingMs);
+    SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, waitMs);
     DWORD received = 0;
+    DWORD available = 0;
     const ULONGLONG started = GetTickCount64();
-    if (!InternetReadFile(request, chunk, sizeof chunk, &received)) {
+    // A read waits until its whole buffer is full, which a dripping server never lets happen:
+    // ask only for what has arrived (waiting, within the time-out, for at least one byte).
+    if (!InternetQueryDataAvailable(request, &available, 0, 0) ||
+        !InternetReadFile(request, chunk, std::min<DWORD>(std::max<DWORD>(available, 1), sizeof chunk),
+                          &received)) {
       const DWORD error = GetLastError();
-      return StatusFromWait(error, GetTickCount64() - started, stallMs);
+      if (RemainingMs(deadline) == 0) return FetchStatus::kDeadlineExceeded;
+      return StatusFromWait(error, GetTickCount64() - started, waitMs);
     }
     if (received == 0) break;
     if (received > limits.maxBytes - std::min(body.size(), limits.maxBytes)) {
@@ -241,6 +258,8 @@ FetchStatus SendRequest(HINTERNET session, const std::string& url, const Timeout
 }
 
 FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>& body) {
+  const ULONGLONG deadline =
+      GetTickCount64() + static_cast<ULONGLONG>(ToMilliseconds(limits.totalTimeoutSeconds));
   std::string current = url;
   if (!IsHttpAddress(current)) return FetchStatus::kUnsupportedAddress;
 
@@ -248,15 +267,19 @@ FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>&
   UniqueInternetHandle session(
       InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return StatusFromError(GetLastError());
-  const Timeouts timeouts = {ToMilliseconds(limits.connectTimeoutSeconds),
-                             ToMilliseconds(limits.stallTimeoutSeconds)};
-  ApplyTimeouts(session.Get(), timeouts);
-
+  const DWORD stallMs = ToMilliseconds(limits.stallTimeoutSeconds);
   for (int redirects = 0;; ++redirects) {
+    const DWORD remainingMs = RemainingMs(deadline);
+    if (remainingMs == 0) return FetchStatus::kDeadlineExceeded;
+    const Timeouts timeouts = {std::min(ToMilliseconds(limits.connectTimeoutSeconds), remainingMs),
+                               std::min(stallMs, remainingMs)};
+    ApplyTimeouts(session.Get(), timeouts);
     UniqueInternetHandle connection;
     UniqueInternetHandle request;
     const FetchStatus sent = SendRequest(session.Get(), current, timeouts, connection, request);
-    if (sent != FetchStatus::kOk) return sent;
+    if (sent != FetchStatus::kOk) {
+      return RemainingMs(deadline) == 0 ? FetchStatus::kDeadlineExceeded : sent;
+    }
 
     DWORD status = 0;
     if (!QueryNumber(request.Get(), HTTP_QUERY_STATUS_CODE, status)) {
@@ -271,11 +294,16 @@ FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>&
           !CombineUrl(current, location, next) || !IsHttpAddress(next)) {
         return FetchStatus::kRedirectRefused;
       }
+      // A document asked for over https is only ever received over https.
+      if (ClassifyAddress(current.c_str()) == AddressKind::kHttps &&
+          ClassifyAddress(next.c_str()) != AddressKind::kHttps) {
+        return FetchStatus::kRedirectRefused;
+      }
       current.swap(next);
       continue;
     }
     if (status >= 400) return FetchStatus::kHttpError;
-    return ReadBody(request.Get(), limits, timeouts.stallMs, body);
+    return ReadBody(request.Get(), limits, timeouts.stallMs, deadline, body);
   }
 }
 

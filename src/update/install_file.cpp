@@ -24,6 +24,13 @@ std::size_t FileDocumentFetchCap(int maxSize) {
   return static_cast<std::size_t>(std::min<std::uint64_t>(cap, 0x7FFFFFFFull));
 }
 
+long FileDocumentTimeout(int maxSize, long baseSeconds) {
+  const std::size_t slowLineSeconds = FileDocumentFetchCap(maxSize) / kSlowestLineBytesPerSecond;
+  const long maxSeconds = 0x7FFFFFFF / 1000;  // the platform clients take milliseconds in 32 bits
+  return static_cast<long>(
+      std::min<std::size_t>(static_cast<std::size_t>(baseSeconds) + slowLineSeconds, maxSeconds));
+}
+
 namespace {
 
 // The operation each stage's result line is logged under.
@@ -108,11 +115,17 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
     Refuse(address, "size limit is 0 or less");
     return 0;
   }
+  FetchLimits limits = m_limits;
+  limits.maxBytes = FileDocumentFetchCap(maxSize);
+  limits.totalTimeoutSeconds = FileDocumentTimeout(maxSize, m_limits.totalTimeoutSeconds);
+  limits.allowLocalFiles = m_documentsMayBeLocal;
+  if (!FitRunDeadline(limits)) {
+    Refuse(address, "the run's time for fetching is used up");
+    return 0;
+  }
   std::string text;
   {
     XmlDocument document;
-    FetchLimits limits = m_limits;
-    limits.maxBytes = FileDocumentFetchCap(maxSize);
     document.SetFetchLimits(limits);
     document.SetFetcher(*m_fetcher);
     if (!document.Load(address, true)) {

@@ -2,6 +2,7 @@
 // It knows nothing of windows or consoles; it talks to an UpdateHost and writes through a FileSink.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -16,6 +17,13 @@ class XmlNode;
 extern const char kDefaultManifestAddress[];
 
 enum class UpdateMode { kNone, kApplication, kTransparent };
+
+// The longest a run spends fetching, manifest and documents together, before it goes on to the
+// launch whatever the server does: with the front ends' waits the main application starts well
+// within two minutes.
+constexpr long kRunFetchLimitSeconds = 100;
+// The slowest line a file document's own deadline allows for, on top of the manifest's.
+constexpr std::size_t kSlowestLineBytesPerSecond = 16 * 1024;
 
 class UpdateEngine {
  public:
@@ -48,6 +56,11 @@ class UpdateEngine {
   // Limits for the manifest fetch (tests shorten the time-outs). File documents use the same
   // time-outs with a size cap derived from each file's limit.
   void SetFetchLimits(const FetchLimits& limits) { m_limits = limits; }
+  // How long RunUpdate may spend fetching (kRunFetchLimitSeconds unless a test shortens it).
+  void SetRunFetchLimit(long seconds) { m_runLimitSeconds = seconds; }
+  // Documents named by a manifest fetched from `manifestAddress` may be local files only when the
+  // manifest was itself local. RunUpdate sets this from the address it loads.
+  void SetManifestOrigin(const char* manifestAddress);
 
  private:
   void Log(bool loggingFlag, const char* operation, const char* text);
@@ -57,6 +70,8 @@ class UpdateEngine {
                  bool loggingFlag);
   void LogResult(bool loggingFlag, const char* address, int result);
   bool LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag);
+  // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
+  bool FitRunDeadline(FetchLimits& limits) const;
   void Refuse(const char* address, const char* reason);
   void InstallComponents(const XmlDocument& manifest, const char* appDirectory, bool appDirKnown,
                          int defaultSize, int& count, bool loggingFlag);
@@ -71,6 +86,10 @@ class UpdateEngine {
   Fetcher* m_fetcher;
   FetchLimits m_limits;
   InstallItem m_current;  // address unused: each report names its own
+  bool m_documentsMayBeLocal = true;
+  long m_runLimitSeconds = kRunFetchLimitSeconds;
+  bool m_hasRunDeadline = false;
+  std::chrono::steady_clock::time_point m_runDeadline;
 };
 
 // Writes installed files to disk, each replaced in one step (the old file stays whole on failure).
@@ -106,3 +125,5 @@ int PositionAfter(int count, int extra);
 
 // Bytes a file document may take for a file of `maxSize` limit: generous room around the text.
 std::size_t FileDocumentFetchCap(int maxSize);
+// Seconds a file document's fetch may take: `baseSeconds` plus its cap at the slowest line.
+long FileDocumentTimeout(int maxSize, long baseSeconds);

@@ -1,5 +1,7 @@
 // One update run: logging decision, manifest address, manifest load, mode choice, then the launch
 // of the main application and the end of the run on every path.
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 
@@ -8,6 +10,7 @@
 #include "common/files.h"
 #include "common/fixed_buffer.h"
 #include "common/settings.h"
+#include "net/address.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
@@ -41,7 +44,23 @@ void UpdateEngine::BeginMode(const char* modeText, const char* installedVersion,
   Log(loggingFlag, kOpOfferedVersion, offeredVersion);
 }
 
+void UpdateEngine::SetManifestOrigin(const char* manifestAddress) {
+  const AddressKind kind = ClassifyAddress(manifestAddress);
+  m_documentsMayBeLocal = kind == AddressKind::kLocalPath || kind == AddressKind::kFileUrl;
+}
+
+bool UpdateEngine::FitRunDeadline(FetchLimits& limits) const {
+  if (!m_hasRunDeadline) return true;
+  const auto left = std::chrono::ceil<std::chrono::seconds>(m_runDeadline -
+                                                            std::chrono::steady_clock::now());
+  if (left.count() <= 0) return false;
+  limits.totalTimeoutSeconds = std::min<long>(limits.totalTimeoutSeconds, left.count());
+  return true;
+}
+
 void UpdateEngine::RunUpdate() {
+  m_hasRunDeadline = true;
+  m_runDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_runLimitSeconds);
   char appDirectory[kPathBufferSize] = {};
   char markerPath[kPathBufferSize] = {};
   char address[kManifestTextBufferSize] = {};
@@ -49,7 +68,6 @@ void UpdateEngine::RunUpdate() {
   bool loggingFlag = false;
   {
     XmlDocument manifest;
-    manifest.SetFetchLimits(m_limits);
     manifest.SetFetcher(*m_fetcher);
 
     GetAppDirectory(appDirectory, sizeof(appDirectory));
@@ -69,6 +87,7 @@ void UpdateEngine::RunUpdate() {
       Log(loggingFlag, kOpUpdatingFrom, address);
     }
 
+    SetManifestOrigin(address);
     if (LoadManifest(manifest, address, loggingFlag)) {
       ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue,
                          installedVersion, sizeof(installedVersion));
@@ -82,8 +101,12 @@ void UpdateEngine::RunUpdate() {
 
 bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag) {
   bool loaded = false;
+  FetchLimits limits = m_limits;
+  limits.allowLocalFiles = true;  // the address comes from the settings, not from a server
   try {
-    loaded = manifest.Load(address, true);
+    loaded = FitRunDeadline(limits);
+    manifest.SetFetchLimits(limits);
+    loaded = loaded && manifest.Load(address, true);
   } catch (...) {
     // Memory ran out for the request: nothing can be installed from a manifest not loaded.
     loaded = false;

@@ -16,7 +16,7 @@
 
 namespace {
 
-enum class RouteKind { kFile, kRedirect, kStatus, kStall };
+enum class RouteKind { kFile, kRedirect, kStatus, kStall, kDrip, kEndless };
 
 struct Route {
   RouteKind kind = RouteKind::kStatus;
@@ -25,6 +25,7 @@ struct Route {
   std::string contentType;
   std::string location;
   int stallSeconds = 0;
+  int dripMilliseconds = 0;
 };
 
 struct Request {
@@ -37,6 +38,9 @@ constexpr std::size_t kMaxRequestHeadBytes = 64 * 1024;
 constexpr int kPollMilliseconds = 50;
 // Stalled-response bodies announce this many bytes more than they send.
 constexpr std::size_t kStallMissingBytes = 4096;
+// What a dripping response announces; it never gets there.
+constexpr std::size_t kDripDeclaredBytes = 1024 * 1024;
+constexpr std::size_t kEndlessChunkBytes = 64 * 1024;
 
 const char* ReasonPhrase(int status) {
   switch (status) {
@@ -169,6 +173,25 @@ void CloseGracefully(State& state, SocketHandle socket) {
   }
 }
 
+// A body that never ends: one byte per interval (a drip, announcing a length it never reaches)
+// or as fast as the client takes it (no length at all), until the client or the server stops.
+void SendForever(State& state, SocketHandle socket, const Route& route) {
+  const bool drip = route.kind == RouteKind::kDrip;
+  std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n";
+  if (drip) head += "Content-Length: " + std::to_string(kDripDeclaredBytes) + "\r\n";
+  head += "Connection: close\r\n\r\n" + route.body;
+  if (!SendAll(socket, head.data(), head.size())) return;
+  const std::string chunk(drip ? 1 : kEndlessChunkBytes, 'A');
+  while (!state.IsStopping()) {
+    if (!SendAll(socket, chunk.data(), chunk.size())) return;
+    if (drip) {
+      std::unique_lock<std::mutex> lock(state.mutex);
+      state.stopRequested.wait_for(lock, std::chrono::milliseconds(route.dripMilliseconds),
+                                   [&state] { return state.stopping; });
+    }
+  }
+}
+
 void Respond(State& state, SocketHandle socket, const Request& request) {
   std::string path = request.target.substr(0, request.target.find('?'));
   Route route;
@@ -198,6 +221,9 @@ void Respond(State& state, SocketHandle socket, const Request& request) {
     case RouteKind::kStatus:
       body = std::to_string(route.status) + " " + ReasonPhrase(route.status) + "\n";
       break;
+    case RouteKind::kDrip:
+    case RouteKind::kEndless:
+      break;
     case RouteKind::kStall: {
       std::string head =
           ResponseHead(200, route.body.size() + kStallMissingBytes, "text/xml", std::string());
@@ -210,6 +236,10 @@ void Respond(State& state, SocketHandle socket, const Request& request) {
                                    [&state] { return state.stopping; });
       return;
     }
+  }
+  if (route.kind == RouteKind::kDrip || route.kind == RouteKind::kEndless) {
+    SendForever(state, socket, route);
+    return;
   }
   std::string response = ResponseHead(route.status, body.size(), contentType, route.location);
   if (withBody) response += body;
@@ -306,6 +336,24 @@ void TestHttpServer::AddStall(const std::string& path, const std::string& prefix
   route.kind = RouteKind::kStall;
   route.body = prefix;
   route.stallSeconds = seconds;
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->routes[path] = route;
+}
+
+void TestHttpServer::AddDrip(const std::string& path, const std::string& prefix,
+                             int intervalMilliseconds) {
+  Route route;
+  route.kind = RouteKind::kDrip;
+  route.body = prefix;
+  route.dripMilliseconds = intervalMilliseconds;
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->routes[path] = route;
+}
+
+void TestHttpServer::AddEndless(const std::string& path, const std::string& prefix) {
+  Route route;
+  route.kind = RouteKind::kEndless;
+  route.body = prefix;
   std::lock_guard<std::mutex> lock(m_state->mutex);
   m_state->routes[path] = route;
 }

@@ -27,6 +27,12 @@ class TestHttpServer {
   // stops) before closing: a stalled transfer.
   void AddStall(const std::string& path, const std::string& prefix, int seconds);
 
+  // Sends the headers (announcing 1 MiB) and `prefix`, then one byte every
+  // `intervalMilliseconds` for as long as the client stays: a server that drips.
+  void AddDrip(const std::string& path, const std::string& prefix, int intervalMilliseconds);
+  // Sends `prefix`, then bytes without end and without a length, as fast as the client reads.
+  void AddEndless(const std::string& path, const std::string& prefix);
+
   // Number of requests received for `path` so far.
   int RequestCount(const std::string& path) const;
 

@@ -223,6 +223,7 @@ int RunVerifyCommand(const VerifyOptions& options) {
   DryRunFileSink sink;
   ReportingHost host(sink);
   UpdateEngine engine(host, sink);
+  engine.SetManifestOrigin(address.c_str());
   UpdateMode mode = UpdateMode::kNone;
   try {
     // Logging off: the engine reports each file's stage in its own types. Nothing is written.
