@@ -1,5 +1,6 @@
 // POSIX file services: glob for the file search, lexical full-path resolution against the working
 // directory (the file need not exist, as on Windows), and atomic replacement through rename.
+#include <dirent.h>
 #include <fcntl.h>
 #include <glob.h>
 #include <sys/stat.h>
@@ -44,11 +45,35 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
   return true;
 }
 
+struct DirTraits {
+  using Handle = DIR*;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle dir) { ::closedir(dir); }
+};
+using UniqueDir = UniqueHandle<DirTraits>;
+
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Removes the temporary files a killed run left while writing `fileName` in `directory`.
+void RemoveStaleTemporaryFiles(const std::string& directory, const std::string& fileName) {
+  UniqueDir entries(::opendir(directory.c_str()));
+  if (!entries) return;
+  while (const dirent* entry = ::readdir(entries.Get())) {
+    if (!IsTemporaryNameOf(entry->d_name, fileName.c_str())) continue;
+    const std::string path = directory + "/" + entry->d_name;
+    struct stat info;
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path.c_str());
+  }
 }
 
 }  // namespace
@@ -128,7 +153,9 @@ bool ReplaceFileContents(const char* destination, const unsigned char* data, std
   if (target.back() == '/') return false;
   const std::string directory = DirectoryOf(target);
 
-  std::string temporary = target + ".XXXXXX";
+  RemoveStaleTemporaryFiles(directory, FileNameOf(target));
+  std::string temporary =
+      directory + "/" + TemporaryNamePrefix(FileNameOf(target).c_str()) + "XXXXXX";
   UniqueFd file(::mkstemp(&temporary[0]));
   if (!file) return false;
 

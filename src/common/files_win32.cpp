@@ -44,6 +44,45 @@ class TemporaryFile {
   std::string m_path;
 };
 
+// Removes the temporary files a killed run left while writing `fileName` in `directory` (which
+// ends with a separator).
+void RemoveStaleTemporaryFiles(const std::string& directory, const char* fileName) {
+  const std::string pattern = directory + TemporaryNamePrefix(fileName) + "*";
+  WIN32_FIND_DATAA found = {};
+  UniqueFindHandle search(FindFirstFileA(pattern.c_str(), &found));
+  if (!search) return;
+  do {
+    // The search also matches short 8.3 names; only the exact long name counts.
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        IsTemporaryNameOf(found.cFileName, fileName)) {
+      DeleteFileA((directory + found.cFileName).c_str());
+    }
+  } while (FindNextFileA(search.Get(), &found));
+}
+
+// Creates a new, empty temporary file for a replacement of `fileName` in `directory`, named
+// with a fresh suffix; `path` receives its name.
+UniqueFileHandle CreateTemporaryFile(const std::string& directory, const char* fileName,
+                                     std::string& path) {
+  static const char kSuffixCharacters[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  constexpr unsigned kAttempts = 100;
+  static unsigned counter = 0;
+  const std::string prefix = directory + TemporaryNamePrefix(fileName);
+  for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+    unsigned long long seed = GetTickCount64() ^ (static_cast<unsigned long long>(
+                                                      GetCurrentProcessId()) << 20) ^
+                              (++counter * 0x9E3779B97F4A7C15ull);
+    path = prefix;
+    for (std::size_t i = 0; i < kTemporaryNameSuffixLength; ++i, seed /= 36) {
+      path += kSuffixCharacters[seed % 36];
+    }
+    UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file || GetLastError() != ERROR_FILE_EXISTS) return file;
+  }
+  return UniqueFileHandle();
+}
+
 bool WriteAll(HANDLE file, const unsigned char* data, std::size_t length) {
   // WriteFile takes a 32-bit count; large data goes in slices.
   constexpr std::size_t kSlice = 1u << 20;
@@ -112,13 +151,11 @@ bool ReplaceFileContents(const char* destination, const unsigned char* data, std
     if (full[nameOffset] == '\0') return false;  // names a directory, not a file
     std::string directory(full, nameOffset);
 
-    char temporaryName[MAX_PATH] = {};
-    if (GetTempFileNameA(directory.c_str(), "mbx", 0, temporaryName) == 0) return false;
-    TemporaryFile temporary(temporaryName);
-
-    UniqueFileHandle file(CreateFileA(temporary.Path(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    RemoveStaleTemporaryFiles(directory, full + nameOffset);
+    std::string temporaryName;
+    UniqueFileHandle file = CreateTemporaryFile(directory, full + nameOffset, temporaryName);
     if (!file) return false;
+    TemporaryFile temporary(temporaryName);
     if (!WriteAll(file.Get(), data, length)) return false;
     if (!FlushFileBuffers(file.Get())) return false;
     // A failed close can mean unwritten data; it must not be renamed into place.

@@ -197,3 +197,33 @@ TEST_F(FilesTest, FailedReplaceChangesNothing) {
   EXPECT_EQ(Entries(dir.Join("pos.exe")), std::vector<std::string>{"inside.txt"});
   EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"pos.exe"});
 }
+
+TEST_F(FilesTest, ReplaceRemovesOnlyTheStaleTemporaryFilesOfItsDestination) {
+  const std::string stale = ".pos.exe" + std::string(kTemporaryNameMarker) + "a1B2c3";
+  const std::vector<std::string> kept = {
+      ".pos.exe" + std::string(kTemporaryNameMarker) + "a1B2c3d",  // not six characters
+      ".pos.exe" + std::string(kTemporaryNameMarker) + "a1B2c",    // nor five
+      ".uno.dll" + std::string(kTemporaryNameMarker) + "a1B2c3",   // another destination's
+      "pos.exe.a1B2c3",                                            // not the updater's
+  };
+  ASSERT_TRUE(WriteWholeFile(dir.Join(stale), "left by a killed run"));
+  for (const std::string& name : kept) ASSERT_TRUE(WriteWholeFile(dir.Join(name), "x"));
+  ASSERT_TRUE(Replace(dir.Join("pos.exe"), "new"));
+
+  std::vector<std::string> expected = kept;
+  expected.push_back("pos.exe");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Entries(dir.Path()), expected);
+}
+
+TEST_F(FilesTest, TemporaryNameOfALongFileNameStillFitsAFileName) {
+  const std::string longName(240, 'n');
+  EXPECT_EQ(TemporaryNamePrefix(longName.c_str()).size() + kTemporaryNameSuffixLength, 255u);
+  EXPECT_TRUE(IsTemporaryNameOf((TemporaryNamePrefix(longName.c_str()) + "zzzzzz").c_str(),
+                                longName.c_str()));
+  if (kDirectorySeparator[0] == '\\' && dir.Path().size() + longName.size() >= 260) {
+    GTEST_SKIP() << "the path of a 240-byte name does not fit MAX_PATH on Windows";
+  }
+  ASSERT_TRUE(Replace(dir.Join(longName), "new"));
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{longName});
+}
