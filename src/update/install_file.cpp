@@ -1,7 +1,6 @@
 // Installing one file: fetch its document, take the hexadecimal text, decode it, hand the bytes
 // to the sink. Working memory is sized from the document received, not from the size limit.
 #include <algorithm>
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -37,11 +36,25 @@ bool ResolveInstallDestination(const char* destination, char* buffer, std::size_
 
 int DiskFileSink::WriteFileBytes(const unsigned char* data, std::size_t length,
                                  const char* destination) {
+  m_lastOutcome = FileWriteOutcome::kFailed;
   char path[255];
   if (!ResolveInstallDestination(destination, path, sizeof(path))) return 0;
   // The registered main executable is started right after the run: it must stay runnable.
   const bool mainExecutable = destination == nullptr;
-  return ReplaceFileContents(path, data, length, mainExecutable) ? 1 : 0;
+  switch (ReplaceFileContents(path, data, length, mainExecutable)) {
+    case ReplaceResult::kReplaced:
+      m_lastOutcome = FileWriteOutcome::kReplaced;
+      return 1;
+    case ReplaceResult::kWrittenInPlace:
+      m_lastOutcome = FileWriteOutcome::kWrittenInPlace;
+      return 1;
+    case ReplaceResult::kNotWritable:
+      m_lastOutcome = FileWriteOutcome::kNotWritable;
+      return 0;
+    case ReplaceResult::kFailed:
+      break;
+  }
+  return 0;
 }
 
 int DryRunFileSink::WriteFileBytes(const unsigned char* /*data*/, std::size_t length,
@@ -53,6 +66,20 @@ int DryRunFileSink::WriteFileBytes(const unsigned char* /*data*/, std::size_t le
 
 void UpdateEngine::Refuse(const char* address, const char* reason) {
   m_host.ReportInstallProblem(address, reason);
+}
+
+void UpdateEngine::ReportWrite(const char* address, int written, bool loggingFlag) {
+  const FileWriteOutcome outcome = m_sink.LastWriteOutcome();
+  if (written == 0) {
+    Refuse(address, outcome == FileWriteOutcome::kNotWritable
+                        ? "destination may not be opened for writing (read-only, no right, in use)"
+                        : "destination cannot be written");
+  } else if (outcome == FileWriteOutcome::kWrittenInPlace) {
+    // Installed, but not in one step: a crash meanwhile could have torn the file; say so.
+    m_host.ReportInstallProblem(
+        address, "written into the existing file in place: its directory takes no new file");
+    Log(loggingFlag, "ActualizaFichero", "Fichero escrito sobre el existente, sin reemplazo");
+  }
 }
 
 void UpdateEngine::LogResult(bool loggingFlag, const char* operation, const char* address,
@@ -128,6 +155,6 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
   }
   std::string().swap(text);
   const int written = m_sink.WriteFileBytes(content.data(), content.size(), destination);
-  if (written == 0) Refuse(address, "destination cannot be written");
+  ReportWrite(address, written, loggingFlag);
   return written;
 }

@@ -40,7 +40,8 @@ std::vector<std::string> Entries(const std::string& directory) {
 
 bool Replace(const std::string& destination, const std::string& bytes) {
   return ReplaceFileContents(destination.c_str(),
-                             reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+                             reinterpret_cast<const unsigned char*>(bytes.data()),
+                             bytes.size()) == ReplaceResult::kReplaced;
 }
 
 const char kAwkwardRaw[] = "MZ\r\n\n\0\x1a\xff text\r\r\n";
@@ -226,4 +227,85 @@ TEST_F(FilesTest, TemporaryNameOfALongFileNameStillFitsAFileName) {
   }
   ASSERT_TRUE(Replace(dir.Join(longName), "new"));
   EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{longName});
+}
+
+namespace {
+
+// Faults the step hook injects, at most two per row.
+struct InjectedFault {
+  ReplaceStep step;
+  StepFault fault;
+};
+std::vector<InjectedFault> g_faults;
+std::vector<ReplaceStep> g_stepsSeen;
+
+StepFault InjectFaults(ReplaceStep step) {
+  g_stepsSeen.push_back(step);
+  for (const InjectedFault& injected : g_faults) {
+    if (injected.step == step) return injected.fault;
+  }
+  return StepFault::kNone;
+}
+
+class ReplaceStepTest : public FilesTest {
+ protected:
+  void SetUp() override {
+    g_faults.clear();
+    g_stepsSeen.clear();
+    SetReplaceStepHook(InjectFaults);
+  }
+  void TearDown() override { SetReplaceStepHook(nullptr); }
+  ReplaceResult ReplaceWith(const std::string& destination, const std::string& bytes) {
+    return ReplaceFileContents(destination.c_str(),
+                               reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  }
+};
+
+}  // namespace
+
+TEST_F(ReplaceStepTest, EachFailingStepLeavesTheOldFileOrWritesInPlace) {
+  const StepFault denied = StepFault::kAccessDenied;
+  const StepFault broken = StepFault::kOtherError;
+  struct Row {
+    const char* name;
+    std::vector<InjectedFault> faults;
+    ReplaceResult expected;
+  };
+  const Row rows[] = {
+      {"directory takes no new file", {{ReplaceStep::kCreateTemporary, denied}},
+       ReplaceResult::kWrittenInPlace},
+      {"temporary file cannot be made", {{ReplaceStep::kCreateTemporary, broken}},
+       ReplaceResult::kFailed},
+      {"old owner cannot be given", {{ReplaceStep::kCarryOver, denied}},
+       ReplaceResult::kWrittenInPlace},
+      {"write fails", {{ReplaceStep::kWrite, broken}}, ReplaceResult::kFailed},
+      {"flush fails", {{ReplaceStep::kFlush, broken}}, ReplaceResult::kFailed},
+      {"rename fails", {{ReplaceStep::kRename, broken}}, ReplaceResult::kFailed},
+      {"write in place fails",
+       {{ReplaceStep::kCreateTemporary, denied}, {ReplaceStep::kWriteInPlace, broken}},
+       ReplaceResult::kFailed},
+  };
+  const std::string destination = dir.Join("uno.dll");
+  const std::string old = "old bytes, longer than the new ones";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(WriteWholeFile(destination, old));
+    g_faults = row.faults;
+    EXPECT_EQ(ReplaceWith(destination, "new"), row.expected);
+    std::string kept;
+    ASSERT_TRUE(ReadWholeFile(destination, kept));
+    EXPECT_EQ(kept, row.expected == ReplaceResult::kFailed ? old : "new");
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"uno.dll"});
+  }
+}
+
+TEST_F(ReplaceStepTest, BytesAreFlushedBeforeTheRename) {
+  const std::vector<ReplaceStep> expected = {ReplaceStep::kCreateTemporary, ReplaceStep::kCarryOver,
+                                             ReplaceStep::kWrite, ReplaceStep::kFlush,
+                                             ReplaceStep::kRename};
+  for (const char* bytes : {"new file", "over the old one"}) {
+    g_stepsSeen.clear();
+    ASSERT_EQ(ReplaceWith(dir.Join("pos.exe"), bytes), ReplaceResult::kReplaced);
+    EXPECT_EQ(g_stepsSeen, expected) << bytes;
+  }
 }

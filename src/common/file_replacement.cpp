@@ -1,4 +1,5 @@
-// Names of the temporary files a replacement writes beside its destination, on both targets.
+// What the two replacement back ends share: the names of their temporary files and the step hook
+// tests use to inject faults.
 #include <cstring>
 #include <string>
 
@@ -26,4 +27,14 @@ bool IsTemporaryNameOf(const char* entryName, const char* fileName) {
   const std::string prefix = TemporaryNamePrefix(fileName);
   return std::strlen(entryName) == prefix.size() + kTemporaryNameSuffixLength &&
          std::strncmp(entryName, prefix.c_str(), prefix.size()) == 0;
+}
+
+namespace {
+ReplaceStepHook g_stepHook = nullptr;
+}  // namespace
+
+void SetReplaceStepHook(ReplaceStepHook hook) { g_stepHook = hook; }
+
+StepFault CheckReplaceStep(ReplaceStep step) {
+  return g_stepHook != nullptr ? g_stepHook(step) : StepFault::kNone;
 }
