@@ -75,8 +75,8 @@ UniqueFileHandle CreateTemporaryFile(const std::string& directory, const char* f
   static unsigned counter = 0;
   const std::string prefix = directory + TemporaryNamePrefix(fileName);
   for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
-    unsigned long long seed = GetTickCount64() ^ (static_cast<unsigned long long>(
-                                                      GetCurrentProcessId()) << 20) ^
+    unsigned long long seed = GetTickCount64() ^
+                              (static_cast<unsigned long long>(GetCurrentProcessId()) << 20) ^
                               (++counter * 0x9E3779B97F4A7C15ull);
     path = prefix;
     for (std::size_t i = 0; i < kTemporaryNameSuffixLength; ++i, seed /= 36) {
@@ -293,7 +293,8 @@ ReplaceResult ReplaceFileContents(const char* destination, const unsigned char* 
   try {
     char full[MAX_PATH] = {};
     std::size_t nameOffset = 0;
-    if (GetFullPath(destination, full, sizeof full, &nameOffset) == 0) return ReplaceResult::kFailed;
+    if (GetFullPath(destination, full, sizeof full, &nameOffset) == 0)
+      return ReplaceResult::kFailed;
     if (full[nameOffset] == '\0') return ReplaceResult::kFailed;  // names a directory
     std::string target;
     FinalPathOf(full, target);

@@ -272,11 +272,14 @@ TEST_F(ReplaceStepTest, EachFailingStepLeavesTheOldFileOrWritesInPlace) {
     ReplaceResult expected;
   };
   const Row rows[] = {
-      {"directory takes no new file", {{ReplaceStep::kCreateTemporary, denied}},
+      {"directory takes no new file",
+       {{ReplaceStep::kCreateTemporary, denied}},
        ReplaceResult::kWrittenInPlace},
-      {"temporary file cannot be made", {{ReplaceStep::kCreateTemporary, broken}},
+      {"temporary file cannot be made",
+       {{ReplaceStep::kCreateTemporary, broken}},
        ReplaceResult::kFailed},
-      {"old owner cannot be given", {{ReplaceStep::kCarryOver, denied}},
+      {"old owner cannot be given",
+       {{ReplaceStep::kCarryOver, denied}},
        ReplaceResult::kWrittenInPlace},
       {"write fails", {{ReplaceStep::kWrite, broken}}, ReplaceResult::kFailed},
       {"flush fails", {{ReplaceStep::kFlush, broken}}, ReplaceResult::kFailed},

@@ -47,10 +47,10 @@ bool SetDacl(const std::string& path, const char* sddl) {
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
   GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-  const DWORD status = SetNamedSecurityInfoA(
-      const_cast<char*>(path.c_str()), SE_FILE_OBJECT,
-      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
-      nullptr);
+  const DWORD status =
+      SetNamedSecurityInfoA(const_cast<char*>(path.c_str()), SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, dacl, nullptr);
   LocalFree(descriptor);
   return status == ERROR_SUCCESS;
 }

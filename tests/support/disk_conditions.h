@@ -10,11 +10,12 @@
 #include "common/files.h"
 
 struct ReplaceConditions {
-  bool unprivileged = false;            // as a user without root's rights ("nobody")
-  std::uint64_t fileSizeLimit = 0;      // a file-size resource limit in bytes; 0: none
-  bool heldOpenWithoutSharing = false;  // another handle holds the first destination, sharing nothing
-  bool stop = false;                    // the process ends, as if killed, when it reaches...
-  int stopInReplacement = 0;            // ...this replacement (0-based)...
+  bool unprivileged = false;        // as a user without root's rights ("nobody")
+  std::uint64_t fileSizeLimit = 0;  // a file-size resource limit in bytes; 0: none
+  bool heldOpenWithoutSharing =
+      false;                  // another handle holds the first destination, sharing nothing
+  bool stop = false;          // the process ends, as if killed, when it reaches...
+  int stopInReplacement = 0;  // ...this replacement (0-based)...
   ReplaceStep stopAtStep = ReplaceStep::kCreateTemporary;  // ...at the start of this step
 };
 
