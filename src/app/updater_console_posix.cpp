@@ -3,6 +3,7 @@
 // input is a terminal), then one update run; a one-line progress bar when standard error is a
 // terminal, nothing printed otherwise.
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -136,6 +137,9 @@ class ConsoleHost : public UpdateHost {
 }  // namespace
 
 int main() {
+  // A file-size limit (RLIMIT_FSIZE) must fail the one write that passes it, as a full disk
+  // would, not end the run before the main application is started.
+  ::signal(SIGXFSZ, SIG_IGN);
   ConsoleHost host;
   try {
     if (WaitForFirstTick() == WaitResult::kEscape) {

@@ -1,10 +1,12 @@
 // File-system services the updater needs: search, full-path resolution, size, atomic replacement.
 // Windows: files_win32.cpp (FindFirstFileA, GetFullPathNameA, MoveFileExA).
+// Both: file_replacement.cpp (temporary names, the step hook for tests).
 // POSIX: files_posix.cpp (glob, lexical resolution against the working directory, rename).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // "\\" on Windows, "/" on POSIX: what ends a directory in paths the updater builds itself.
 extern const char kDirectorySeparator[];
@@ -24,10 +26,60 @@ std::size_t GetFullPath(const char* path, char* buffer, std::size_t bufferSize,
 // Size in bytes of the file at `path`, or -1 when it cannot be opened for reading.
 std::int64_t GetFileSizeBytes(const char* path);
 
+// How a replacement ended.
+enum class ReplaceResult {
+  kReplaced,        // the new file took the destination's place in one step
+  kWrittenInPlace,  // the bytes were written into the existing file itself (see below)
+  kNotWritable,     // the process may not open the destination for writing: it is untouched
+  kFailed,          // any other failure: the destination is as it was
+};
+
 // Replaces `destination` with `data` in one step: writes a temporary file in the destination's
-// directory, flushes it to disk, then renames it over the destination. Returns true on success.
-// On any failure returns false, removes the temporary file, and leaves the destination as it was.
-// With `executable` set the file can be run afterwards (POSIX: execute permission wherever read
-// permission is given; Windows has no such bit). Otherwise an existing file keeps its permissions.
-bool ReplaceFileContents(const char* destination, const unsigned char* data, std::size_t length,
-                         bool executable = false);
+// directory, flushes it to disk, then renames it over the destination. Whatever the result, no
+// temporary file is left behind.
+// - A destination the process could not open for writing (POSIX: write permission of the
+//   effective user, a read-only file system, a running program; Windows: the read-only
+//   attribute, the file's access rights, another process holding it without sharing) is refused
+//   with kNotWritable, as a plain open for writing would be, and never truncated.
+// - A symbolic link is kept: the file it leads to is replaced.
+// - The new file gets the old one's owner, group and permission bits (POSIX) or its attributes
+//   and, where the process may set it, its access control list (Windows). With `executable` set
+//   the file can be run afterwards (POSIX: execute permission wherever read permission is
+//   given). A new file gets mode 0644 (plus execute bits when `executable`).
+// - When the directory takes no new file but the destination itself is writable, or (POSIX) the
+//   new file could not be given the old one's owner and group, the bytes are written into the
+//   existing file in place instead (kWrittenInPlace): owner and rights stay as they are, but the
+//   write is not one step. When that write fails the old bytes are written back.
+// The temporary file is named ".<name>.mubax-new.XXXXXX" (TemporaryNamePrefix and six characters);
+// any such file a killed run left beside the destination is removed before it is written again.
+// Only one run writes a destination at a time, so a file of that pattern is never a live one.
+ReplaceResult ReplaceFileContents(const char* destination, const unsigned char* data,
+                                  std::size_t length, bool executable = false);
+
+// The temporary files of a replacement: "." + file name + kTemporaryNameMarker + a unique suffix
+// of kTemporaryNameSuffixLength characters. The file name is cut where the whole would not fit a
+// 255-byte file name.
+extern const char kTemporaryNameMarker[];  // ".mubax-new."
+constexpr std::size_t kTemporaryNameSuffixLength = 6;
+std::string TemporaryNamePrefix(const char* fileName);
+// True when `entryName` (a name in a directory) is a temporary file of a replacement of the file
+// named `fileName` in that directory.
+bool IsTemporaryNameOf(const char* entryName, const char* fileName);
+
+// Test seam, in the manner of an overridable system-call table: the steps of a replacement, in
+// the order they run. The hook is called before each step; a fault it returns makes that step
+// fail as its system call would (kAccessDenied like a refused permission). Tests also use it to
+// record the order of the steps and to end the process at one. Null (the default) runs them all.
+enum class ReplaceStep {
+  kCreateTemporary,  // create the temporary file beside the destination
+  kCarryOver,        // give it the old file's owner, group and mode (or attributes and ACL)
+  kWrite,            // write the bytes
+  kFlush,            // flush them to the disk
+  kRename,           // put the temporary file in the destination's place
+  kWriteInPlace,     // the fallback: write into the existing file
+};
+enum class StepFault { kNone, kAccessDenied, kOtherError };
+using ReplaceStepHook = StepFault (*)(ReplaceStep step);
+void SetReplaceStepHook(ReplaceStepHook hook);
+// What the hook says of `step` (kNone without a hook). For the replacement back ends.
+StepFault CheckReplaceStep(ReplaceStep step);

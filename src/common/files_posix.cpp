@@ -1,11 +1,14 @@
 // POSIX file services: glob for the file search, lexical full-path resolution against the working
-// directory (the file need not exist, as on Windows), and atomic replacement through rename.
+// directory (the file need not exist, as on Windows), and atomic replacement through rename that
+// keeps the old file's links, owner, group and mode.
+#include <dirent.h>
 #include <fcntl.h>
 #include <glob.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,6 +20,11 @@
 const char kDirectorySeparator[] = "/";
 
 namespace {
+
+// Bytes read at a time when the old file is kept for writing back.
+constexpr std::size_t kReadChunkBytes = 64 * 1024;
+// Mode of a destination that did not exist before.
+constexpr mode_t kNewFileMode = 0644;
 
 class GlobResult {
  public:
@@ -44,11 +52,144 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t length) {
   return true;
 }
 
+struct DirTraits {
+  using Handle = DIR*;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle dir) { ::closedir(dir); }
+};
+using UniqueDir = UniqueHandle<DirTraits>;
+
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Removes the temporary files a killed run left while writing `fileName` in `directory`.
+void RemoveStaleTemporaryFiles(const std::string& directory, const std::string& fileName) {
+  UniqueDir entries(::opendir(directory.c_str()));
+  if (!entries) return;
+  while (const dirent* entry = ::readdir(entries.Get())) {
+    if (!IsTemporaryNameOf(entry->d_name, fileName.c_str())) continue;
+    const std::string path = directory + "/" + entry->d_name;
+    struct stat info;
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path.c_str());
+  }
+}
+
+// Fails the way the step hook asks, setting errno as the system call would have.
+bool StepFails(ReplaceStep step) {
+  const StepFault fault = CheckReplaceStep(step);
+  if (fault == StepFault::kNone) return false;
+  errno = fault == StepFault::kAccessDenied ? EACCES : EIO;
+  return true;
+}
+
+// The errors with which an open for writing is refused for want of a right, not by a fault.
+bool IsRefusal(int error) {
+  return error == EACCES || error == EPERM || error == EROFS || error == ETXTBSY;
+}
+
+// The most symbolic links followed from one destination, as the kernel's own limit.
+constexpr int kMostLinksFollowed = 40;
+
+// Follows symbolic links from `path` to the path of the file they lead to, which need not exist
+// (an open for writing would create it). False on a loop or an unreadable link.
+bool FollowLinks(const std::string& path, std::string& target) {
+  target = path;
+  for (int hop = 0; hop < kMostLinksFollowed; ++hop) {
+    struct stat info;
+    if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+    std::vector<char> link(static_cast<std::size_t>(PATH_MAX) + 1);
+    const ssize_t size = ::readlink(target.c_str(), link.data(), link.size() - 1);
+    if (size <= 0) return false;
+    const std::string next(link.data(), static_cast<std::size_t>(size));
+    target = next[0] == '/' ? next : DirectoryOf(target) + "/" + next;
+  }
+  return false;
+}
+
+// Removes a replacement's temporary file unless it went into place.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::string path) : m_path(std::move(path)) {}
+  ~TemporaryFile() {
+    if (!m_path.empty()) ::unlink(m_path.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  const char* Path() const { return m_path.c_str(); }
+  void Keep() { m_path.clear(); }
+  void Remove() {
+    ::unlink(m_path.c_str());
+    m_path.clear();
+  }
+
+ private:
+  std::string m_path;
+};
+
+// Reads all of a file's bytes from its start.
+bool ReadAll(int fd, std::string& bytes) {
+  bytes.clear();
+  char chunk[kReadChunkBytes];
+  for (off_t offset = 0;;) {
+    const ssize_t got = ::pread(fd, chunk, sizeof chunk, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    bytes.append(chunk, static_cast<std::size_t>(got));
+    offset += got;
+  }
+}
+
+// Makes `fd` hold exactly `data`: written from the start, cut to its length, flushed.
+bool Overwrite(int fd, const unsigned char* data, std::size_t length) {
+  return ::lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, data, length) &&
+         ::ftruncate(fd, static_cast<off_t>(length)) == 0 && ::fsync(fd) == 0;
+}
+
+// The fallback: writes into the existing file (opened for writing as `target`), which keeps its
+// owner, group and rights. Should the write fail, the old bytes are written back.
+ReplaceResult WriteInPlace(const std::string& target, int fd, const unsigned char* data,
+                           std::size_t length, mode_t mode) {
+  std::string old;
+  UniqueFd reader(::open(target.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!reader || !ReadAll(reader.Get(), old)) return ReplaceResult::kFailed;
+  if (!StepFails(ReplaceStep::kWriteInPlace) && Overwrite(fd, data, length)) {
+    struct stat info;
+    // Best effort: only the owner may change the mode of the file.
+    if (::fstat(fd, &info) == 0 && (info.st_mode & 07777) != mode) ::fchmod(fd, mode);
+    return ReplaceResult::kWrittenInPlace;
+  }
+  Overwrite(fd, reinterpret_cast<const unsigned char*>(old.data()), old.size());
+  return ReplaceResult::kFailed;
+}
+
+// Gives the new file the old one's owner and group (only root may give a file away, and a user
+// only a group of his own), then its mode: fchown clears set-user-ID bits, so it goes first.
+bool CarryOver(int fd, const struct stat* existing, mode_t mode) {
+  if (StepFails(ReplaceStep::kCarryOver)) return false;
+  struct stat created;
+  if (existing != nullptr && ::fstat(fd, &created) == 0 &&
+      (created.st_uid != existing->st_uid || created.st_gid != existing->st_gid) &&
+      ::fchown(fd, existing->st_uid, existing->st_gid) != 0) {
+    return false;
+  }
+  return ::fchmod(fd, mode) == 0;
+}
+
+// Writes the temporary file's bytes and flushes them: nothing is renamed into place before its
+// bytes are on the disk, or a crash could leave an empty or partial file under the old name.
+bool WriteAndFlush(int fd, const unsigned char* data, std::size_t length) {
+  if (StepFails(ReplaceStep::kWrite) || !WriteAll(fd, data, length)) return false;
+  return !StepFails(ReplaceStep::kFlush) && ::fsync(fd) == 0;
 }
 
 }  // namespace
@@ -121,33 +262,68 @@ std::int64_t GetFileSizeBytes(const char* path) {
   return static_cast<std::int64_t>(info.st_size);
 }
 
-bool ReplaceFileContents(const char* destination, const unsigned char* data, std::size_t length,
-                         bool executable) {
-  if (destination == nullptr || destination[0] == '\0') return false;
-  const std::string target = destination;
-  if (target.back() == '/') return false;
-  const std::string directory = DirectoryOf(target);
+// The destination as it stands: whether it exists, and a handle open for writing when it does.
+struct ExistingFile {
+  bool exists = false;
+  struct stat info {};
+  UniqueFd writer;
+};
 
-  std::string temporary = target + ".XXXXXX";
-  UniqueFd file(::mkstemp(&temporary[0]));
-  if (!file) return false;
-
-  // Keep the permissions an existing destination had (an executable stays executable).
-  struct stat existing;
-  mode_t mode = ::stat(destination, &existing) == 0 ? (existing.st_mode & 07777) : 0644;
-  if (executable) mode |= (mode & 0444) >> 2;
-  bool ok = ::fchmod(file.Get(), mode) == 0;
-  ok = ok && WriteAll(file.Get(), data, length);
-  ok = ok && ::fsync(file.Get()) == 0;
-  ok = ok && ::close(file.Release()) == 0;
-  ok = ok && ::rename(temporary.c_str(), destination) == 0;
-  if (!ok) {
-    file.Reset();
-    ::unlink(temporary.c_str());
-    return false;
+// Opens an existing destination for writing, never truncating it, exactly as the old in-place
+// write would have: what that open refuses is refused.
+ReplaceResult OpenExisting(const std::string& target, ExistingFile& existing) {
+  if (::stat(target.c_str(), &existing.info) != 0) {
+    return errno == ENOENT ? ReplaceResult::kReplaced : ReplaceResult::kFailed;
   }
+  if (!S_ISREG(existing.info.st_mode)) return ReplaceResult::kFailed;
+  existing.exists = true;
+  existing.writer.Reset(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (existing.writer) return ReplaceResult::kReplaced;
+  return IsRefusal(errno) ? ReplaceResult::kNotWritable : ReplaceResult::kFailed;
+}
+
+ReplaceResult ReplaceFileContents(const char* destination, const unsigned char* data,
+                                  std::size_t length, bool executable) {
+  if (destination == nullptr || destination[0] == '\0') return ReplaceResult::kFailed;
+  if (data == nullptr && length > 0) return ReplaceResult::kFailed;
+  std::string target;
+  if (!FollowLinks(destination, target) || target.back() == '/') return ReplaceResult::kFailed;
+  const std::string directory = DirectoryOf(target);
+  const std::string name = FileNameOf(target);
+
+  ExistingFile existing;
+  const ReplaceResult opened = OpenExisting(target, existing);
+  if (opened != ReplaceResult::kReplaced) return opened;
+  mode_t mode = existing.exists ? (existing.info.st_mode & 07777) : kNewFileMode;
+  if (executable) mode |= (mode & 0444) >> 2;
+
+  RemoveStaleTemporaryFiles(directory, name);
+  std::string temporaryPath = directory + "/" + TemporaryNamePrefix(name.c_str()) + "XXXXXX";
+  UniqueFd file(StepFails(ReplaceStep::kCreateTemporary) ? -1 : ::mkstemp(&temporaryPath[0]));
+  if (!file) {
+    const bool refused = IsRefusal(errno);
+    if (existing.exists && refused) {
+      return WriteInPlace(target, existing.writer.Get(), data, length, mode);
+    }
+    return ReplaceResult::kFailed;
+  }
+  TemporaryFile temporary(temporaryPath);
+  if (!CarryOver(file.Get(), existing.exists ? &existing.info : nullptr, mode)) {
+    file.Reset();
+    temporary.Remove();
+    if (!existing.exists) return ReplaceResult::kFailed;
+    return WriteInPlace(target, existing.writer.Get(), data, length, mode);
+  }
+  if (!WriteAndFlush(file.Get(), data, length)) return ReplaceResult::kFailed;
+  // A failed close can mean unwritten data; it must not be renamed into place.
+  if (::close(file.Release()) != 0) return ReplaceResult::kFailed;
+  existing.writer.Reset();
+  if (StepFails(ReplaceStep::kRename) || ::rename(temporary.Path(), target.c_str()) != 0) {
+    return ReplaceResult::kFailed;
+  }
+  temporary.Keep();
   // The rename is durable only once the directory entry itself reaches the disk.
   UniqueFd directoryHandle(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (directoryHandle) ::fsync(directoryHandle.Get());
-  return true;
+  return ReplaceResult::kReplaced;
 }

@@ -1,8 +1,10 @@
-// File-system services on the Win32 API: search, full-path resolution, size, atomic replacement.
-// Windows target only.
+// File-system services on the Win32 API: search, full-path resolution, size, and atomic replacement
+// that keeps the old file's links, attributes and access control list. Windows target only.
 #include "common/files.h"
 
 #include <windows.h>
+
+#include <aclapi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -39,10 +41,53 @@ class TemporaryFile {
 
   const char* Path() const { return m_path.c_str(); }
   void Keep() { m_path.clear(); }
+  void Remove() {
+    DeleteFileA(m_path.c_str());
+    m_path.clear();
+  }
 
  private:
   std::string m_path;
 };
+
+// Removes the temporary files a killed run left while writing `fileName` in `directory` (which
+// ends with a separator).
+void RemoveStaleTemporaryFiles(const std::string& directory, const char* fileName) {
+  const std::string pattern = directory + TemporaryNamePrefix(fileName) + "*";
+  WIN32_FIND_DATAA found = {};
+  UniqueFindHandle search(FindFirstFileA(pattern.c_str(), &found));
+  if (!search) return;
+  do {
+    // The search also matches short 8.3 names; only the exact long name counts.
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        IsTemporaryNameOf(found.cFileName, fileName)) {
+      DeleteFileA((directory + found.cFileName).c_str());
+    }
+  } while (FindNextFileA(search.Get(), &found));
+}
+
+// Creates a new, empty temporary file for a replacement of `fileName` in `directory`, named
+// with a fresh suffix; `path` receives its name.
+UniqueFileHandle CreateTemporaryFile(const std::string& directory, const char* fileName,
+                                     std::string& path) {
+  static const char kSuffixCharacters[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  constexpr unsigned kAttempts = 100;
+  static unsigned counter = 0;
+  const std::string prefix = directory + TemporaryNamePrefix(fileName);
+  for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+    unsigned long long seed = GetTickCount64() ^
+                              (static_cast<unsigned long long>(GetCurrentProcessId()) << 20) ^
+                              (++counter * 0x9E3779B97F4A7C15ull);
+    path = prefix;
+    for (std::size_t i = 0; i < kTemporaryNameSuffixLength; ++i, seed /= 36) {
+      path += kSuffixCharacters[seed % 36];
+    }
+    UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file || GetLastError() != ERROR_FILE_EXISTS) return file;
+  }
+  return UniqueFileHandle();
+}
 
 bool WriteAll(HANDLE file, const unsigned char* data, std::size_t length) {
   // WriteFile takes a 32-bit count; large data goes in slices.
@@ -55,6 +100,148 @@ bool WriteAll(HANDLE file, const unsigned char* data, std::size_t length) {
     length -= written;
   }
   return true;
+}
+
+// Fails the way the step hook asks, setting the last error as the call would have.
+bool StepFails(ReplaceStep step) {
+  const StepFault fault = CheckReplaceStep(step);
+  if (fault == StepFault::kNone) return false;
+  SetLastError(fault == StepFault::kAccessDenied ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT);
+  return true;
+}
+
+// The errors with which an open for writing is refused for want of a right or by another
+// process, not by a fault.
+bool IsRefusal(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_LOCK_VIOLATION || error == ERROR_WRITE_PROTECT;
+}
+
+// Frees what the security functions allocate.
+struct LocalMemoryTraits {
+  using Handle = PSECURITY_DESCRIPTOR;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle memory) { LocalFree(memory); }
+};
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+
+// The path of the file `full` leads to through symbolic links, or `full` itself when it does not
+// exist. The "\\?\" form GetFinalPathNameByHandle gives is turned back into a plain path.
+bool FinalPathOf(const std::string& full, std::string& target) {
+  target = full;
+  UniqueFileHandle file(CreateFileA(full.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return true;
+  char final[MAX_PATH] = {};
+  const DWORD length = GetFinalPathNameByHandleA(file.Get(), final, sizeof final,
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= sizeof final) return true;
+  const std::string resolved(final, length);
+  if (resolved.compare(0, 8, "\\\\?\\UNC\\") == 0) {
+    target = "\\\\" + resolved.substr(8);
+  } else if (resolved.compare(0, 4, "\\\\?\\") == 0) {
+    target = resolved.substr(4);
+  } else {
+    target = resolved;
+  }
+  return true;
+}
+
+// Gives the temporary file the old file's attributes and, where the process may set them, its
+// owner, group and access control list. ReplaceFileW would carry them too, but when it cannot
+// rename the new file into place it may already have moved the old one away; a rename over the
+// destination either happens whole or not at all.
+bool CarryOver(const char* temporary, const char* target, bool exists, DWORD attributes) {
+  if (StepFails(ReplaceStep::kCarryOver)) return false;
+  if (!exists) return true;
+  constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD carried = attributes & kCarriedAttributes;
+  if (carried != 0 && !SetFileAttributesA(temporary, carried)) return false;
+  PACL dacl = nullptr;
+  PSID owner = nullptr;
+  PSID group = nullptr;
+  UniqueLocalMemory descriptor;
+  const SECURITY_INFORMATION wanted =
+      DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
+  if (GetNamedSecurityInfoA(target, SE_FILE_OBJECT, wanted, &owner, &group, &dacl, nullptr,
+                            descriptor.Put()) != ERROR_SUCCESS) {
+    return true;  // the process may not read them, so it could not have set them either
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor.Get(), &control, &revision);
+  const SECURITY_INFORMATION inheritance = (control & SE_DACL_PROTECTED) != 0
+                                               ? PROTECTED_DACL_SECURITY_INFORMATION
+                                               : UNPROTECTED_DACL_SECURITY_INFORMATION;
+  char* name = const_cast<char*>(temporary);
+  // Giving a file to another owner takes a privilege the updater seldom has: then the list alone.
+  if (SetNamedSecurityInfoA(name, SE_FILE_OBJECT, wanted | inheritance, owner, group, dacl,
+                            nullptr) != ERROR_SUCCESS) {
+    SetNamedSecurityInfoA(name, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr,
+                          nullptr, dacl, nullptr);
+  }
+  return true;
+}
+
+// Makes `file` hold exactly `data`: written from the start, cut to its length, flushed.
+bool Overwrite(HANDLE file, const unsigned char* data, std::size_t length) {
+  LARGE_INTEGER start = {};
+  return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && WriteAll(file, data, length) &&
+         SetEndOfFile(file) && FlushFileBuffers(file);
+}
+
+// Reads all of a file's bytes from its current position.
+bool ReadAll(HANDLE file, std::string& bytes) {
+  constexpr DWORD kChunk = 64 * 1024;
+  std::vector<char> chunk(kChunk);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, chunk.data(), kChunk, &got, nullptr)) return false;
+    if (got == 0) return true;
+    bytes.append(chunk.data(), got);
+  }
+}
+
+// The fallback: writes into the existing file, which keeps its attributes and rights. Should the
+// write fail, the old bytes are written back.
+ReplaceResult WriteInPlace(const char* target, const unsigned char* data, std::size_t length) {
+  UniqueFileHandle file(CreateFileA(target, GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string old;
+  if (!file || !ReadAll(file.Get(), old)) return ReplaceResult::kFailed;
+  if (!StepFails(ReplaceStep::kWriteInPlace) && Overwrite(file.Get(), data, length)) {
+    return ReplaceResult::kWrittenInPlace;
+  }
+  Overwrite(file.Get(), reinterpret_cast<const unsigned char*>(old.data()), old.size());
+  return ReplaceResult::kFailed;
+}
+
+// Checks that an existing destination could be opened for writing, as the old in-place write
+// opened it (sharing reading and writing), without truncating it. kReplaced: go on.
+ReplaceResult CheckWritable(const char* target, DWORD& attributes, bool& exists) {
+  attributes = GetFileAttributesA(target);
+  exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (!exists) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? ReplaceResult::kReplaced : ReplaceResult::kFailed;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return ReplaceResult::kFailed;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return ReplaceResult::kNotWritable;
+  UniqueFileHandle probe(CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (probe) return ReplaceResult::kReplaced;
+  return IsRefusal(GetLastError()) ? ReplaceResult::kNotWritable : ReplaceResult::kFailed;
+}
+
+// Writes the temporary file's bytes and flushes them: nothing is moved into place before its
+// bytes are on the disk. A failed close can mean unwritten data, so it counts as a failure.
+bool WriteAndFlush(UniqueFileHandle& file, const unsigned char* data, std::size_t length) {
+  if (StepFails(ReplaceStep::kWrite) || !WriteAll(file.Get(), data, length)) return false;
+  if (StepFails(ReplaceStep::kFlush) || !FlushFileBuffers(file.Get())) return false;
+  return CloseHandle(file.Release()) != 0;
 }
 
 }  // namespace
@@ -99,37 +286,60 @@ std::int64_t GetFileSizeBytes(const char* path) {
   return size.QuadPart;
 }
 
-bool ReplaceFileContents(const char* destination, const unsigned char* data, std::size_t length,
-                         bool /*executable: Windows runs any file by its name*/) {
-  if (destination == nullptr || *destination == '\0') return false;
-  if (data == nullptr && length > 0) return false;
+ReplaceResult ReplaceFileContents(const char* destination, const unsigned char* data,
+                                  std::size_t length, bool /*executable: Windows runs any file*/) {
+  if (destination == nullptr || *destination == '\0') return ReplaceResult::kFailed;
+  if (data == nullptr && length > 0) return ReplaceResult::kFailed;
   try {
-    // The temporary file must live on the destination's volume, or the final move would be a
-    // copy that can fail half-way.
     char full[MAX_PATH] = {};
     std::size_t nameOffset = 0;
-    if (GetFullPath(destination, full, sizeof full, &nameOffset) == 0) return false;
-    if (full[nameOffset] == '\0') return false;  // names a directory, not a file
-    std::string directory(full, nameOffset);
+    if (GetFullPath(destination, full, sizeof full, &nameOffset) == 0)
+      return ReplaceResult::kFailed;
+    if (full[nameOffset] == '\0') return ReplaceResult::kFailed;  // names a directory
+    std::string target;
+    FinalPathOf(full, target);
+    // The temporary file must live on the destination's volume, or the final move would be a
+    // copy that can fail half-way.
+    const std::size_t separator = target.find_last_of("\\/");
+    if (separator == std::string::npos) return ReplaceResult::kFailed;
+    const std::string directory = target.substr(0, separator + 1);
+    const std::string name = target.substr(separator + 1);
 
-    char temporaryName[MAX_PATH] = {};
-    if (GetTempFileNameA(directory.c_str(), "mbx", 0, temporaryName) == 0) return false;
+    DWORD attributes = 0;
+    bool exists = false;
+    const ReplaceResult writable = CheckWritable(target.c_str(), attributes, exists);
+    if (writable != ReplaceResult::kReplaced) return writable;
+
+    RemoveStaleTemporaryFiles(directory, name.c_str());
+    std::string temporaryName;
+    UniqueFileHandle file;
+    if (!StepFails(ReplaceStep::kCreateTemporary)) {
+      file = CreateTemporaryFile(directory, name.c_str(), temporaryName);
+    }
+    if (!file) {
+      const bool refused = GetLastError() == ERROR_ACCESS_DENIED;
+      return exists && refused ? WriteInPlace(target.c_str(), data, length)
+                               : ReplaceResult::kFailed;
+    }
     TemporaryFile temporary(temporaryName);
-
-    UniqueFileHandle file(CreateFileA(temporary.Path(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    if (!WriteAll(file.Get(), data, length)) return false;
-    if (!FlushFileBuffers(file.Get())) return false;
-    // A failed close can mean unwritten data; it must not be renamed into place.
-    if (!CloseHandle(file.Release())) return false;
-
-    if (!MoveFileExA(temporary.Path(), full, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return false;
+    if (!CarryOver(temporary.Path(), target.c_str(), exists, attributes)) {
+      // What the new file cannot be given, the old one keeps when written in place.
+      file.Reset();
+      temporary.Remove();
+      return exists ? WriteInPlace(target.c_str(), data, length) : ReplaceResult::kFailed;
+    }
+    if (!WriteAndFlush(file, data, length)) {
+      file.Reset();  // a file still open without sharing could not be deleted
+      return ReplaceResult::kFailed;
+    }
+    if (StepFails(ReplaceStep::kRename) ||
+        !MoveFileExA(temporary.Path(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return ReplaceResult::kFailed;
     }
     temporary.Keep();
-    return true;
+    return ReplaceResult::kReplaced;
   } catch (...) {
-    return false;
+    return ReplaceResult::kFailed;
   }
 }

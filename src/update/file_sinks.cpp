@@ -17,11 +17,25 @@ bool ResolveInstallDestination(const char* destination, char* buffer, std::size_
 
 int DiskFileSink::WriteFileBytes(const unsigned char* data, std::size_t length,
                                  const char* destination) {
+  m_lastOutcome = FileWriteOutcome::kFailed;
   char path[kPathBufferSize];
   if (!ResolveInstallDestination(destination, path, sizeof(path))) return 0;
   // The registered main executable is started right after the run: it must stay runnable.
   const bool mainExecutable = destination == nullptr;
-  return ReplaceFileContents(path, data, length, mainExecutable) ? 1 : 0;
+  switch (ReplaceFileContents(path, data, length, mainExecutable)) {
+    case ReplaceResult::kReplaced:
+      m_lastOutcome = FileWriteOutcome::kReplaced;
+      return 1;
+    case ReplaceResult::kWrittenInPlace:
+      m_lastOutcome = FileWriteOutcome::kWrittenInPlace;
+      return 1;
+    case ReplaceResult::kNotWritable:
+      m_lastOutcome = FileWriteOutcome::kNotWritable;
+      return 0;
+    case ReplaceResult::kFailed:
+      break;
+  }
+  return 0;
 }
 
 int DryRunFileSink::WriteFileBytes(const unsigned char* /*data*/, std::size_t length,

@@ -1,5 +1,6 @@
 // Installing one file and reporting it: fetch its document, take the hexadecimal text, decode it,
-// hand the bytes to the sink; one typed report per file to the host, one result line to the log. Working memory is sized from the document received, not from the size limit.
+// hand the bytes to the sink; one typed report per file to the host, one result line to the log.
+// Working memory is sized from the document received, not from the size limit.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -61,6 +62,19 @@ void UpdateEngine::Refuse(const char* address, const char* reason) {
   InstallItem item = m_current;
   item.address = address;
   m_host.ReportInstallProblem(item, reason);
+}
+
+void UpdateEngine::ReportWrite(const char* address, int written, bool loggingFlag) {
+  const FileWriteOutcome outcome = m_sink.LastWriteOutcome();
+  if (written == 0) {
+    Refuse(address, outcome == FileWriteOutcome::kNotWritable
+                        ? "destination may not be opened for writing (read-only, no right, in use)"
+                        : "destination cannot be written");
+  } else if (outcome == FileWriteOutcome::kWrittenInPlace) {
+    // Installed, but not in one step: a crash meanwhile could have torn the file; say so.
+    Refuse(address, "written into the existing file in place: its directory takes no new file");
+    Log(loggingFlag, kOpInstallFile, kTextWrittenInPlace);
+  }
 }
 
 void UpdateEngine::LogResult(bool loggingFlag, const char* address, int result) {
@@ -168,6 +182,6 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
   }
   std::string().swap(text);
   const int written = m_sink.WriteFileBytes(content.data(), content.size(), destination);
-  if (written == 0) Refuse(address, "destination cannot be written");
+  ReportWrite(address, written, loggingFlag);
   return written;
 }

@@ -42,6 +42,7 @@ const char kTextNoContentElement[] = "No existe elemento fichero";
 const char kTextEmptyContent[] = "Tama\xF1o de fichero vac\xEDo";
 const char kOpContentAllocation[] = "Puntero cContenido nulo";
 const char kTextNull[] = "NULL";
+const char kTextWrittenInPlace[] = "Fichero escrito sobre el existente, sin reemplazo";
 
 const char kMainExecutableDestinationText[] = "path app";
 

@@ -40,6 +40,7 @@ extern const char kTextNoContentElement[];    // "No existe elemento fichero"
 extern const char kTextEmptyContent[];        // "Tamaño de fichero vacío"
 extern const char kOpContentAllocation[];     // "Puntero cContenido nulo"
 extern const char kTextNull[];                // "NULL"
+extern const char kTextWrittenInPlace[];      // "Fichero escrito sobre el existente, sin reemplazo"
 
 // Destination text shown for the main executable, which goes to the registered path.
 extern const char kMainExecutableDestinationText[];  // "path app"

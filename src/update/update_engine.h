@@ -73,6 +73,9 @@ class UpdateEngine {
   // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
   bool FitRunDeadline(FetchLimits& limits) const;
   void Refuse(const char* address, const char* reason);
+  // Reports what the sink's last write says beyond its result: why it refused, or that it wrote
+  // in place (then also logged, when logging).
+  void ReportWrite(const char* address, int written, bool loggingFlag);
   void InstallComponents(const XmlDocument& manifest, const char* appDirectory, bool appDirKnown,
                          int defaultSize, int& count, bool loggingFlag);
   void InstallMainExecutable(const XmlDocument& manifest, int defaultSize, bool loggingFlag);
@@ -93,10 +96,16 @@ class UpdateEngine {
 };
 
 // Writes installed files to disk, each replaced in one step (the old file stays whole on failure).
+// An installed file is one replaced or, when its directory takes no new file, written in place;
+// both return 1 and LastWriteOutcome tells them apart.
 class DiskFileSink : public FileSink {
  public:
   int WriteFileBytes(const unsigned char* data, std::size_t length,
                      const char* destination) override;
+  FileWriteOutcome LastWriteOutcome() const override { return m_lastOutcome; }
+
+ private:
+  FileWriteOutcome m_lastOutcome = FileWriteOutcome::kUnreported;
 };
 
 // Writes nothing: records what would be written, for checking a release before it goes live.

@@ -50,10 +50,22 @@ class UpdateHost {
   virtual void ReportInstallResult(const InstallItem& /*item*/, int /*result*/) {}
 };
 
+// How the last write of a sink went, beyond its 1 or 0, for the log and the diagnostics.
+enum class FileWriteOutcome {
+  kUnreported,      // the sink does not say
+  kReplaced,        // the file was replaced in one step
+  kWrittenInPlace,  // written into the existing file, not in one step (its directory takes no
+                    // new file): installed, but a crash meanwhile could have torn it
+  kNotWritable,     // refused: the destination may not be opened for writing
+  kFailed,          // any other failure
+};
+
 // Where the installer's decoded bytes go: to disk, or nowhere in a dry run.
 class FileSink {
  public:
   virtual ~FileSink() = default;
+  // How the last WriteFileBytes call went.
+  virtual FileWriteOutcome LastWriteOutcome() const { return FileWriteOutcome::kUnreported; }
   // Writes `length` bytes to `destination`, or over the registered main executable when
   // `destination` is null. Returns 1 when the whole file is in place, 0 otherwise.
   virtual int WriteFileBytes(const unsigned char* data, std::size_t length,

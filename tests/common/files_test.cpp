@@ -40,7 +40,8 @@ std::vector<std::string> Entries(const std::string& directory) {
 
 bool Replace(const std::string& destination, const std::string& bytes) {
   return ReplaceFileContents(destination.c_str(),
-                             reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+                             reinterpret_cast<const unsigned char*>(bytes.data()),
+                             bytes.size()) == ReplaceResult::kReplaced;
 }
 
 const char kAwkwardRaw[] = "MZ\r\n\n\0\x1a\xff text\r\r\n";
@@ -196,4 +197,118 @@ TEST_F(FilesTest, FailedReplaceChangesNothing) {
   EXPECT_TRUE(fs::is_directory(dir.Join("pos.exe")));
   EXPECT_EQ(Entries(dir.Join("pos.exe")), std::vector<std::string>{"inside.txt"});
   EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"pos.exe"});
+}
+
+TEST_F(FilesTest, ReplaceRemovesOnlyTheStaleTemporaryFilesOfItsDestination) {
+  const std::string stale = ".pos.exe" + std::string(kTemporaryNameMarker) + "a1B2c3";
+  const std::vector<std::string> kept = {
+      ".pos.exe" + std::string(kTemporaryNameMarker) + "a1B2c3d",  // not six characters
+      ".pos.exe" + std::string(kTemporaryNameMarker) + "a1B2c",    // nor five
+      ".uno.dll" + std::string(kTemporaryNameMarker) + "a1B2c3",   // another destination's
+      "pos.exe.a1B2c3",                                            // not the updater's
+  };
+  ASSERT_TRUE(WriteWholeFile(dir.Join(stale), "left by a killed run"));
+  for (const std::string& name : kept) ASSERT_TRUE(WriteWholeFile(dir.Join(name), "x"));
+  ASSERT_TRUE(Replace(dir.Join("pos.exe"), "new"));
+
+  std::vector<std::string> expected = kept;
+  expected.push_back("pos.exe");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Entries(dir.Path()), expected);
+}
+
+TEST_F(FilesTest, TemporaryNameOfALongFileNameStillFitsAFileName) {
+  const std::string longName(240, 'n');
+  EXPECT_EQ(TemporaryNamePrefix(longName.c_str()).size() + kTemporaryNameSuffixLength, 255u);
+  EXPECT_TRUE(IsTemporaryNameOf((TemporaryNamePrefix(longName.c_str()) + "zzzzzz").c_str(),
+                                longName.c_str()));
+  if (kDirectorySeparator[0] == '\\' && dir.Path().size() + longName.size() >= 260) {
+    GTEST_SKIP() << "the path of a 240-byte name does not fit MAX_PATH on Windows";
+  }
+  ASSERT_TRUE(Replace(dir.Join(longName), "new"));
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{longName});
+}
+
+namespace {
+
+// Faults the step hook injects, at most two per row.
+struct InjectedFault {
+  ReplaceStep step;
+  StepFault fault;
+};
+std::vector<InjectedFault> g_faults;
+std::vector<ReplaceStep> g_stepsSeen;
+
+StepFault InjectFaults(ReplaceStep step) {
+  g_stepsSeen.push_back(step);
+  for (const InjectedFault& injected : g_faults) {
+    if (injected.step == step) return injected.fault;
+  }
+  return StepFault::kNone;
+}
+
+class ReplaceStepTest : public FilesTest {
+ protected:
+  void SetUp() override {
+    g_faults.clear();
+    g_stepsSeen.clear();
+    SetReplaceStepHook(InjectFaults);
+  }
+  void TearDown() override { SetReplaceStepHook(nullptr); }
+  ReplaceResult ReplaceWith(const std::string& destination, const std::string& bytes) {
+    return ReplaceFileContents(destination.c_str(),
+                               reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  }
+};
+
+}  // namespace
+
+TEST_F(ReplaceStepTest, EachFailingStepLeavesTheOldFileOrWritesInPlace) {
+  const StepFault denied = StepFault::kAccessDenied;
+  const StepFault broken = StepFault::kOtherError;
+  struct Row {
+    const char* name;
+    std::vector<InjectedFault> faults;
+    ReplaceResult expected;
+  };
+  const Row rows[] = {
+      {"directory takes no new file",
+       {{ReplaceStep::kCreateTemporary, denied}},
+       ReplaceResult::kWrittenInPlace},
+      {"temporary file cannot be made",
+       {{ReplaceStep::kCreateTemporary, broken}},
+       ReplaceResult::kFailed},
+      {"old owner cannot be given",
+       {{ReplaceStep::kCarryOver, denied}},
+       ReplaceResult::kWrittenInPlace},
+      {"write fails", {{ReplaceStep::kWrite, broken}}, ReplaceResult::kFailed},
+      {"flush fails", {{ReplaceStep::kFlush, broken}}, ReplaceResult::kFailed},
+      {"rename fails", {{ReplaceStep::kRename, broken}}, ReplaceResult::kFailed},
+      {"write in place fails",
+       {{ReplaceStep::kCreateTemporary, denied}, {ReplaceStep::kWriteInPlace, broken}},
+       ReplaceResult::kFailed},
+  };
+  const std::string destination = dir.Join("uno.dll");
+  const std::string old = "old bytes, longer than the new ones";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(WriteWholeFile(destination, old));
+    g_faults = row.faults;
+    EXPECT_EQ(ReplaceWith(destination, "new"), row.expected);
+    std::string kept;
+    ASSERT_TRUE(ReadWholeFile(destination, kept));
+    EXPECT_EQ(kept, row.expected == ReplaceResult::kFailed ? old : "new");
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"uno.dll"});
+  }
+}
+
+TEST_F(ReplaceStepTest, BytesAreFlushedBeforeTheRename) {
+  const std::vector<ReplaceStep> expected = {ReplaceStep::kCreateTemporary, ReplaceStep::kCarryOver,
+                                             ReplaceStep::kWrite, ReplaceStep::kFlush,
+                                             ReplaceStep::kRename};
+  for (const char* bytes : {"new file", "over the old one"}) {
+    g_stepsSeen.clear();
+    ASSERT_EQ(ReplaceWith(dir.Join("pos.exe"), bytes), ReplaceResult::kReplaced);
+    EXPECT_EQ(g_stepsSeen, expected) << bytes;
+  }
 }

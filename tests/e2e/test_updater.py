@@ -232,3 +232,31 @@ def test_progress_is_shown_while_a_file_is_held_back(box, server, tmp_path):
         assert b"Updating MUB-AX ... [" in output
         assert b"] 1/3" in output and b"] 3/3" in output
     assert started(box)
+
+
+@pytest.mark.skipif(TARGET != "linux", reason="file-size limits are a POSIX resource limit")
+def test_file_size_limit_fails_the_install_but_not_the_run(box, server):
+    import resource
+    install_main_application(box)
+    with open(main_executable(box), "rb") as exe:
+        main_bytes = exe.read()
+    uno = os.path.join(box.app_dir, "uno.dll")
+    with open(uno, "wb") as old:
+        old.write(b"old component")
+    sandbox.serve_application_release(server, "1.1", {"uno.dll": os.urandom(3000)}, main_bytes,
+                                      "/c{number}.xml", "/main.xml")
+    sandbox.register_application(box, main_executable(box), server.url("/manifest.xml"), "1.0")
+    before = sorted(os.listdir(box.app_dir))
+    limit = 1024  # below every file of the release, above the stand-in's start record
+
+    def limit_file_size():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+    result = run_updater(box, preexec_fn=limit_file_size)
+    assert result.returncode == 0, "the updater ended by a signal"
+    assert started(box)
+    with open(uno, "rb") as kept:
+        assert kept.read() == b"old component"
+    with open(main_executable(box), "rb") as kept:
+        assert kept.read() == main_bytes
+    assert sorted(os.listdir(box.app_dir)) == before, "a temporary file was left behind"

@@ -1,6 +1,7 @@
 // Installing one file: decoding, size limits, refusals that must leave the destination intact.
 #include <filesystem>
 
+#include "common/files.h"
 #include "update/engine_fixture.h"
 #include "update/hex_decoder.h"
 
@@ -137,6 +138,26 @@ TEST_F(InstallFileTest, WithoutDestinationWritesTheRegisteredExecutableOrNothing
   EXPECT_EQ(engine.InstallFile(address.c_str(), nullptr, 100, nullptr, false), 0);
   EXPECT_FALSE(PathExists("c:\\prueba.exe"));
   EXPECT_FALSE(PathExists("prueba.exe"));
+}
+
+StepFault DenyNewFiles(ReplaceStep step) {
+  return step == ReplaceStep::kCreateTemporary ? StepFault::kAccessDenied : StepFault::kNone;
+}
+
+TEST_F(InstallFileTest, WriteInPlaceIsAnInstallThatTheLogOwnsUpTo) {
+  // The directory takes no new file: the bytes go into the existing file, and the log says so.
+  const std::string destination = AppFile("uno.dll");
+  ASSERT_TRUE(WriteWholeFile(destination, "old"));
+  SetReplaceStepHook(DenyNewFiles);
+  const int result = Install(ServeFile("/in-place.xml", "new bytes"), destination, 100);
+  SetReplaceStepHook(nullptr);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(ReadFile(destination), "new bytes");
+  EXPECT_EQ(m_disk.LastWriteOutcome(), FileWriteOutcome::kWrittenInPlace);
+  EXPECT_EQ(m_host.Only("log "),
+            (std::vector<std::string>{"log ActualizaFichero|Fichero escrito sobre el existente, "
+                                      "sin reemplazo"}));
+  EXPECT_EQ(StrayFiles("uno.dll"), 0);
 }
 
 TEST_F(InstallFileTest, EmptyDestinationIsNeverTheRegisteredExecutable) {

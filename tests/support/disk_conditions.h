@@ -1,0 +1,38 @@
+// Conditions a replacement meets on a shop PC that a test must set up on purpose: no root
+// rights, a file-size limit, a destination another process holds, a kill part-way.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/files.h"
+
+struct ReplaceConditions {
+  bool unprivileged = false;        // as a user without root's rights ("nobody")
+  std::uint64_t fileSizeLimit = 0;  // a file-size resource limit in bytes; 0: none
+  bool heldOpenWithoutSharing =
+      false;                  // another handle holds the first destination, sharing nothing
+  bool stop = false;          // the process ends, as if killed, when it reaches...
+  int stopInReplacement = 0;  // ...this replacement (0-based)...
+  ReplaceStep stopAtStep = ReplaceStep::kCreateTemporary;  // ...at the start of this step
+};
+
+// One file to replace: destination and new bytes.
+using ReplaceJob = std::pair<std::string, std::string>;
+
+// Runs ReplaceFileContents on each job in turn under `conditions`, in a child process where they
+// need one; `results` gets one result per job that finished. Returns false, saying why, when this
+// platform or user cannot set the conditions up (the caller skips).
+bool ReplaceUnder(const ReplaceConditions& conditions, const std::vector<ReplaceJob>& jobs,
+                  std::vector<ReplaceResult>& results, std::string& why);
+
+// Mounts a file system of `bytes` capacity at the existing directory `path`; false, saying why,
+// when that cannot be done here. UnmountSmallVolume undoes it.
+bool MountSmallVolume(const std::string& path, std::uint64_t bytes, std::string& why);
+void UnmountSmallVolume(const std::string& path);
+
+// Makes `path` (file or directory) owned by the user ReplaceUnder's unprivileged runs use; no-op
+// where there is none.
+void GiveToUnprivilegedUser(const std::string& path);
