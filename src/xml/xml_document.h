@@ -9,6 +9,11 @@
 
 #include "xml/fetch.h"
 
+// The most levels of elements a document may nest below its document element. A deeper document
+// is refused at load on both backends (Wine's DOM parser stops at exactly this depth), so no walk
+// over a loaded document ever goes deeper.
+constexpr int kMaxElementDepth = 256;
+
 // One reference to an element handed out by XmlDocument::SelectNode. Releases it when destroyed
 // or reset; safe to outlive the document it came from.
 class XmlNode {
@@ -40,7 +45,7 @@ class XmlDocument {
 
   // Loads the document. With `fromAddress` true `source` is an address (fetched under the current
   // fetch limits, then parsed); otherwise it is the XML text itself. Returns true when loaded.
-  // A failed load leaves a document without a document element. Raises std::bad_alloc only when
+  // A document nested deeper than kMaxElementDepth is refused. A failed load leaves a document without a document element. Raises std::bad_alloc only when
   // memory for the request runs out.
   bool Load(const char* source, bool fromAddress);
 

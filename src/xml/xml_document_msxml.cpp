@@ -97,23 +97,42 @@ bool ReadName(BSTR name, char (&buffer)[kNameBufferSize]) {
   return CopyText(buffer, narrow.c_str());
 }
 
+// Sets one parser or query property through the newer interface; false when the DOM lacks the
+// interface or refuses the property.
+bool SetDocumentProperty(IXMLDOMDocument* document, const wchar_t* propertyName,
+                         const VARIANT& value) {
+  ComPtr<IXMLDOMDocument2> document2;
+  if (FAILED(document->QueryInterface(kDomDocument2Iid,
+                                      reinterpret_cast<void**>(document2.GetAddressOf())))) {
+    return false;
+  }
+  UniqueBstr name(SysAllocString(propertyName));
+  if (!name) return false;
+  return SUCCEEDED(document2->setProperty(name.Get(), value));
+}
+
 // Paths are queried as XPath 1.0, the language the POSIX backend speaks, so both read a path
 // alike. The default (XSLPattern) also takes the whole process down under Wine on a path it
 // cannot parse, where XPath fails the call. Without the newer interface the default stays.
 void UseXPathQueries(IXMLDOMDocument* document) {
-  ComPtr<IXMLDOMDocument2> document2;
-  if (FAILED(document->QueryInterface(kDomDocument2Iid,
-                                      reinterpret_cast<void**>(document2.GetAddressOf())))) {
-    return;
-  }
-  UniqueBstr name(SysAllocString(L"SelectionLanguage"));
   UniqueBstr language(SysAllocString(L"XPath"));
-  if (!name || !language) return;
+  if (!language) return;
   VARIANT value;
   VariantInit(&value);
   value.vt = VT_BSTR;
   value.bstrVal = language.Get();  // borrowed: `language` frees it
-  document2->setProperty(name.Get(), value);
+  SetDocumentProperty(document, L"SelectionLanguage", value);
+}
+
+// The same nesting limit as the POSIX backend; the property counts the document element as a
+// level of its own. Older DOM versions default to no limit at all; Wine ignores the property, its
+// parser stopping at the same depth by itself.
+void LimitElementDepth(IXMLDOMDocument* document) {
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_I4;
+  value.lVal = kMaxElementDepth + 1;
+  SetDocumentProperty(document, L"MaxElementDepth", value);
 }
 
 // A document names no other document the DOM would fetch by itself, outside the fetch rules:
@@ -197,6 +216,7 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
       return false;
     }
     UseXPathQueries(impl.m_document.Get());
+    LimitElementDepth(impl.m_document.Get());
     RefuseExternalResources(impl.m_document.Get());
   }
   IXMLDOMDocument* document = impl.m_document.Get();

@@ -24,14 +24,37 @@ constexpr unsigned kParseOptions = pugi::parse_default;
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-void AppendDescendantText(const pugi::xml_node& node, std::string& text) {
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-      text += child.value();
-    } else if (child.type() == pugi::node_element) {
-      AppendDescendantText(child, text);
-    }
+// Collects all descendant character data in document order. pugixml's traversal climbs back
+// through parent links, so even a very deep element costs no stack.
+class DescendantText : public pugi::xml_tree_walker {
+ public:
+  explicit DescendantText(std::string& text) : m_text(text) {}
+  bool for_each(pugi::xml_node& node) override {
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) m_text += node.value();
+    return true;
   }
+
+ private:
+  std::string& m_text;
+};
+
+// Finds whether any element lies deeper than kMaxElementDepth; stops at the first that does.
+class DepthCheck : public pugi::xml_tree_walker {
+ public:
+  bool for_each(pugi::xml_node& node) override {
+    // depth() is 0 for the document element when walking from the document.
+    m_tooDeep = node.type() == pugi::node_element && depth() > kMaxElementDepth;
+    return !m_tooDeep;
+  }
+  bool TooDeep() const { return m_tooDeep; }
+
+ private:
+  bool m_tooDeep = false;
+};
+
+void AppendDescendantText(pugi::xml_node node, std::string& text) {
+  DescendantText collector(text);
+  node.traverse(collector);
 }
 
 // The text of a selected node, trimmed, as a pointer and length. A node whose text is one run of
@@ -62,13 +85,17 @@ void NodeText(const pugi::xpath_node& found, std::string& scratch, const char*& 
 }
 
 // pugixml accepts fragments; a document is one element, with only markup and white space around.
-bool IsWellFormedDocument(const pugi::xml_document& document) {
+// The nesting limit the DOM parser applies is checked here, so both backends refuse alike.
+bool IsWellFormedDocument(pugi::xml_document& document) {
   int elements = 0;
   for (pugi::xml_node child = document.first_child(); child; child = child.next_sibling()) {
     if (child.type() == pugi::node_element) ++elements;
     if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) return false;
   }
-  return elements == 1;
+  if (elements != 1) return false;
+  DepthCheck depth;
+  document.traverse(depth);
+  return !depth.TooDeep();
 }
 
 // The first node `path` selects below `context`; empty when none or the path is malformed.

@@ -111,6 +111,31 @@ TEST_F(UpdateRunTest, UnreachableManifestIsLoggedAndNothingIsTouched) {
   EXPECT_TRUE(m_host.Only("range").empty());
 }
 
+// Manifests the document backends refuse: each is a failed load, and the run still ends by
+// starting the main application.
+TEST_F(UpdateRunTest, RefusedManifestsFailTheLoadAndTheRunGoesOn) {
+  std::string deep = "<m><version>";
+  for (int i = 0; i < 150000; ++i) deep += "<a>";
+  deep += "2";
+  for (int i = 0; i < 150000; ++i) deep += "</a>";
+  deep += "</version><tamfichero>10</tamfichero></m>";
+  const std::pair<const char*, std::string> manifests[] = {
+      {"150,000 nested elements", deep},
+  };
+  EnableLog();
+  for (const auto& manifest : manifests) {
+    SCOPED_TRACE(manifest.first);
+    m_host.events.clear();
+    ServeManifest(manifest.second);
+    RunOnce();
+    EXPECT_EQ(m_host.Only("log Error al recuperar").size(), 1u);
+    EXPECT_TRUE(m_host.Only("range").empty());
+    EXPECT_EQ(m_host.Only("launch").size(), 1u);
+    ASSERT_FALSE(m_host.events.empty());
+    EXPECT_EQ(m_host.events.back(), "end");
+  }
+}
+
 TEST_F(UpdateRunTest, WithoutAddressTheBuiltInOneIsUsedAndSaidTwice) {
   EnableLog();
   RunOnce();

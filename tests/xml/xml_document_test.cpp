@@ -36,6 +36,18 @@ void SelectSampleNode(XmlDocument& owner, XmlNode& node) {
   ASSERT_EQ(owner.SelectNode(node, "p"), 1);
 }
 
+// `<r><version>` and then `<a>` elements, `depth` levels below the document element in all, the
+// innermost holding the text "2".
+std::string NestedDocument(int depth) {
+  std::string xml = "<r><version>";
+  const std::size_t levels = depth > 1 ? static_cast<std::size_t>(depth - 1) : 0;
+  xml.reserve(xml.size() + 7 * levels + 16);
+  for (std::size_t i = 0; i < levels; ++i) xml += "<a>";
+  xml += "2";
+  for (std::size_t i = 0; i < levels; ++i) xml += "</a>";
+  return xml + "</version></r>";
+}
+
 void ExpectStillSampleNode(const XmlNode& node) {
   MarkedBuffer buffer(8);
   EXPECT_EQ(GetNodeTextInto(node, "e", buffer), 1);
@@ -358,4 +370,48 @@ TEST(XmlDocumentTest, HighestNumberedChildCountsOnlyWellFormedNumbersOfDirectChi
   EXPECT_EQ(document.HighestNumberedChild("urlcomp"), 10);
   EXPECT_EQ(document.HighestNumberedChild("tamcomp"), 30);
   EXPECT_EQ(document.HighestNumberedChild("destcomp"), 0);
+}
+
+// A deep document must neither take the process down nor load on one backend only; a document
+// of the same size that is merely wide still loads, with its text read across all its elements.
+TEST(XmlDocumentTest, DocumentsNestedBeyondTheLimitAreRefused) {
+  const int kMiB = 1 << 20;
+  struct Case {
+    const char* name;
+    int depth;
+    bool loads;
+  };
+  const Case cases[] = {
+      {"at the limit", kMaxElementDepth, true},
+      {"one beyond", kMaxElementDepth + 1, false},
+      {"150,000 levels (1 MB)", 150000, false},
+      {"2 MiB of levels", 2 * kMiB / 7, false},
+  };
+  TestHttpServer server;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string xml = NestedDocument(c.depth);
+    server.AddFile("/deep.xml", xml);
+    for (bool fromAddress : {false, true}) {
+      XmlDocument document;
+      const std::string source = fromAddress ? server.Url("/deep.xml") : xml;
+      EXPECT_EQ(document.Load(source.c_str(), fromAddress), c.loads) << "by address: " << fromAddress;
+      MarkedBuffer buffer(32);
+      EXPECT_EQ(GetValueInto(document, "version", buffer), c.loads ? 1 : 0);
+      if (c.loads) {
+        EXPECT_EQ(buffer.Text(), "2");
+      }
+    }
+  }
+
+  std::string wide = "<r><version>";
+  const std::string item = "<a>1</a>";
+  const std::size_t items = 2 * kMiB / item.size();
+  for (std::size_t i = 0; i < items; ++i) wide += item;
+  wide += "</version></r>";
+  XmlDocument document;
+  ASSERT_TRUE(document.Load(wide.c_str(), false));
+  std::string text;
+  EXPECT_EQ(document.GetLongValue("version", text, 4 * kMiB), static_cast<long long>(items));
+  EXPECT_EQ(text, std::string(items, '1'));
 }
