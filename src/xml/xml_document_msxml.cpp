@@ -11,6 +11,7 @@
 
 #include <climits>
 #include <cstring>
+#include <cwchar>
 #include <new>
 #include <string>
 #include <utility>
@@ -64,11 +65,13 @@ bool NarrowToBstr(const char* text, UniqueBstr& out) {
 }
 
 // Number of bytes `text` takes in the ANSI code page (no terminator); -1 when it cannot be
-// converted. An absent string is the empty text.
+// converted. An absent string is the empty text. A text holding U+0000 counts as unconvertible:
+// every narrow reader measures by the terminator and would take it cut short.
 long long MeasureNarrow(BSTR text) {
   const UINT wideLength = SysStringLen(text);
   if (wideLength == 0) return 0;
   if (wideLength > static_cast<UINT>(INT_MAX)) return -1;
+  if (std::wmemchr(text, L'\0', wideLength) != nullptr) return -1;
   const int length = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(wideLength), nullptr, 0,
                                          nullptr, nullptr);
   return length > 0 ? length : -1;

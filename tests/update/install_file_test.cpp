@@ -89,6 +89,7 @@ TEST_F(InstallFileTest, RefusedTextsLeaveTheDestinationUntouched) {
       "4D 5A0",  // white space inside the text (even length overall)
       "-14D",    // a sign
       "0x4D5A",  // a prefix
+      "414243&#0;4445",  // a NUL inside: never "ABC"
   };
   int index = 0;
   for (const char* text : refused) {

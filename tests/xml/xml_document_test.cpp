@@ -415,3 +415,48 @@ TEST(XmlDocumentTest, DocumentsNestedBeyondTheLimitAreRefused) {
   EXPECT_EQ(document.GetLongValue("version", text, 4 * kMiB), static_cast<long long>(items));
   EXPECT_EQ(text, std::string(items, '1'));
 }
+
+// A reference the DOM refuses must not load on the other backend either, least of all `&#0;`,
+// which a text measured by its terminator would read cut short ("414243" of "414243&#0;4445").
+TEST(XmlDocumentTest, ReferencesToForbiddenCharactersAndMalformedOnesAreRefused) {
+  const char* refused[] = {
+      "<d><fichero>414243&#0;4445</fichero></d>",
+      "<d><fichero>41&#x0;42</fichero></d>",
+      "<d><fichero>41&#0000;42</fichero></d>",
+      "<d><fichero a=\"&#0;\">41</fichero></d>",
+      "<d><fichero>41&#1;42</fichero></d>",
+      "<d><fichero>&#xD800;</fichero></d>",
+      "<d><fichero>&#x110000;</fichero></d>",
+      "<d><fichero>&#99999999999999999999;</fichero></d>",
+      "<d><fichero>a & b</fichero></d>",
+      "<d><fichero>a &amp b</fichero></d>",
+      "<d><fichero>&#;</fichero></d>",
+  };
+  for (const char* xml : refused) {
+    SCOPED_TRACE(xml);
+    XmlDocument document;
+    EXPECT_FALSE(document.Load(xml, false));
+    MarkedBuffer buffer(32);
+    EXPECT_EQ(GetValueInto(document, "fichero", buffer), 0);
+    EXPECT_TRUE(buffer.Untouched());
+  }
+
+  // What the DOM accepts: the predefined entities and allowed characters, and any '&' where no
+  // reference is read (CDATA sections, comments).
+  XmlDocument document;
+  ASSERT_TRUE(document.Load(
+      "<r><!-- &#0; & --><t a=\"&lt;&#65;\">a&amp;b&#65;&#x42;&lt;&gt;&quot;&apos;</t>"
+      "<c><![CDATA[41&#0;&v;42]]></c></r>",
+      false));
+  MarkedBuffer text(32);
+  EXPECT_EQ(GetValueInto(document, "t", text), 9);
+  EXPECT_EQ(text.Text(), "a&bAB<>\"'");
+  MarkedBuffer attribute(32);
+  EXPECT_EQ(GetValueInto(document, "t/@a", attribute), 2);
+  EXPECT_EQ(attribute.Text(), "<A");
+  MarkedBuffer cdata(32);
+  EXPECT_EQ(GetValueInto(document, "c", cdata), 11);
+  EXPECT_EQ(cdata.Text(), "41&#0;&v;42");
+  XmlDocument beyondTheBasicPlane;
+  EXPECT_TRUE(beyondTheBasicPlane.Load("<r><t>&#x1F600;&#1114111;</t></r>", false));
+}
