@@ -45,7 +45,8 @@ class XmlDocument {
 
   // Loads the document. With `fromAddress` true `source` is an address (fetched under the current
   // fetch limits, then parsed); otherwise it is the XML text itself. Returns true when loaded.
-  // Refused as not well-formed: a document nested deeper than kMaxElementDepth, and one whose
+  // Refused as not well-formed: a document with a DOCTYPE (so no entity is ever expanded or
+  // fetched), a document nested deeper than kMaxElementDepth, and one whose
   // character data or attributes hold a reference that is not one of the five predefined
   // entities or a character reference to a character XML allows (such as `&#0;`). A failed load
   // leaves a document without a document element. Raises std::bad_alloc only when

@@ -139,10 +139,23 @@ void LimitElementDepth(IXMLDOMDocument* document) {
 }
 
 // A document names no other document the DOM would fetch by itself, outside the fetch rules:
-// external DTDs and entities are neither resolved nor validated against.
+// external DTDs and entities are neither resolved nor validated against. A DOCTYPE is refused
+// outright, as the POSIX backend refuses it, which also ends entity expansion attacks.
 void RefuseExternalResources(IXMLDOMDocument* document) {
   document->put_resolveExternals(VARIANT_FALSE);
   document->put_validateOnParse(VARIANT_FALSE);
+  VARIANT prohibit;
+  VariantInit(&prohibit);
+  prohibit.vt = VT_BOOL;
+  prohibit.boolVal = VARIANT_TRUE;
+  SetDocumentProperty(document, L"ProhibitDTD", prohibit);
+}
+
+// Wine accepts the property above but parses a DOCTYPE anyway: whatever came through is refused
+// after the parse. Its parser stops entity expansion attacks by itself.
+bool HasDocumentType(IXMLDOMDocument* document) {
+  ComPtr<IXMLDOMDocumentType> type;
+  return document->get_doctype(type.GetAddressOf()) == S_OK && type;
 }
 
 // Drops the document's content, so that a failed load leaves no document element behind.
@@ -268,7 +281,7 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
     result = document->loadXML(text.Get(), &loaded);
   }
 
-  const bool success = result == S_OK && loaded != VARIANT_FALSE;
+  const bool success = result == S_OK && loaded != VARIANT_FALSE && !HasDocumentType(document);
   if (!success) ClearDocument(document);
   return success;
 }

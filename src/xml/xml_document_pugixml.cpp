@@ -20,7 +20,8 @@ struct ParsedDocument {
   pugi::xml_document document;
 };
 
-constexpr unsigned kParseOptions = pugi::parse_default;
+// DOCTYPEs are kept as nodes so that a document having one can be refused.
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_doctype;
 constexpr unsigned long kLastCodePoint = 0x10FFFF;
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -174,12 +175,17 @@ bool DocumentReferencesResolve(const char* data, std::size_t size) {
 }
 
 // pugixml accepts fragments; a document is one element, with only markup and white space around.
-// The nesting limit the DOM parser applies is checked here, so both backends refuse alike.
+// A DOCTYPE is refused: pugixml would leave its entities unexpanded where the DOM expands them,
+// and no document of ours needs one. The nesting limit the DOM parser applies is checked here, so
+// both backends refuse alike.
 bool IsWellFormedDocument(pugi::xml_document& document) {
   int elements = 0;
   for (pugi::xml_node child = document.first_child(); child; child = child.next_sibling()) {
     if (child.type() == pugi::node_element) ++elements;
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) return false;
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata ||
+        child.type() == pugi::node_doctype) {
+      return false;
+    }
   }
   if (elements != 1) return false;
   DepthCheck depth;

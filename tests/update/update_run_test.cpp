@@ -121,6 +121,8 @@ TEST_F(UpdateRunTest, RefusedManifestsFailTheLoadAndTheRunGoesOn) {
   deep += "</version><tamfichero>10</tamfichero></m>";
   const std::pair<const char*, std::string> manifests[] = {
       {"150,000 nested elements", deep},
+      {"a NUL in the version", "<m><version>3&#0;</version><tamfichero>10</tamfichero></m>"},
+      {"an internal entity", "<!DOCTYPE m [<!ENTITY v \"3\">]><m><version>&v;</version></m>"},
   };
   EnableLog();
   for (const auto& manifest : manifests) {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "expected_text.h"
 #include "support/http_server.h"
@@ -459,4 +460,42 @@ TEST(XmlDocumentTest, ReferencesToForbiddenCharactersAndMalformedOnesAreRefused)
   EXPECT_EQ(cdata.Text(), "41&#0;&v;42");
   XmlDocument beyondTheBasicPlane;
   EXPECT_TRUE(beyondTheBasicPlane.Load("<r><t>&#x1F600;&#1114111;</t></r>", false));
+}
+
+// No DTD is ever read: the backends expanded internal entities differently, and a DTD is how
+// entity expansion attacks and fetches the fetch rules never see get in.
+TEST(XmlDocumentTest, DocumentsWithADoctypeAreRefused) {
+  std::string laughs = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY l0 \"lol\">";
+  for (int level = 1; level <= 9; ++level) {
+    laughs += "<!ENTITY l" + std::to_string(level) + " \"";
+    for (int i = 0; i < 10; ++i) laughs += "&l" + std::to_string(level - 1) + ";";
+    laughs += "\">";
+  }
+  laughs += "]><r><t>&l9;</t></r>";
+  TestHttpServer server;
+  server.AddFile("/x.dtd", "<!ENTITY v \"from outside\">");
+  const std::string external = server.Url("/x.dtd");
+  const std::pair<const char*, std::string> cases[] = {
+      {"internal entity", "<!DOCTYPE r [<!ENTITY v \"x\">]><r><t>&v;</t></r>"},
+      {"unused internal subset", "<!DOCTYPE r [<!ELEMENT r ANY>]><r><t>1</t></r>"},
+      {"bare doctype", "<!DOCTYPE r><r><t>1</t></r>"},
+      {"external entity",
+       "<!DOCTYPE r [<!ENTITY v SYSTEM \"" + external + "\">]><r><t>&v;</t></r>"},
+      {"external subset", "<!DOCTYPE r SYSTEM \"" + external + "\"><r><t>&v;</t></r>"},
+      {"billion laughs", laughs},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    server.AddFile("/doc.xml", c.second);
+    for (bool fromAddress : {false, true}) {
+      XmlDocument document;
+      ASSERT_TRUE(document.Load("<r><t>before</t></r>", false));
+      const std::string source = fromAddress ? server.Url("/doc.xml") : c.second;
+      EXPECT_FALSE(document.Load(source.c_str(), fromAddress)) << "by address: " << fromAddress;
+      MarkedBuffer buffer(32);
+      EXPECT_EQ(GetValueInto(document, "t", buffer), 0);
+      EXPECT_TRUE(buffer.Untouched());
+    }
+  }
+  EXPECT_EQ(server.RequestCount("/x.dtd"), 0);
 }
