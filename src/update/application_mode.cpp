@@ -111,7 +111,7 @@ void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaul
   char address[kManifestTextBufferSize] = {};
   const bool haveAddress =
       ReadComponentText(manifest, kDownloadUrlElement, address, sizeof(address));
-  Log(loggingFlag, "Actualizando AppPrincipal cUrl", address);
+  LogOutsideText(loggingFlag, "Actualizando AppPrincipal cUrl", address);
   int result = 0;
   if (haveAddress) {
     result = InstallFileWithinLine(address, nullptr, defaultSize, nullptr, loggingFlag);

@@ -61,7 +61,7 @@ void UpdateEngine::LogResult(bool loggingFlag, const char* operation, const char
   if (!loggingFlag) return;
   // A line that would not fit the usual buffer is still logged whole.
   const std::string line = FormatResultLine(address, destination, result);
-  m_host.WriteLog(kLogComponent, operation, line.c_str());
+  LogOutsideText(loggingFlag, operation, line.c_str());
 }
 
 int UpdateEngine::InstallFileWithinLine(const char* address, const char* destination, int maxSize,

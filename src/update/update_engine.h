@@ -51,7 +51,11 @@ class UpdateEngine {
   void SetFetchLimits(const FetchLimits& limits) { m_limits = limits; }
 
  private:
+  // One log line of the program's own texts.
   void Log(bool loggingFlag, const char* operation, const char* text);
+  // One log line whose text came from outside (settings, a manifest): it is converted into the
+  // log's encoding here, the one place where such texts reach the log.
+  void LogOutsideText(bool loggingFlag, const char* operation, const char* outsideText);
   void BeginMode(const char* modeText, const char* installedVersion, const char* offeredVersion,
                  bool loggingFlag);
   void LogResult(bool loggingFlag, const char* operation, const char* address,

@@ -7,6 +7,7 @@
 #include "common/files.h"
 #include "common/fixed_buffer.h"
 #include "common/settings.h"
+#include "log/log_text.h"
 #include "update/manifest_names.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
@@ -29,13 +30,19 @@ void UpdateEngine::Log(bool loggingFlag, const char* operation, const char* text
   if (loggingFlag) m_host.WriteLog(kLogComponent, operation, text);
 }
 
+void UpdateEngine::LogOutsideText(bool loggingFlag, const char* operation,
+                                  const char* outsideText) {
+  if (!loggingFlag) return;
+  m_host.WriteLog(kLogComponent, operation, ToLogEncoding(outsideText).c_str());
+}
+
 void UpdateEngine::BeginMode(const char* modeText, const char* installedVersion,
                              const char* offeredVersion, bool loggingFlag) {
   // Both modes announce themselves under the same operation and start from the range 0..1.
   Log(loggingFlag, "ActualizaVersionAplicacion", modeText);
   m_host.SetProgressRange(1);
-  Log(loggingFlag, "Versi\xF3n App", installedVersion);
-  Log(loggingFlag, "Versi\xF3n Disponible", offeredVersion);
+  LogOutsideText(loggingFlag, "Versi\xF3n App", installedVersion);
+  LogOutsideText(loggingFlag, "Versi\xF3n Disponible", offeredVersion);
 }
 
 void UpdateEngine::RunUpdate() {
@@ -58,11 +65,11 @@ void UpdateEngine::RunUpdate() {
     ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kManifestUrlValue, address,
                        sizeof(address));
     if (address[0] != '\0') {
-      Log(loggingFlag, "ActualizandoVersion desde ", address);
+      LogOutsideText(loggingFlag, "ActualizandoVersion desde ", address);
     } else {
       CopyText(address, kDefaultManifestAddress);
       Log(loggingFlag, "ActualizandoVersion ", "Sin URL en Registro. Utiliza url defecto");
-      Log(loggingFlag, "ActualizandoVersion desde ", address);
+      LogOutsideText(loggingFlag, "ActualizandoVersion desde ", address);
     }
 
     if (LoadManifest(manifest, address, loggingFlag)) {
@@ -84,7 +91,7 @@ bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool
     // Memory ran out for the request: nothing can be installed from a manifest not loaded.
     loaded = false;
   }
-  if (!loaded) Log(loggingFlag, "Error al recuperar informaci\xF3n desde ", address);
+  if (!loaded) LogOutsideText(loggingFlag, "Error al recuperar informaci\xF3n desde ", address);
   return loaded;
 }
 

@@ -138,6 +138,20 @@ TEST_F(UpdateRunTest, RefusedManifestsFailTheLoadAndTheRunGoesOn) {
   }
 }
 
+// The log is in Windows-1252 on both targets: a manifest's "versi\u00F3n" is the single byte 0xF3,
+// as the program's own "Versi\xF3n" is, whatever the manifest's encoding. (A character with a
+// best-fit look-alike, such as U+03A9, becomes that look-alike on Windows and '?' on POSIX.)
+TEST_F(UpdateRunTest, ManifestTextsAreLoggedInWindows1252) {
+  EnableLog();
+  SetTestSetting(kAppSettingsKey, kVersionValue, "1.0");
+  ServeManifest(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+      "<m><version>versi\xC3\xB3n 5\xE2\x82\xAC \xE4\xB8\xAD</version><tamfichero>10</tamfichero></m>");
+  RunOnce();
+  EXPECT_EQ(m_host.Only("log Versi\xF3n Disponible|"),
+            (std::vector<std::string>{"log Versi\xF3n Disponible|versi\xF3n 5\x80 ?"}));
+}
+
 TEST_F(UpdateRunTest, WithoutAddressTheBuiltInOneIsUsedAndSaidTwice) {
   EnableLog();
   RunOnce();
