@@ -1,6 +1,7 @@
 // Texts from outside the program (settings, manifests) as the log stores them. The log is written
 // in Windows-1252 on every target, the encoding of the program's own texts: on Windows narrow
-// texts already are (log_text_ansi.cpp); on POSIX they are UTF-8 and converted (log_text_iconv.cpp).
+// texts already are (log_text_ansi.cpp); on POSIX they are UTF-8 and converted
+// (log_text_iconv.cpp).
 #pragma once
 
 #include <string>

@@ -114,7 +114,8 @@ std::size_t CharacterReferenceLength(const char* text, std::size_t size) {
   const std::size_t firstDigit = at;
   unsigned long value = 0;
   for (; at < size && IsDigitOf(text[at], base); ++at) {
-    value = value * static_cast<unsigned long>(base) + static_cast<unsigned long>(DigitValue(text[at]));
+    value =
+        value * static_cast<unsigned long>(base) + static_cast<unsigned long>(DigitValue(text[at]));
     if (value > kLastCodePoint) return 0;
   }
   if (at == firstDigit || at >= size || text[at] != ';' || !IsXmlChar(value)) return 0;

@@ -88,17 +88,20 @@ TEST(SettingsStorePosixTest, HandWrittenStoreForms) {
   ResetTestSettings();
   std::filesystem::create_directories(WindowsDirectory());
   const std::string longPath = "/opt/pos/" + std::string(230, 'p') + " x/pos";
-  ASSERT_TRUE(WriteWholeFile(StorePath(),
-                             "\xEF\xBB\xBF; written by hand\r\n"
-                             "# another comment\r\n"
-                             "[Software\\MUBAX_Pirvel]\r\n"
-                             "  version =  1.2  \r\n"
-                             "a line without an equals sign\r\n"
-                             "path=" + longPath + "\r\n"
-                             "version=9.9\r\n"
-                             "urlact=http://h/a;b#c\r\n"
-                             "[Software\\MubAX]\r\n"
-                             "NivelLog=9\r\n"));
+  const std::string store =
+      "\xEF\xBB\xBF; written by hand\r\n"
+      "# another comment\r\n"
+      "[Software\\MUBAX_Pirvel]\r\n"
+      "  version =  1.2  \r\n"
+      "a line without an equals sign\r\n"
+      "path=" +
+      longPath +
+      "\r\n"
+      "version=9.9\r\n"
+      "urlact=http://h/a;b#c\r\n"
+      "[Software\\MubAX]\r\n"
+      "NivelLog=9\r\n";
+  ASSERT_TRUE(WriteWholeFile(StorePath(), store));
   const std::pair<const char*, std::string> expected[] = {
       {"version", "1.2"},  // spaces around dropped; the first definition wins
       {"path", longPath},

@@ -13,10 +13,10 @@ TEST(LogTextTest, Utf8BecomesWindows1252AndWhatItCannotHoldBecomesAQuestionMark)
   const Case cases[] = {
       {"http://h/a.xml?x=1&y=2", "http://h/a.xml?x=1&y=2"},
       {"versi\xC3\xB3n", "versi\xF3n"},
-      {"5 \xE2\x82\xAC", "5 \x80"},                  // in Windows-1252 though not in Latin-1
-      {"\xCE\xA9 \xF0\x9F\x98\x80.", "? ?."},        // lacking: one '?' per character
-      {"Versi\xF3n", "Versi?n"},                     // a stray byte that is not UTF-8
-      {"ab\xC3", "ab?"},                             // a character cut short at the end
+      {"5 \xE2\x82\xAC", "5 \x80"},            // in Windows-1252 though not in Latin-1
+      {"\xCE\xA9 \xF0\x9F\x98\x80.", "? ?."},  // lacking: one '?' per character
+      {"Versi\xF3n", "Versi?n"},               // a stray byte that is not UTF-8
+      {"ab\xC3", "ab?"},                       // a character cut short at the end
       {"\xC3\xB3\xC3", "\xF3?"},
       {"", ""},
   };

@@ -146,7 +146,8 @@ TEST_F(UpdateRunTest, ManifestTextsAreLoggedInWindows1252) {
   SetTestSetting(kAppSettingsKey, kVersionValue, "1.0");
   ServeManifest(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
-      "<m><version>versi\xC3\xB3n 5\xE2\x82\xAC \xE4\xB8\xAD</version><tamfichero>10</tamfichero></m>");
+      "<m><version>versi\xC3\xB3n 5\xE2\x82\xAC "
+      "\xE4\xB8\xAD</version><tamfichero>10</tamfichero></m>");
   RunOnce();
   EXPECT_EQ(m_host.Only("log Versi\xF3n Disponible|"),
             (std::vector<std::string>{"log Versi\xF3n Disponible|versi\xF3n 5\x80 ?"}));

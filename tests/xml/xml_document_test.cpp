@@ -396,7 +396,8 @@ TEST(XmlDocumentTest, DocumentsNestedBeyondTheLimitAreRefused) {
     for (bool fromAddress : {false, true}) {
       XmlDocument document;
       const std::string source = fromAddress ? server.Url("/deep.xml") : xml;
-      EXPECT_EQ(document.Load(source.c_str(), fromAddress), c.loads) << "by address: " << fromAddress;
+      EXPECT_EQ(document.Load(source.c_str(), fromAddress), c.loads)
+          << "by address: " << fromAddress;
       MarkedBuffer buffer(32);
       EXPECT_EQ(GetValueInto(document, "version", buffer), c.loads ? 1 : 0);
       if (c.loads) {
