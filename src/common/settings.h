@@ -1,6 +1,6 @@
 // Read-only access to the per-user settings store and the INI reader.
 // Windows: the registry under HKEY_CURRENT_USER and GetPrivateProfileStringA
-// (settings_registry.cpp). POSIX: INI files under $XDG_CONFIG_HOME/mubax, read with inih
+// (settings_registry.cpp). POSIX: INI files under $XDG_CONFIG_HOME/mubax, read with SimpleIni
 // (settings_ini.cpp).
 #pragma once
 

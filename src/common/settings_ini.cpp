@@ -1,6 +1,7 @@
 // POSIX settings: the per-user store is $XDG_CONFIG_HOME/mubax/registry.ini (one section per key
-// path, e.g. [Software\MUBAX_Pirvel]) and "LogXml.ini" lives beside it. Both are read with inih.
-#include <ini.h>
+// path, e.g. [Software\MUBAX_Pirvel]) and "LogXml.ini" lives beside it. Both are read with
+// SimpleIni, which has no line length limit, so every value is read whole.
+#include <SimpleIni.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -11,37 +12,33 @@
 
 namespace {
 
-// inih reads lines through a fixed buffer and silently cuts longer ones; a value that may have
-// been cut is treated as unreadable rather than handed on as another address or path.
-constexpr std::size_t kLongestSafeLine = INI_MAX_LINE - 4;
+// Names compare case-sensitively and each value is kept with its load order, so a key defined
+// twice reads as its first definition, as with the platform's INI reader. No quotes or multi-line
+// values are interpreted: a value is the rest of its line, without the spaces around it. Comment
+// lines start with ';' or '#'; a line the reader cannot make sense of is skipped, never fatal.
+using IniStore = CSimpleIniCaseA;
 
 struct IniLookup {
-  IniLookup(const char* sectionName, const char* keyName) : section(sectionName), key(keyName) {}
-  const char* section;
-  const char* key;
   bool sectionFound = false;
   bool valueFound = false;
-  bool valueCut = false;
   std::string value;
 };
 
-int CollectValue(void* user, const char* section, const char* name, const char* value) {
-  IniLookup& lookup = *static_cast<IniLookup*>(user);
-  if (std::strcmp(section, lookup.section) != 0) return 1;
-  lookup.sectionFound = true;
-  if (name == nullptr || std::strcmp(name, lookup.key) != 0) return 1;
-  // The first definition wins, as with the platform's INI reader.
-  if (lookup.valueFound) return 1;
-  lookup.valueFound = true;
-  lookup.value = value != nullptr ? value : "";
-  lookup.valueCut = std::strlen(name) + lookup.value.size() + 1 >= kLongestSafeLine;
-  return 1;
-}
-
-// Runs one lookup; false when the file cannot be opened.
-bool LookUp(const char* iniPath, IniLookup& lookup) {
-  // Syntax errors on other lines do not hide the values that did parse.
-  return ini_parse(iniPath, CollectValue, &lookup) != -1;
+// Runs one lookup of `key` in `section` of the file at `iniPath`; false when the file cannot be
+// read.
+bool LookUp(const char* iniPath, const char* section, const char* key, IniLookup& lookup) {
+  IniStore store(false, true, false);
+  if (store.LoadFile(iniPath) < 0) return false;
+  lookup.sectionFound = store.GetSection(section) != nullptr;
+  IniStore::TNamesDepend values;
+  if (!lookup.sectionFound || !store.GetAllValues(section, key, values)) return true;
+  const IniStore::Entry* first = nullptr;
+  for (const IniStore::Entry& entry : values) {
+    if (first == nullptr || entry.nOrder < first->nOrder) first = &entry;
+  }
+  lookup.valueFound = first != nullptr && first->pItem != nullptr;
+  if (lookup.valueFound) lookup.value = first->pItem;
+  return true;
 }
 
 std::string ConfigDirectory() {
@@ -72,9 +69,10 @@ int ReadRegistryString(RegistryRoot, const char* subkey, const char* valueName, 
   if (subkey == nullptr || valueName == nullptr) return -1;
   if (GetSettingsStorePath(storePath, sizeof(storePath)) == 0) return -1;
 
-  IniLookup lookup(subkey, valueName);
-  if (!LookUp(storePath, lookup) || !lookup.sectionFound) return -1;  // the key cannot be opened
-  if (!lookup.valueFound || lookup.valueCut) return -1;
+  IniLookup lookup;
+  // A missing section is a key that cannot be opened.
+  if (!LookUp(storePath, subkey, valueName, lookup) || !lookup.sectionFound) return -1;
+  if (!lookup.valueFound) return -1;
 
   const std::size_t size = lookup.value.size() + 1;
   if (buffer == nullptr) return static_cast<int>(size);
@@ -91,9 +89,10 @@ std::size_t GetWindowsDirectoryPath(char* buffer, std::size_t bufferSize) {
 std::size_t ReadIniString(const char* section, const char* key, const char* defaultText,
                           char* buffer, std::size_t bufferSize, const char* iniPath) {
   if (buffer == nullptr || bufferSize == 0) return 0;
-  IniLookup lookup(section, key);
+  IniLookup lookup;
   const char* text = defaultText != nullptr ? defaultText : "";
-  if (iniPath != nullptr && LookUp(iniPath, lookup) && lookup.valueFound && !lookup.valueCut &&
+  if (iniPath != nullptr && section != nullptr && key != nullptr &&
+      LookUp(iniPath, section, key, lookup) && lookup.valueFound &&
       lookup.value.size() < bufferSize) {
     text = lookup.value.c_str();
   }

@@ -114,7 +114,7 @@ void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaul
   char address[kManifestTextBufferSize] = {};
   const bool haveAddress =
       ReadComponentText(manifest, kDownloadUrlElement, address, sizeof(address));
-  Log(loggingFlag, kOpMainExecutableAddress, address);
+  LogOutsideText(loggingFlag, kOpMainExecutableAddress, address);
   BeginFile(FileStage::kMainExecutable, 0, kMainExecutableDestinationText);
   int result = 0;
   if (haveAddress) {

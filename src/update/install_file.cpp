@@ -84,7 +84,7 @@ void UpdateEngine::LogResult(bool loggingFlag, const char* address, int result) 
   if (!loggingFlag) return;
   // A line that would not fit the usual buffer is still logged whole.
   const std::string line = FormatResultLine(address, item.destination, result);
-  m_host.WriteLog(kLogComponent, ResultOperation(item.stage), line.c_str());
+  LogOutsideText(loggingFlag, ResultOperation(item.stage), line.c_str());
 }
 
 int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int number,

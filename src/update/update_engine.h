@@ -63,9 +63,13 @@ class UpdateEngine {
   void SetManifestOrigin(const char* manifestAddress);
 
  private:
+  // One log line of the program's own texts.
   void Log(bool loggingFlag, const char* operation, const char* text);
   // The file the next problem and result reports concern.
   void BeginFile(FileStage stage, int number, const char* destination);
+  // One log line whose text came from outside (settings, a manifest): it is converted into the
+  // log's encoding here, the one place where such texts reach the log.
+  void LogOutsideText(bool loggingFlag, const char* operation, const char* outsideText);
   void BeginMode(const char* modeText, const char* installedVersion, const char* offeredVersion,
                  bool loggingFlag);
   void LogResult(bool loggingFlag, const char* address, int result);

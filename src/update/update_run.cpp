@@ -13,6 +13,7 @@
 #include "net/address.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
+#include "log/log_text.h"
 #include "update/manifest_names.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
@@ -35,13 +36,19 @@ void UpdateEngine::Log(bool loggingFlag, const char* operation, const char* text
   if (loggingFlag) m_host.WriteLog(kLogComponent, operation, text);
 }
 
+void UpdateEngine::LogOutsideText(bool loggingFlag, const char* operation,
+                                  const char* outsideText) {
+  if (!loggingFlag) return;
+  m_host.WriteLog(kLogComponent, operation, ToLogEncoding(outsideText).c_str());
+}
+
 void UpdateEngine::BeginMode(const char* modeText, const char* installedVersion,
                              const char* offeredVersion, bool loggingFlag) {
   // Both modes announce themselves under the same operation and start from the range 0..1.
   Log(loggingFlag, kOpModeStart, modeText);
   m_host.SetProgressRange(1);
-  Log(loggingFlag, kOpInstalledVersion, installedVersion);
-  Log(loggingFlag, kOpOfferedVersion, offeredVersion);
+  LogOutsideText(loggingFlag, kOpInstalledVersion, installedVersion);
+  LogOutsideText(loggingFlag, kOpOfferedVersion, offeredVersion);
 }
 
 void UpdateEngine::SetManifestOrigin(const char* manifestAddress) {
@@ -80,11 +87,11 @@ void UpdateEngine::RunUpdate() {
     ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kManifestUrlValue, address,
                        sizeof(address));
     if (address[0] != '\0') {
-      Log(loggingFlag, kOpUpdatingFrom, address);
+      LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
     } else {
       CopyText(address, kDefaultManifestAddress);
       Log(loggingFlag, kOpUpdating, kTextNoAddressSetting);
-      Log(loggingFlag, kOpUpdatingFrom, address);
+      LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
     }
 
     SetManifestOrigin(address);
@@ -111,7 +118,7 @@ bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool
     // Memory ran out for the request: nothing can be installed from a manifest not loaded.
     loaded = false;
   }
-  if (!loaded) Log(loggingFlag, kOpManifestLoadFailed, address);
+  if (!loaded) LogOutsideText(loggingFlag, kOpManifestLoadFailed, address);
   return loaded;
 }
 

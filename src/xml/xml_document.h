@@ -9,6 +9,11 @@
 
 #include "net/fetch.h"
 
+// The most levels of elements a document may nest below its document element. A deeper document
+// is refused at load on both backends (Wine's DOM parser stops at exactly this depth), so no walk
+// over a loaded document ever goes deeper.
+constexpr int kMaxElementDepth = 256;
+
 // One reference to an element handed out by XmlDocument::SelectNode. Releases it when destroyed
 // or reset; safe to outlive the document it came from.
 class XmlNode {
@@ -40,7 +45,11 @@ class XmlDocument {
 
   // Loads the document. With `fromAddress` true `source` is an address (fetched under the current
   // fetch limits, then parsed); otherwise it is the XML text itself. Returns true when loaded.
-  // A failed load leaves a document without a document element. Raises std::bad_alloc only when
+  // Refused as not well-formed: a document with a DOCTYPE (so no entity is ever expanded or
+  // fetched), a document nested deeper than kMaxElementDepth, and one whose
+  // character data or attributes hold a reference that is not one of the five predefined
+  // entities or a character reference to a character XML allows (such as `&#0;`). A failed load
+  // leaves a document without a document element. Raises std::bad_alloc only when
   // memory for the request runs out.
   bool Load(const char* source, bool fromAddress);
 
@@ -58,14 +67,15 @@ class XmlDocument {
 
   // Copies the text of the element at `path` (relative to the document element) with its
   // terminator into `buffer`. Returns its length in bytes; -1 when there is no document, nothing
-  // matches, or the text does not fit `bufferSize` bytes; 0 when the document has no document
-  // element. Writes `buffer` only when it returns a length of a text it copied.
+  // matches, or the text does not fit `bufferSize` bytes or holds a NUL (it could only be read
+  // cut); 0 when the document has no document element. Writes `buffer` only when it returns a
+  // length of a text it copied.
   int GetValue(const char* path, char* buffer, std::size_t bufferSize) const;
 
   // As GetValue, for texts too large for a fixed buffer: replaces `text` with the element's text
   // when it is at most `maxLength` bytes long and returns its length. Otherwise `text` is
-  // untouched and the result is -1 (no document, nothing matches, failed), -2 (the element's text
-  // is longer than `maxLength`) or 0 (a document without document element).
+  // untouched and the result is -1 (no document, nothing matches, a text holding a NUL, failed),
+  // -2 (the element's text is longer than `maxLength`) or 0 (a document without document element).
   long long GetLongValue(const char* path, std::string& text, std::size_t maxLength) const;
 
   // Hands out the element at `path` in `nodeOut`. Returns 1 when found, -1 when not found or
@@ -85,5 +95,5 @@ class XmlDocument {
 
 // Copies the text of the child of `node` at `path` into `buffer`, which is emptied first.
 // Returns the text's length in bytes, or -1 when there is no such child, `node` is empty, or the
-// text does not fit `bufferSize` bytes (the buffer then holds the empty string).
+// text does not fit `bufferSize` bytes or holds a NUL (the buffer then holds the empty string).
 int GetNodeText(const XmlNode& node, const char* path, char* buffer, std::size_t bufferSize);

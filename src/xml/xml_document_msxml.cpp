@@ -11,6 +11,7 @@
 
 #include <climits>
 #include <cstring>
+#include <cwchar>
 #include <new>
 #include <string>
 #include <utility>
@@ -64,11 +65,13 @@ bool NarrowToBstr(const char* text, UniqueBstr& out) {
 }
 
 // Number of bytes `text` takes in the ANSI code page (no terminator); -1 when it cannot be
-// converted. An absent string is the empty text.
+// converted. An absent string is the empty text. A text holding U+0000 counts as unconvertible:
+// every narrow reader measures by the terminator and would take it cut short.
 long long MeasureNarrow(BSTR text) {
   const UINT wideLength = SysStringLen(text);
   if (wideLength == 0) return 0;
   if (wideLength > static_cast<UINT>(INT_MAX)) return -1;
+  if (std::wmemchr(text, L'\0', wideLength) != nullptr) return -1;
   const int length = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(wideLength), nullptr, 0,
                                          nullptr, nullptr);
   return length > 0 ? length : -1;
@@ -97,30 +100,62 @@ bool ReadName(BSTR name, char (&buffer)[kNameBufferSize]) {
   return CopyText(buffer, narrow.c_str());
 }
 
+// Sets one parser or query property through the newer interface; false when the DOM lacks the
+// interface or refuses the property.
+bool SetDocumentProperty(IXMLDOMDocument* document, const wchar_t* propertyName,
+                         const VARIANT& value) {
+  ComPtr<IXMLDOMDocument2> document2;
+  if (FAILED(document->QueryInterface(kDomDocument2Iid,
+                                      reinterpret_cast<void**>(document2.GetAddressOf())))) {
+    return false;
+  }
+  UniqueBstr name(SysAllocString(propertyName));
+  if (!name) return false;
+  return SUCCEEDED(document2->setProperty(name.Get(), value));
+}
+
 // Paths are queried as XPath 1.0, the language the POSIX backend speaks, so both read a path
 // alike. The default (XSLPattern) also takes the whole process down under Wine on a path it
 // cannot parse, where XPath fails the call. Without the newer interface the default stays.
 void UseXPathQueries(IXMLDOMDocument* document) {
-  ComPtr<IXMLDOMDocument2> document2;
-  if (FAILED(document->QueryInterface(kDomDocument2Iid,
-                                      reinterpret_cast<void**>(document2.GetAddressOf())))) {
-    return;
-  }
-  UniqueBstr name(SysAllocString(L"SelectionLanguage"));
   UniqueBstr language(SysAllocString(L"XPath"));
-  if (!name || !language) return;
+  if (!language) return;
   VARIANT value;
   VariantInit(&value);
   value.vt = VT_BSTR;
   value.bstrVal = language.Get();  // borrowed: `language` frees it
-  document2->setProperty(name.Get(), value);
+  SetDocumentProperty(document, L"SelectionLanguage", value);
+}
+
+// The same nesting limit as the POSIX backend; the property counts the document element as a
+// level of its own. Older DOM versions default to no limit at all; Wine ignores the property, its
+// parser stopping at the same depth by itself.
+void LimitElementDepth(IXMLDOMDocument* document) {
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_I4;
+  value.lVal = kMaxElementDepth + 1;
+  SetDocumentProperty(document, L"MaxElementDepth", value);
 }
 
 // A document names no other document the DOM would fetch by itself, outside the fetch rules:
-// external DTDs and entities are neither resolved nor validated against.
+// external DTDs and entities are neither resolved nor validated against. A DOCTYPE is refused
+// outright, as the POSIX backend refuses it, which also ends entity expansion attacks.
 void RefuseExternalResources(IXMLDOMDocument* document) {
   document->put_resolveExternals(VARIANT_FALSE);
   document->put_validateOnParse(VARIANT_FALSE);
+  VARIANT prohibit;
+  VariantInit(&prohibit);
+  prohibit.vt = VT_BOOL;
+  prohibit.boolVal = VARIANT_TRUE;
+  SetDocumentProperty(document, L"ProhibitDTD", prohibit);
+}
+
+// Wine accepts the property above but parses a DOCTYPE anyway: whatever came through is refused
+// after the parse. Its parser stops entity expansion attacks by itself.
+bool HasDocumentType(IXMLDOMDocument* document) {
+  ComPtr<IXMLDOMDocumentType> type;
+  return document->get_doctype(type.GetAddressOf()) == S_OK && type;
 }
 
 // Drops the document's content, so that a failed load leaves no document element behind.
@@ -200,6 +235,7 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
       return false;
     }
     UseXPathQueries(impl.m_document.Get());
+    LimitElementDepth(impl.m_document.Get());
     RefuseExternalResources(impl.m_document.Get());
   }
   IXMLDOMDocument* document = impl.m_document.Get();
@@ -248,7 +284,7 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
     result = document->loadXML(text.Get(), &loaded);
   }
 
-  const bool success = result == S_OK && loaded != VARIANT_FALSE;
+  const bool success = result == S_OK && loaded != VARIANT_FALSE && !HasDocumentType(document);
   if (!success) ClearDocument(document);
   return success;
 }

@@ -20,18 +20,43 @@ struct ParsedDocument {
   pugi::xml_document document;
 };
 
-constexpr unsigned kParseOptions = pugi::parse_default;
+// DOCTYPEs are kept as nodes so that a document having one can be refused.
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_doctype;
+constexpr unsigned long kLastCodePoint = 0x10FFFF;
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-void AppendDescendantText(const pugi::xml_node& node, std::string& text) {
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-      text += child.value();
-    } else if (child.type() == pugi::node_element) {
-      AppendDescendantText(child, text);
-    }
+// Collects all descendant character data in document order. pugixml's traversal climbs back
+// through parent links, so even a very deep element costs no stack.
+class DescendantText : public pugi::xml_tree_walker {
+ public:
+  explicit DescendantText(std::string& text) : m_text(text) {}
+  bool for_each(pugi::xml_node& node) override {
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) m_text += node.value();
+    return true;
   }
+
+ private:
+  std::string& m_text;
+};
+
+// Finds whether any element lies deeper than kMaxElementDepth; stops at the first that does.
+class DepthCheck : public pugi::xml_tree_walker {
+ public:
+  bool for_each(pugi::xml_node& node) override {
+    // depth() is 0 for the document element when walking from the document.
+    m_tooDeep = node.type() == pugi::node_element && depth() > kMaxElementDepth;
+    return !m_tooDeep;
+  }
+  bool TooDeep() const { return m_tooDeep; }
+
+ private:
+  bool m_tooDeep = false;
+};
+
+void AppendDescendantText(pugi::xml_node node, std::string& text) {
+  DescendantText collector(text);
+  node.traverse(collector);
 }
 
 // The text of a selected node, trimmed, as a pointer and length. A node whose text is one run of
@@ -61,14 +86,112 @@ void NodeText(const pugi::xpath_node& found, std::string& scratch, const char*& 
   while (length > 0 && IsXmlSpace(text[length - 1])) --length;
 }
 
+// Characters XML allows in a document; a reference to any other makes it not well-formed.
+bool IsXmlChar(unsigned long c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= kLastCodePoint);
+}
+
+bool IsDigitOf(char c, int base) {
+  if (c >= '0' && c <= '9') return true;
+  return base == 16 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'));
+}
+
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : c - 'A' + 10;
+}
+
+// Length of the character reference ("#65;", "#x41;") at `text`, after its '&', when it names a
+// character XML allows; 0 otherwise.
+std::size_t CharacterReferenceLength(const char* text, std::size_t size) {
+  std::size_t at = 1;
+  int base = 10;
+  if (at < size && text[at] == 'x') {
+    base = 16;
+    ++at;
+  }
+  const std::size_t firstDigit = at;
+  unsigned long value = 0;
+  for (; at < size && IsDigitOf(text[at], base); ++at) {
+    value =
+        value * static_cast<unsigned long>(base) + static_cast<unsigned long>(DigitValue(text[at]));
+    if (value > kLastCodePoint) return 0;
+  }
+  if (at == firstDigit || at >= size || text[at] != ';' || !IsXmlChar(value)) return 0;
+  return at + 1;
+}
+
+// pugixml keeps an unknown or malformed reference as typed, and writes a reference to U+0000 as
+// the very terminator its texts are measured by, so such a text would read cut short; the DOM
+// refuses the document. True when every '&' in `text` opens one of the five predefined entities
+// or a character reference to a character XML allows.
+bool ReferencesResolve(const char* text, std::size_t size) {
+  static const char* const kPredefined[] = {"amp;", "lt;", "gt;", "quot;", "apos;"};
+  const char* end = text + size;
+  for (const char* at = text; (at = static_cast<const char*>(std::memchr(at, '&', end - at)));) {
+    ++at;
+    const std::size_t left = static_cast<std::size_t>(end - at);
+    std::size_t length = left > 0 && *at == '#' ? CharacterReferenceLength(at, left) : 0;
+    for (const char* name : kPredefined) {
+      const std::size_t nameLength = std::strlen(name);
+      if (length == 0 && left >= nameLength && std::memcmp(at, name, nameLength) == 0) {
+        length = nameLength;
+      }
+    }
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+// Checks the references of character data and attribute values as written, i.e. in a parse that
+// leaves them undecoded; CDATA sections and comments may hold any '&'.
+class ReferenceCheck : public pugi::xml_tree_walker {
+ public:
+  bool for_each(pugi::xml_node& node) override {
+    if (node.type() == pugi::node_pcdata) m_resolve = Resolves(node.value());
+    for (pugi::xml_attribute attribute : node.attributes()) {
+      if (m_resolve) m_resolve = Resolves(attribute.value());
+    }
+    return m_resolve;
+  }
+  bool Resolve() const { return m_resolve; }
+
+ private:
+  static bool Resolves(const char* text) { return ReferencesResolve(text, std::strlen(text)); }
+  bool m_resolve = true;
+};
+
+// Whether the document in `data` holds only references the DOM would resolve alike. The bytes as a
+// whole usually settle it at once; only a document with a doubtful '&' somewhere (perhaps inside
+// a CDATA section, or in a UTF-16 document) is parsed a second time to look at its values.
+bool DocumentReferencesResolve(const char* data, std::size_t size) {
+  if (ReferencesResolve(data, size)) return true;
+  pugi::xml_document undecoded;
+  if (!undecoded.load_buffer(data, size, kParseOptions & ~pugi::parse_escapes)) return false;
+  ReferenceCheck check;
+  undecoded.traverse(check);
+  return check.Resolve();
+}
+
 // pugixml accepts fragments; a document is one element, with only markup and white space around.
-bool IsWellFormedDocument(const pugi::xml_document& document) {
+// A DOCTYPE is refused: pugixml would leave its entities unexpanded where the DOM expands them,
+// and no document of ours needs one. The nesting limit the DOM parser applies is checked here, so
+// both backends refuse alike.
+bool IsWellFormedDocument(pugi::xml_document& document) {
   int elements = 0;
   for (pugi::xml_node child = document.first_child(); child; child = child.next_sibling()) {
     if (child.type() == pugi::node_element) ++elements;
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) return false;
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata ||
+        child.type() == pugi::node_doctype) {
+      return false;
+    }
   }
-  return elements == 1;
+  if (elements != 1) return false;
+  DepthCheck depth;
+  document.traverse(depth);
+  return !depth.TooDeep();
 }
 
 // The first node `path` selects below `context`; empty when none or the path is malformed.
@@ -131,18 +254,22 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
   if (source == nullptr) return false;
 
   pugi::xml_parse_result result;
+  bool referencesResolve = false;
   if (fromAddress) {
     m_impl->lastFetchStatus = m_impl->fetcher->Fetch(source, m_impl->limits, fresh->storage);
     if (m_impl->lastFetchStatus == FetchStatus::kOutOfMemory) throw std::bad_alloc();
     if (m_impl->lastFetchStatus != FetchStatus::kOk) return false;
+    // Checked before the in-place parse rewrites the bytes.
+    referencesResolve = DocumentReferencesResolve(fresh->storage.data(), fresh->storage.size());
     result = fresh->document.load_buffer_inplace(fresh->storage.data(), fresh->storage.size(),
                                                  kParseOptions);
   } else {
     m_impl->lastFetchStatus = FetchStatus::kOk;
+    referencesResolve = DocumentReferencesResolve(source, std::strlen(source));
     result = fresh->document.load_string(source, kParseOptions);
   }
   if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
-  if (!result || !IsWellFormedDocument(fresh->document)) {
+  if (!result || !referencesResolve || !IsWellFormedDocument(fresh->document)) {
     fresh->document.reset();
     fresh->storage.clear();
     fresh->storage.shrink_to_fit();

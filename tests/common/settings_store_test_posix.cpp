@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "common/settings.h"
 #include "support/marked_buffer.h"
@@ -80,4 +81,51 @@ TEST(SettingsStorePosixTest, StoreDefaultsToHomeConfig) {
                                buffer.Data(), buffer.Size()),
             13);
   EXPECT_EQ(buffer.Text(), "/opt/pos/pos");
+}
+
+// The store is written by hand: what people write in it must keep reading as it did.
+TEST(SettingsStorePosixTest, HandWrittenStoreForms) {
+  ResetTestSettings();
+  std::filesystem::create_directories(WindowsDirectory());
+  const std::string longPath = "/opt/pos/" + std::string(230, 'p') + " x/pos";
+  const std::string store =
+      "\xEF\xBB\xBF; written by hand\r\n"
+      "# another comment\r\n"
+      "[Software\\MUBAX_Pirvel]\r\n"
+      "  version =  1.2  \r\n"
+      "a line without an equals sign\r\n"
+      "path=" +
+      longPath +
+      "\r\n"
+      "version=9.9\r\n"
+      "urlact=http://h/a;b#c\r\n"
+      "[Software\\MubAX]\r\n"
+      "NivelLog=9\r\n";
+  ASSERT_TRUE(WriteWholeFile(StorePath(), store));
+  const std::pair<const char*, std::string> expected[] = {
+      {"version", "1.2"},  // spaces around dropped; the first definition wins
+      {"path", longPath},
+      {"urlact", "http://h/a;b#c"},  // no comments after a value
+  };
+  for (const auto& entry : expected) {
+    SCOPED_TRACE(entry.first);
+    MarkedBuffer buffer(255);
+    EXPECT_EQ(ReadRegistryString(RegistryRoot::CurrentUser, "Software\\MUBAX_Pirvel", entry.first,
+                                 buffer.Data(), buffer.Size()),
+              static_cast<int>(entry.second.size() + 1));
+    EXPECT_EQ(buffer.Text(), entry.second);
+  }
+  MarkedBuffer level(255);
+  EXPECT_EQ(ReadRegistryString(RegistryRoot::CurrentUser, "Software\\MubAX", "NivelLog",
+                               level.Data(), level.Size()),
+            2);
+  EXPECT_EQ(level.Text(), "9");
+  // Names compare exactly.
+  MarkedBuffer otherCase(255);
+  EXPECT_EQ(ReadRegistryString(RegistryRoot::CurrentUser, "Software\\MUBAX_Pirvel", "Version",
+                               otherCase.Data(), otherCase.Size()),
+            -1);
+  EXPECT_EQ(ReadRegistryString(RegistryRoot::CurrentUser, "software\\mubax_pirvel", "version",
+                               nullptr, 0),
+            -1);
 }

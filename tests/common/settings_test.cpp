@@ -67,6 +67,39 @@ TEST_F(SettingsTest, ValueMustFitWithItsTerminator) {
   EXPECT_EQ(exact.Text(), "12345678");
 }
 
+// A value of `length` bytes that reads as an address or a path; with `spaced` a run of spaces
+// lies inside it, before the byte where a line-cutting reader used to stop.
+std::string LongValue(std::size_t length, bool spaced) {
+  std::string value = "http://example.test/";
+  while (value.size() < length) value += static_cast<char>('a' + value.size() % 26);
+  if (spaced) value.replace(length - 70, 40, 40, ' ');
+  return value;
+}
+
+// Callers read into 255-byte buffers: up to 254 bytes a value is read whole, wherever spaces fall
+// in it; one byte more and it counts as absent, never cut.
+TEST_F(SettingsTest, LongValuesAreReadWholeUpTo254Bytes) {
+  for (const char* name : {"urlact", "path"}) {
+    for (std::size_t length : {190u, 254u, 255u}) {
+      for (bool spaced : {false, true}) {
+        const std::string value = LongValue(length, spaced);
+        SCOPED_TRACE(std::string(name) + ", " + std::to_string(length) + " bytes" +
+                     (spaced ? ", spaced" : ""));
+        SetTestSetting(kAppKey, name, value);
+        MarkedBuffer buffer(255);
+        if (length <= 254) {
+          EXPECT_EQ(Read(kAppKey, name, buffer), static_cast<int>(length + 1));
+          EXPECT_EQ(buffer.Text(), value);
+        } else {
+          EXPECT_EQ(Read(kAppKey, name, buffer), -1);
+          EXPECT_TRUE(buffer.Untouched());
+        }
+        EXPECT_EQ(SizeOf(kAppKey, name), static_cast<int>(length + 1));
+      }
+    }
+  }
+}
+
 TEST_F(SettingsTest, EmptyValueIsOneByte) {
   SetTestSetting(kAppKey, "urlact", "");
   MarkedBuffer buffer(255);

@@ -91,6 +91,18 @@ const Scenario kScenarios[] = {
     {"text of exactly twice the limit", [](TestHttpServer& s, const TempDir&) {
        return Serve(s, Document(std::string(2 * kSizeLimit, 'A')));
      }},
+    {"NUL in text", [](TestHttpServer& s, const TempDir&) {
+       return Serve(s, Document("414243&#0;4445"));
+     }},
+    {"billion laughs", [](TestHttpServer& s, const TempDir&) {
+       std::string dtd = "<!DOCTYPE d [<!ENTITY a \"4141414141\">";
+       for (int i = 1; i < 10; ++i) {
+         const std::string prev = "&" + std::string(1, static_cast<char>('a' + i - 1)) + ";";
+         dtd += "<!ENTITY " + std::string(1, static_cast<char>('a' + i)) + " \"" + prev + prev +
+                prev + prev + prev + prev + prev + prev + prev + prev + "\">";
+       }
+       return Serve(s, dtd + "]><d><fichero>&j;</fichero></d>");
+     }},
     {"deep nesting inside fichero", [](TestHttpServer& s, const TempDir&) {
        return Serve(s, Document(Nested(150000, "41")));
      }},

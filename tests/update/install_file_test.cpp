@@ -85,11 +85,12 @@ TEST_F(InstallFileTest, RefusedTextsLeaveTheDestinationUntouched) {
   const std::string destination = AppFile("keep.dll");
   const std::string previous = PatternBytes(64, 3);
   const char* refused[] = {
-      "4D5",     // odd length
-      "4G5A",    // a letter beyond F
-      "4D 5A0",  // white space inside the text (even length overall)
-      "-14D",    // a sign
-      "0x4D5A",  // a prefix
+      "4D5",             // odd length
+      "4G5A",            // a letter beyond F
+      "4D 5A0",          // white space inside the text (even length overall)
+      "-14D",            // a sign
+      "0x4D5A",          // a prefix
+      "414243&#0;4445",  // a NUL inside: never "ABC"
   };
   int index = 0;
   for (const char* text : refused) {

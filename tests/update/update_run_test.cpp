@@ -111,6 +111,48 @@ TEST_F(UpdateRunTest, UnreachableManifestIsLoggedAndNothingIsTouched) {
   EXPECT_TRUE(m_host.Only("range").empty());
 }
 
+// Manifests the document backends refuse: each is a failed load, and the run still ends by
+// starting the main application.
+TEST_F(UpdateRunTest, RefusedManifestsFailTheLoadAndTheRunGoesOn) {
+  std::string deep = "<m><version>";
+  for (int i = 0; i < 150000; ++i) deep += "<a>";
+  deep += "2";
+  for (int i = 0; i < 150000; ++i) deep += "</a>";
+  deep += "</version><tamfichero>10</tamfichero></m>";
+  const std::pair<const char*, std::string> manifests[] = {
+      {"150,000 nested elements", deep},
+      {"a NUL in the version", "<m><version>3&#0;</version><tamfichero>10</tamfichero></m>"},
+      {"an internal entity", "<!DOCTYPE m [<!ENTITY v \"3\">]><m><version>&v;</version></m>"},
+  };
+  EnableLog();
+  for (const auto& manifest : manifests) {
+    SCOPED_TRACE(manifest.first);
+    m_host.events.clear();
+    ServeManifest(manifest.second);
+    RunOnce();
+    EXPECT_EQ(m_host.Only("log Error al recuperar").size(), 1u);
+    EXPECT_TRUE(m_host.Only("range").empty());
+    EXPECT_EQ(m_host.Only("launch").size(), 1u);
+    ASSERT_FALSE(m_host.events.empty());
+    EXPECT_EQ(m_host.events.back(), "end");
+  }
+}
+
+// The log is in Windows-1252 on both targets: a manifest's "versi\u00F3n" is the single byte 0xF3,
+// as the program's own "Versi\xF3n" is, whatever the manifest's encoding. (A character with a
+// best-fit look-alike, such as U+03A9, becomes that look-alike on Windows and '?' on POSIX.)
+TEST_F(UpdateRunTest, ManifestTextsAreLoggedInWindows1252) {
+  EnableLog();
+  SetTestSetting(kAppSettingsKey, kVersionValue, "1.0");
+  ServeManifest(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+      "<m><version>versi\xC3\xB3n 5\xE2\x82\xAC "
+      "\xE4\xB8\xAD</version><tamfichero>10</tamfichero></m>");
+  RunOnce();
+  EXPECT_EQ(m_host.Only("log Versi\xF3n Disponible|"),
+            (std::vector<std::string>{"log Versi\xF3n Disponible|versi\xF3n 5\x80 ?"}));
+}
+
 TEST_F(UpdateRunTest, WithoutAddressTheBuiltInOneIsUsedAndSaidTwice) {
   EnableLog();
   RunOnce();

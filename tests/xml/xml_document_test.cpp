@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "expected_text.h"
 #include "support/http_server.h"
@@ -34,6 +35,18 @@ int GetNodeTextInto(const XmlNode& node, const char* path, MarkedBuffer& buffer)
 void SelectSampleNode(XmlDocument& owner, XmlNode& node) {
   ASSERT_TRUE(owner.Load("<r><p><e>x</e></p></r>", false));
   ASSERT_EQ(owner.SelectNode(node, "p"), 1);
+}
+
+// `<r><version>` and then `<a>` elements, `depth` levels below the document element in all, the
+// innermost holding the text "2".
+std::string NestedDocument(int depth) {
+  std::string xml = "<r><version>";
+  const std::size_t levels = depth > 1 ? static_cast<std::size_t>(depth - 1) : 0;
+  xml.reserve(xml.size() + 7 * levels + 16);
+  for (std::size_t i = 0; i < levels; ++i) xml += "<a>";
+  xml += "2";
+  for (std::size_t i = 0; i < levels; ++i) xml += "</a>";
+  return xml + "</version></r>";
 }
 
 void ExpectStillSampleNode(const XmlNode& node) {
@@ -358,4 +371,132 @@ TEST(XmlDocumentTest, HighestNumberedChildCountsOnlyWellFormedNumbersOfDirectChi
   EXPECT_EQ(document.HighestNumberedChild("urlcomp"), 10);
   EXPECT_EQ(document.HighestNumberedChild("tamcomp"), 30);
   EXPECT_EQ(document.HighestNumberedChild("destcomp"), 0);
+}
+
+// A deep document must neither take the process down nor load on one backend only; a document
+// of the same size that is merely wide still loads, with its text read across all its elements.
+TEST(XmlDocumentTest, DocumentsNestedBeyondTheLimitAreRefused) {
+  const int kMiB = 1 << 20;
+  struct Case {
+    const char* name;
+    int depth;
+    bool loads;
+  };
+  const Case cases[] = {
+      {"at the limit", kMaxElementDepth, true},
+      {"one beyond", kMaxElementDepth + 1, false},
+      {"150,000 levels (1 MB)", 150000, false},
+      {"2 MiB of levels", 2 * kMiB / 7, false},
+  };
+  TestHttpServer server;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string xml = NestedDocument(c.depth);
+    server.AddFile("/deep.xml", xml);
+    for (bool fromAddress : {false, true}) {
+      XmlDocument document;
+      const std::string source = fromAddress ? server.Url("/deep.xml") : xml;
+      EXPECT_EQ(document.Load(source.c_str(), fromAddress), c.loads)
+          << "by address: " << fromAddress;
+      MarkedBuffer buffer(32);
+      EXPECT_EQ(GetValueInto(document, "version", buffer), c.loads ? 1 : 0);
+      if (c.loads) {
+        EXPECT_EQ(buffer.Text(), "2");
+      }
+    }
+  }
+
+  std::string wide = "<r><version>";
+  const std::string item = "<a>1</a>";
+  const std::size_t items = 2 * kMiB / item.size();
+  for (std::size_t i = 0; i < items; ++i) wide += item;
+  wide += "</version></r>";
+  XmlDocument document;
+  ASSERT_TRUE(document.Load(wide.c_str(), false));
+  std::string text;
+  EXPECT_EQ(document.GetLongValue("version", text, 4 * kMiB), static_cast<long long>(items));
+  EXPECT_EQ(text, std::string(items, '1'));
+}
+
+// A reference the DOM refuses must not load on the other backend either, least of all `&#0;`,
+// which a text measured by its terminator would read cut short ("414243" of "414243&#0;4445").
+TEST(XmlDocumentTest, ReferencesToForbiddenCharactersAndMalformedOnesAreRefused) {
+  const char* refused[] = {
+      "<d><fichero>414243&#0;4445</fichero></d>",
+      "<d><fichero>41&#x0;42</fichero></d>",
+      "<d><fichero>41&#0000;42</fichero></d>",
+      "<d><fichero a=\"&#0;\">41</fichero></d>",
+      "<d><fichero>41&#1;42</fichero></d>",
+      "<d><fichero>&#xD800;</fichero></d>",
+      "<d><fichero>&#x110000;</fichero></d>",
+      "<d><fichero>&#99999999999999999999;</fichero></d>",
+      "<d><fichero>a & b</fichero></d>",
+      "<d><fichero>a &amp b</fichero></d>",
+      "<d><fichero>&#;</fichero></d>",
+  };
+  for (const char* xml : refused) {
+    SCOPED_TRACE(xml);
+    XmlDocument document;
+    EXPECT_FALSE(document.Load(xml, false));
+    MarkedBuffer buffer(32);
+    EXPECT_EQ(GetValueInto(document, "fichero", buffer), 0);
+    EXPECT_TRUE(buffer.Untouched());
+  }
+
+  // What the DOM accepts: the predefined entities and allowed characters, and any '&' where no
+  // reference is read (CDATA sections, comments).
+  XmlDocument document;
+  ASSERT_TRUE(document.Load(
+      "<r><!-- &#0; & --><t a=\"&lt;&#65;\">a&amp;b&#65;&#x42;&lt;&gt;&quot;&apos;</t>"
+      "<c><![CDATA[41&#0;&v;42]]></c></r>",
+      false));
+  MarkedBuffer text(32);
+  EXPECT_EQ(GetValueInto(document, "t", text), 9);
+  EXPECT_EQ(text.Text(), "a&bAB<>\"'");
+  MarkedBuffer attribute(32);
+  EXPECT_EQ(GetValueInto(document, "t/@a", attribute), 2);
+  EXPECT_EQ(attribute.Text(), "<A");
+  MarkedBuffer cdata(32);
+  EXPECT_EQ(GetValueInto(document, "c", cdata), 11);
+  EXPECT_EQ(cdata.Text(), "41&#0;&v;42");
+  XmlDocument beyondTheBasicPlane;
+  EXPECT_TRUE(beyondTheBasicPlane.Load("<r><t>&#x1F600;&#1114111;</t></r>", false));
+}
+
+// No DTD is ever read: the backends expanded internal entities differently, and a DTD is how
+// entity expansion attacks and fetches the fetch rules never see get in.
+TEST(XmlDocumentTest, DocumentsWithADoctypeAreRefused) {
+  std::string laughs = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY l0 \"lol\">";
+  for (int level = 1; level <= 9; ++level) {
+    laughs += "<!ENTITY l" + std::to_string(level) + " \"";
+    for (int i = 0; i < 10; ++i) laughs += "&l" + std::to_string(level - 1) + ";";
+    laughs += "\">";
+  }
+  laughs += "]><r><t>&l9;</t></r>";
+  TestHttpServer server;
+  server.AddFile("/x.dtd", "<!ENTITY v \"from outside\">");
+  const std::string external = server.Url("/x.dtd");
+  const std::pair<const char*, std::string> cases[] = {
+      {"internal entity", "<!DOCTYPE r [<!ENTITY v \"x\">]><r><t>&v;</t></r>"},
+      {"unused internal subset", "<!DOCTYPE r [<!ELEMENT r ANY>]><r><t>1</t></r>"},
+      {"bare doctype", "<!DOCTYPE r><r><t>1</t></r>"},
+      {"external entity",
+       "<!DOCTYPE r [<!ENTITY v SYSTEM \"" + external + "\">]><r><t>&v;</t></r>"},
+      {"external subset", "<!DOCTYPE r SYSTEM \"" + external + "\"><r><t>&v;</t></r>"},
+      {"billion laughs", laughs},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    server.AddFile("/doc.xml", c.second);
+    for (bool fromAddress : {false, true}) {
+      XmlDocument document;
+      ASSERT_TRUE(document.Load("<r><t>before</t></r>", false));
+      const std::string source = fromAddress ? server.Url("/doc.xml") : c.second;
+      EXPECT_FALSE(document.Load(source.c_str(), fromAddress)) << "by address: " << fromAddress;
+      MarkedBuffer buffer(32);
+      EXPECT_EQ(GetValueInto(document, "t", buffer), 0);
+      EXPECT_TRUE(buffer.Untouched());
+    }
+  }
+  EXPECT_EQ(server.RequestCount("/x.dtd"), 0);
 }
