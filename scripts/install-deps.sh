@@ -8,6 +8,7 @@ PACKAGES=(
   mingw-w64 wine64 wine xvfb x11-apps xdotool imagemagick icoutils
   libpugixml-dev libcurl4-openssl-dev libsimpleini-dev libcli11-dev
   python3 python3-pytest
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -14,6 +14,9 @@ cmake --build build/linux -j "$jobs"
 echo "== Linux tests"
 ctest --preset linux
 
+echo "== Fuzz targets (a short fixed run of each)"
+bash scripts/fuzz.sh
+
 echo "== Windows build (MinGW-w64)"
 cmake --preset windows
 cmake --build build/windows -j "$jobs"

@@ -1,0 +1,14 @@
+// A check for the fuzz targets: a broken promise ends the run with a message and an abort, which
+// libFuzzer reports as a crash and saves the input that caused it.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+#define FUZZ_CHECK(condition)                                                       \
+  do {                                                                              \
+    if (!(condition)) {                                                             \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                 \
+    }                                                                               \
+  } while (false)
