@@ -128,6 +128,7 @@ std::size_t CharacterReferenceLength(const char* text, std::size_t size) {
 // or a character reference to a character XML allows.
 bool ReferencesResolve(const char* text, std::size_t size) {
   static const char* const kPredefined[] = {"amp;", "lt;", "gt;", "quot;", "apos;"};
+  if (size == 0) return true;  // an empty body may come without any storage at all
   const char* end = text + size;
   for (const char* at = text; (at = static_cast<const char*>(std::memchr(at, '&', end - at)));) {
     ++at;
