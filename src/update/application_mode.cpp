@@ -7,6 +7,7 @@
 
 #include "common/app_directory.h"
 #include "common/fixed_buffer.h"
+#include "update/component_destination.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
@@ -97,6 +98,10 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
     int result = 0;
     if (!haveAddress || !haveDestination) {
       Refuse(address, "component address or destination missing or longer than 254 bytes");
+    } else if (!IsContainedComponentDestination(destinationText)) {
+      // A component belongs inside the application directory: a manifest never picks a place
+      // elsewhere on the shop PC.
+      Refuse(address, "component destination leaves the application directory");
     } else if (!appDirectoryKnown || !destinationFits) {
       Refuse(address, "application directory and destination longer than 254 bytes");
     } else {

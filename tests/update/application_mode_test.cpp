@@ -3,6 +3,7 @@
 #include <climits>
 #include <filesystem>
 
+#include "support/memory_fetcher.h"
 #include "update/engine_fixture.h"
 #include "xml/xml_document.h"
 
@@ -195,6 +196,59 @@ TEST_F(ApplicationModeTest, LoggingOffInstallsTheSameAndWritesNothing) {
   engine.UpdateApplicationMode("1", "2", manifest, false);
   EXPECT_EQ(ReadFile(AppFile("c1")), "1");
   EXPECT_EQ(m_host.events, (std::vector<std::string>{"range 1", "range 2", "pos 1", "pos 2"}));
+}
+
+// Documents from memory, logging on: what one component's destination text does.
+class ComponentDestinationTest : public EngineTest {
+ protected:
+  void Run(const std::string& destinationText) {
+    m_fetcher.Add("mem:c1", FileDocument("1"));
+    m_fetcher.Add("mem:manifest",
+                  "<m><version>2</version><componentes>1</componentes><tamfichero>10</tamfichero>"
+                  "<urlcomp1>mem:c1</urlcomp1><destcomp1>" + destinationText +
+                      "</destcomp1></m>");
+    XmlDocument manifest;
+    manifest.SetFetcher(m_fetcher);
+    ASSERT_TRUE(manifest.Load("mem:manifest", true));
+    UpdateEngine engine(m_host, m_disk, m_fetcher);
+    engine.UpdateApplicationMode("1", "2", manifest, true);
+  }
+  MemoryFetcher m_fetcher;
+};
+
+TEST_F(ComponentDestinationTest, DestinationsLeavingTheApplicationDirectoryAreRefused) {
+  const char* const kEscaping[] = {
+      "../../escaped.txt", "..\\..\\escaped.txt", "sub/../../escaped.txt", "sub\\..\\..\\x",
+      "..",                "/etc/escaped.txt",     "\\escaped.txt",       "\\\\host\\share\\x",
+      "//host/share/x",    "C:\\escaped.txt",     "c:escaped.txt",         "sub/.../x",
+      ".. /x",
+  };
+  for (const char* destination : kEscaping) {
+    SCOPED_TRACE(destination);
+    m_host.events.clear();
+    m_host.reports.clear();
+    m_fetcher.fetched.clear();
+    Run(destination);
+    EXPECT_EQ(m_host.Only("log Fichero"),
+              (std::vector<std::string>{"log Fichero actualizado|" +
+                                        Line("mem:c1", AppDir() + destination, 0)}));
+    EXPECT_EQ(m_host.reports.front(), "component 1 mem:c1 problem");
+    // Refused before the fetch, so nothing anywhere was written.
+    EXPECT_EQ(m_fetcher.fetched, std::vector<std::string>{"mem:manifest"});
+    EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos 1", "pos 2"}));
+  }
+}
+
+TEST_F(ComponentDestinationTest, NamesThatOnlyLookLikeClimbingStayInside) {
+  std::filesystem::create_directories(AppFile("sub"));
+  for (const char* destination : {"sub/./a.bin", "a..b", "..c"}) {
+    SCOPED_TRACE(destination);
+    m_host.events.clear();
+    Run(destination);
+    EXPECT_EQ(m_host.Only("log Fichero"),
+              (std::vector<std::string>{"log Fichero actualizado|" +
+                                        Line("mem:c1", AppDir() + destination, 1)}));
+  }
 }
 
 }  // namespace

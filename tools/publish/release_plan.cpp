@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "publish/release_text.h"
+#include "update/component_destination.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
@@ -84,11 +85,13 @@ void CheckPair(const ReleaseFile& file, const std::string& destination, Problems
 void CheckComponentDestination(const ReleaseFile& file, const std::string& appDir,
                                Problems& problems) {
   const std::string& destination = file.destination;
-  if (!destination.empty() && (destination[0] == '/' || destination[0] == '\\' ||
-                               destination.find(':') != std::string::npos)) {
+  // The updater refuses what leaves its directory; a colon also names a stream on Windows.
+  if (!IsContainedComponentDestination(destination.c_str()) ||
+      destination.find(':') != std::string::npos) {
     Complain(problems, file,
              "destination " + Quote(destination) +
-                 " must be relative to the main application's directory");
+                 " must stay inside the main application's directory (relative, no \"..\", "
+                 "no drive or network name)");
   }
   if (appDir.empty()) return;
   const std::string installed = WithTrailingSeparator(appDir) + destination;
