@@ -105,7 +105,7 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
     } else if (!appDirectoryKnown || !destinationFits) {
       Refuse(address, "application directory and destination longer than 254 bytes");
     } else {
-      result = InstallFileWithinLine(address, destination, sizeLimit, nullptr, loggingFlag);
+      result = InstallFile(address, destination, sizeLimit, nullptr, loggingFlag);
     }
     LogResult(loggingFlag, address, result);
     m_host.SetProgressPos(i);
@@ -123,7 +123,7 @@ void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaul
   BeginFile(FileStage::kMainExecutable, 0, kMainExecutableDestinationText);
   int result = 0;
   if (haveAddress) {
-    result = InstallFileWithinLine(address, nullptr, defaultSize, nullptr, loggingFlag);
+    result = InstallFile(address, nullptr, defaultSize, nullptr, loggingFlag);
   } else {
     Refuse(address, "main executable address longer than 254 bytes");
   }

@@ -85,21 +85,9 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
   GetNodeText(entry, kSignatureElement, signature, sizeof(signature));
 
   BeginFile(stage, number, destination);
-  const int result = InstallFileWithinLine(address, destination, sizeLimit, signature, loggingFlag);
+  const int result = InstallFile(address, destination, sizeLimit, signature, loggingFlag);
   LogResult(loggingFlag, address, result);
   return result;
-}
-
-int UpdateEngine::InstallFileWithinLine(const char* address, const char* destination, int maxSize,
-                                        const char* signature, bool loggingFlag) {
-  const char* shown = destination != nullptr ? destination : kMainExecutableDestinationText;
-  // The result line holds 254 bytes; a file whose line cannot be formed whole is not installed.
-  const std::size_t lineLength = std::strlen(address) + std::strlen(shown) + kResultLineFixedBytes;
-  if (lineLength >= static_cast<std::size_t>(kManifestTextBufferSize)) {
-    Refuse(address, "address and destination together are too long for the result line");
-    return 0;
-  }
-  return InstallFile(address, destination, maxSize, signature, loggingFlag);
 }
 
 int UpdateEngine::InstallFile(const char* address, const char* destination, int maxSize,

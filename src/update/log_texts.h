@@ -47,5 +47,3 @@ extern const char kMainExecutableDestinationText[];  // "path app"
 // The line logged after every installation attempt, "URL Act [%s] Fich Dest [%s] %d" with the
 // address, the destination and the result, formed whole whatever the lengths.
 std::string FormatResultLine(const char* address, const char* destination, int result);
-// Bytes the result line adds to the address and destination (with a one-digit result).
-constexpr int kResultLineFixedBytes = 25;

@@ -62,9 +62,6 @@ class UpdateEngine {
                          int defaultSize, int& count, bool loggingFlag);
   void InstallMainExecutable(const XmlDocument& manifest, int defaultSize, bool loggingFlag);
   int InstallFileEntry(const XmlNode& entry, FileStage stage, int number, bool loggingFlag);
-  // InstallFile, unless the file's result line could not be formed whole (then 0).
-  int InstallFileWithinLine(const char* address, const char* destination, int maxSize,
-                            const char* signature, bool loggingFlag);
 
   UpdateHost& m_host;
   FileSink& m_sink;

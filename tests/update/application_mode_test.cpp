@@ -185,6 +185,17 @@ TEST_F(ApplicationModeTest, DestinationsAreJoinedUnchangedAndNeverCut) {
             "log Fichero actualizado|" + Line(a2, AppDir() + longName, 0));
 }
 
+TEST_F(ApplicationModeTest, MainExecutableAddressMayTakeAllItsBytes) {
+  const std::string base = m_server.Url("/");
+  const std::string am = ServeFile("/" + std::string(254 - base.size(), 'm'), "M");
+  ASSERT_EQ(am.size(), 254u);
+  Run("<m><version>2</version><tamfichero>10</tamfichero><urldescarga>" + am +
+      "</urldescarga></m>");
+  EXPECT_EQ(ReadFile(MainExecutable()), "M");
+  EXPECT_EQ(m_host.Only("log AppPrincipal actualizada"),
+            (std::vector<std::string>{"log AppPrincipal actualizada|" + Line(am, "path app", 1)}));
+}
+
 TEST_F(ApplicationModeTest, LoggingOffInstallsTheSameAndWritesNothing) {
   const std::string a1 = ServeFile("/c1.xml", "1");
   XmlDocument manifest;

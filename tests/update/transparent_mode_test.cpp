@@ -145,4 +145,17 @@ TEST_F(TransparentModeTest, OverlongTextsFailTheFileInsteadOfNamingAnother) {
             (std::vector<std::string>{"log Fichero actualizado|" + Line(u1, "", 0)}));
 }
 
+TEST_F(TransparentModeTest, LongAddressAndDestinationTogetherStillInstallAndLogWhole) {
+  // Each text fits its own 254 bytes; together they are far past what one such buffer holds.
+  const std::string address = ServeFile("/" + std::string(200, 'p') + ".xml", "long");
+  const std::string destination = AppFile(std::string(254 - AppDir().size(), 'd'));
+  ASSERT_EQ(destination.size(), 254u);
+  ASSERT_LE(address.size(), 254u);
+  Run(Entry("actLibreria", address, destination, "", "<versionLib>2</versionLib>"));
+  EXPECT_EQ(ReadFile(destination), "long");
+  EXPECT_EQ(m_host.Only("log Fichero de Libreria"),
+            (std::vector<std::string>{"log Fichero de Libreria actualizado|" +
+                                      Line(address, destination, 1)}));
+}
+
 }  // namespace
