@@ -68,16 +68,16 @@ void UpdateEngine::LogResult(bool loggingFlag, const char* address, int result) 
 
 int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int number,
                                    bool loggingFlag) {
-  char sizeText[kManifestTextBufferSize];
   char address[kManifestTextBufferSize];
   char destination[kManifestTextBufferSize];
   char signature[kSignatureBufferSize];
 
-  int sizeLimit = kDefaultEntrySizeLimit;
-  if (GetNodeText(entry, kFileSizeElement, sizeText, sizeof(sizeText)) != -1 &&
-      sizeText[0] != '\0') {
-    sizeLimit = ReadLeadingInt(sizeText);
-  }
+  // Missing or empty: the default limit. Too long to read whole: no limit can be trusted, so the
+  // file is refused rather than given the default.
+  std::string sizeText;
+  const long long sizeLength =
+      GetNodeLongText(entry, kFileSizeElement, sizeText, kMaxManifestTextBytes);
+  const int sizeLimit = sizeLength > 0 ? ReadLeadingInt(sizeText.c_str()) : kDefaultEntrySizeLimit;
   // Missing (or unreadable) fields leave their buffers empty: an empty address fetches nothing
   // and an empty destination is never written.
   GetNodeText(entry, kDownloadUrlElement, address, sizeof(address));
@@ -85,7 +85,12 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
   GetNodeText(entry, kSignatureElement, signature, sizeof(signature));
 
   BeginFile(stage, number, destination);
-  const int result = InstallFile(address, destination, sizeLimit, signature, loggingFlag);
+  int result = 0;
+  if (sizeLength == -2) {
+    Refuse(address, "tamfichero longer than 254 bytes");
+  } else {
+    result = InstallFile(address, destination, sizeLimit, signature, loggingFlag);
+  }
   LogResult(loggingFlag, address, result);
   return result;
 }

@@ -142,6 +142,29 @@ TEST_F(ApplicationModeTest, EmptyComponentSizeMeansZeroForThatComponentOnly) {
   EXPECT_EQ(ReadFile(AppFile("c2")), "2");
 }
 
+TEST_F(ApplicationModeTest, SizeTextsThatCannotBeReadWholeOrAreEmptyAdmitNothing) {
+  // 255 bytes that would read as 5 if cut.
+  const std::string overlong = "5" + std::string(254, 'x');
+  const std::string a1 = ServeFile("/c1.xml", "1"), a2 = ServeFile("/c2.xml", "2");
+  const std::string a3 = ServeFile("/c3.xml", "3"), am = ServeFile("/m.xml", "M");
+  Run("<m><version>2</version><componentes>3</componentes><tamfichero>" + overlong +
+      "</tamfichero>" + Component(1, a1, "c1", overlong) + Component(2, a2, "c2") +
+      Component(3, a3, "c3", "10") + "<urldescarga>" + am + "</urldescarga></m>");
+  EXPECT_FALSE(PathExists(AppFile("c1")));
+  EXPECT_FALSE(PathExists(AppFile("c2")));  // the manifest's default could not be read
+  EXPECT_EQ(ReadFile(AppFile("c3")), "3");
+  EXPECT_FALSE(PathExists(MainExecutable()));
+  EXPECT_EQ(m_server.RequestCount("/c1.xml") + m_server.RequestCount("/m.xml"), 0);
+
+  // Present but empty: a limit of 0, not some default.
+  m_host.events.clear();
+  Run("<m><version>2</version><tamfichero></tamfichero><urldescarga>" + am +
+      "</urldescarga></m>");
+  EXPECT_FALSE(PathExists(MainExecutable()));
+  EXPECT_EQ(m_host.Only("log AppPrincipal actualizada"),
+            (std::vector<std::string>{"log AppPrincipal actualizada|" + Line(am, "path app", 0)}));
+}
+
 TEST_F(ApplicationModeTest, FailureInComponentStageStillInstallsMainExecutable) {
   const std::string a1 = ServeFile("/c1.xml", "1"), a2 = ServeFile("/c2.xml", "2");
   const std::string am = ServeFile("/m.xml", "M");
