@@ -65,12 +65,13 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
                                      bool appDirectoryKnown, int defaultSize, int& count,
                                      bool loggingFlag) {
   m_host.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
-  // Past the highest number the manifest names there is nothing to fetch: a count of two
-  // thousand million would otherwise hold the till for hours.
-  const int lastNamed = std::max({manifest.HighestNumberedChild(kComponentSizeStem),
-                                  manifest.HighestNumberedChild(kComponentUrlStem),
-                                  manifest.HighestNumberedChild(kComponentDestStem)});
-  for (int i = 1; i <= count && i <= lastNamed; ++i) {
+  int last = count;
+  if (count > kMaxWalkedCount) {
+    last = std::max({manifest.HighestNumberedChild(kComponentSizeStem),
+                     manifest.HighestNumberedChild(kComponentUrlStem),
+                     manifest.HighestNumberedChild(kComponentDestStem)});
+  }
+  for (int i = 1; i <= count && i <= last; ++i) {
     char name[kManifestTextBufferSize];
     char sizeText[kManifestTextBufferSize] = {};
     char address[kManifestTextBufferSize] = {};

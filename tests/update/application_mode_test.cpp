@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "support/memory_fetcher.h"
+#include "update/manifest_limits.h"
 #include "update/engine_fixture.h"
 #include "xml/xml_document.h"
 
@@ -116,6 +117,30 @@ TEST_F(ApplicationModeTest, HugeCountStopsAfterTheLastComponentTheManifestNames)
   // The range carries the low 16 bits of n + 1; the last position is n + 1 as an int.
   EXPECT_EQ(m_host.Only("range"), (std::vector<std::string>{"range 1", "range 0"}));
   EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos 1", "pos -2147483648"}));
+}
+
+TEST_F(ApplicationModeTest, MissingTrailingComponentsGetTheirLinesUpToTheWalkedBound) {
+  const std::string a1 = ServeFile("/c1.xml", "1");
+  struct Row {
+    int count;
+    std::size_t lines;
+  };
+  for (const Row row : {Row{3, 3}, Row{kMaxWalkedCount, kMaxWalkedCount},
+                        Row{kMaxWalkedCount + 1, 1}}) {
+    SCOPED_TRACE(row.count);
+    m_host.events.clear();
+    Run("<m><version>2</version><componentes>" + std::to_string(row.count) +
+        "</componentes><tamfichero>10</tamfichero>" + Component(1, a1, "c1") + "</m>");
+    const auto lines = m_host.Only("log Fichero actualizado|");
+    ASSERT_EQ(lines.size(), row.lines);
+    EXPECT_EQ(lines.back(), "log Fichero actualizado|" +
+                                Line(row.lines == 1 ? a1 : "", AppFile(row.lines == 1 ? "c1" : ""),
+                                     row.lines == 1 ? 1 : 0));
+    const auto positions = m_host.Only("pos");
+    ASSERT_EQ(positions.size(), row.lines + 1);
+    EXPECT_EQ(positions[row.lines - 1], "pos " + std::to_string(row.lines));
+    EXPECT_EQ(positions.back(), "pos " + std::to_string(row.count + 1));
+  }
 }
 
 TEST_F(ApplicationModeTest, ComponentLimitsAndMissingDefaultSize) {
