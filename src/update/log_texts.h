@@ -12,6 +12,7 @@ extern const char kOpUpdatingFrom[];        // "ActualizandoVersion desde "
 extern const char kOpUpdating[];            // "ActualizandoVersion "
 extern const char kTextNoAddressSetting[];  // "Sin URL en Registro. Utiliza url defecto"
 extern const char kOpManifestLoadFailed[];  // "Error al recuperar información desde "
+extern const char kTextOtherRunUpdating[];  // "Otra actualización en curso. No se actualiza"
 extern const char kOpRunEnd[];              // "Actualizando() "
 extern const char kTextRunEnd[];            // "IniAppUsuario"
 

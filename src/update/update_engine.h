@@ -56,6 +56,8 @@ class UpdateEngine {
   void BeginMode(const char* modeText, const char* installedVersion, const char* offeredVersion,
                  bool loggingFlag);
   void LogResult(bool loggingFlag, const char* address, int result);
+  // The update proper: the manifest address from the settings, the manifest, the mode.
+  void UpdateFromSettings(bool loggingFlag);
   bool LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag);
   void Refuse(const char* address, const char* reason);
   void InstallComponents(const XmlDocument& manifest, const char* appDirectory, bool appDirKnown,
