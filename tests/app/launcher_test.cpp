@@ -17,6 +17,8 @@ class LauncherTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetTestSettings();
+    // A runtime directory of this test's own: a stale lock elsewhere cannot decide the outcome.
+    SetTestEnvironment("XDG_RUNTIME_DIR", m_temp.Path());
     m_record = m_temp.Join("started.txt");
     SetTestEnvironment("MUBAX_TEST_STARTED_FILE", m_record);
   }
