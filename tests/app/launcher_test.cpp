@@ -67,6 +67,11 @@ TEST_F(LauncherTest, MissingOrBadPathStartsNothingAndReturns) {
   EXPECT_FALSE(PathExists(m_record));
 }
 
+TEST(LaunchWait, TheProductWaitsOneSecond) {
+  // Tests pass their own wait; the front ends pass this one, which must stay the documented 1 s.
+  EXPECT_EQ(kLaunchWaitMilliseconds, 1000u);
+}
+
 TEST_F(LauncherTest, WaitsBeforeProbing) {
   const auto start = std::chrono::steady_clock::now();
   LaunchMainApplication(200);
