@@ -7,28 +7,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
 #include "app/launcher.h"
+#include "app/xdg_runtime.h"
 #include "common/posix_handles.h"
 
 extern char** environ;
 
-namespace {
-
-std::string LockFilePath() {
-  const char* runtimeDirectory = std::getenv("XDG_RUNTIME_DIR");
-  const std::string directory =
-      runtimeDirectory != nullptr && runtimeDirectory[0] != '\0' ? runtimeDirectory : "/tmp";
-  return directory + "/MUB-AX Pirvel.lock";
-}
-
-}  // namespace
-
 bool IsMainApplicationRunning() {
   // Opened without O_CREAT: the probe never leaves a lock file of its own.
-  UniqueFd lock(::open(LockFilePath().c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd lock(::open(RuntimeFilePath("MUB-AX Pirvel.lock").c_str(), O_RDONLY | O_CLOEXEC));
   if (!lock) return errno == EACCES || errno == EPERM;
   if (::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK;
   ::flock(lock.Get(), LOCK_UN);

@@ -6,6 +6,7 @@
 
 #include "app/launcher.h"
 #include "app/resource.h"
+#include "app/update_session.h"
 
 namespace {
 
@@ -104,15 +105,8 @@ void UpdateDialog::OnTimer(UINT_PTR eventId) {
 
 void UpdateDialog::RunUpdateOnce() {
   m_stage = Stage::kRunning;
-  try {
-    UpdateEngine engine(*this, m_sink);
-    engine.RunUpdate();
-  } catch (...) {
-    // The run launches the main application and closes on every path it knows; should anything
-    // escape it, finish that here, so the till gets its application back and the process ends.
-    if (!m_launched) LaunchMainApplication();
-    if (m_stage != Stage::kClosing) EndRun();
-  }
+  // Launches the main application and closes the window on every path, whatever escapes the run.
+  RunUpdateSession(*this, m_sink);
 }
 
 void UpdateDialog::OnOK() {
@@ -162,7 +156,6 @@ void UpdateDialog::SetProgressPos(int position) {
 }
 
 void UpdateDialog::LaunchMainApplication() {
-  m_launched = true;
   ::LaunchMainApplication(kLaunchWaitMilliseconds);
 }
 

@@ -63,5 +63,4 @@ class UpdateDialog : public UpdateHost {
   LogFile m_log;
   DiskFileSink m_sink;
   Stage m_stage = Stage::kWaiting;
-  bool m_launched = false;  // the run has asked for the main application
 };

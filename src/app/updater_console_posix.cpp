@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "app/launcher.h"
+#include "app/update_session.h"
 #include "log/log_file.h"
 #include "update/update_engine.h"
 
@@ -147,8 +148,7 @@ int main() {
       return 0;
     }
     DiskFileSink disk;
-    UpdateEngine engine(host, disk);
-    engine.RunUpdate();
+    RunUpdateSession(host, disk);
   } catch (...) {
     // Nothing reaches the user; the till must start either way.
     if (!host.Launched()) host.LaunchMainApplication();

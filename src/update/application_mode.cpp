@@ -7,6 +7,7 @@
 
 #include "common/app_directory.h"
 #include "common/fixed_buffer.h"
+#include "update/component_destination.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
@@ -64,12 +65,13 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
                                      bool appDirectoryKnown, int defaultSize, int& count,
                                      bool loggingFlag) {
   m_host.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
-  // Past the highest number the manifest names there is nothing to fetch: a count of two
-  // thousand million would otherwise hold the till for hours.
-  const int lastNamed = std::max({manifest.HighestNumberedChild(kComponentSizeStem),
-                                  manifest.HighestNumberedChild(kComponentUrlStem),
-                                  manifest.HighestNumberedChild(kComponentDestStem)});
-  for (int i = 1; i <= count && i <= lastNamed; ++i) {
+  int last = count;
+  if (count > kMaxWalkedCount) {
+    last = std::max({manifest.HighestNumberedChild(kComponentSizeStem),
+                     manifest.HighestNumberedChild(kComponentUrlStem),
+                     manifest.HighestNumberedChild(kComponentDestStem)});
+  }
+  for (int i = 1; i <= count && i <= last; ++i) {
     char name[kManifestTextBufferSize];
     char sizeText[kManifestTextBufferSize] = {};
     char address[kManifestTextBufferSize] = {};
@@ -97,10 +99,14 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
     int result = 0;
     if (!haveAddress || !haveDestination) {
       Refuse(address, "component address or destination missing or longer than 254 bytes");
+    } else if (!IsContainedComponentDestination(destinationText)) {
+      // A component belongs inside the application directory: a manifest never picks a place
+      // elsewhere on the shop PC.
+      Refuse(address, "component destination leaves the application directory");
     } else if (!appDirectoryKnown || !destinationFits) {
       Refuse(address, "application directory and destination longer than 254 bytes");
     } else {
-      result = InstallFileWithinLine(address, destination, sizeLimit, nullptr, loggingFlag);
+      result = InstallFile(address, destination, sizeLimit, nullptr, loggingFlag);
     }
     LogResult(loggingFlag, address, result);
     m_host.SetProgressPos(i);
@@ -118,7 +124,7 @@ void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaul
   BeginFile(FileStage::kMainExecutable, 0, kMainExecutableDestinationText);
   int result = 0;
   if (haveAddress) {
-    result = InstallFileWithinLine(address, nullptr, defaultSize, nullptr, loggingFlag);
+    result = InstallFile(address, nullptr, defaultSize, nullptr, loggingFlag);
   } else {
     Refuse(address, "main executable address longer than 254 bytes");
   }

@@ -89,16 +89,16 @@ void UpdateEngine::LogResult(bool loggingFlag, const char* address, int result) 
 
 int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int number,
                                    bool loggingFlag) {
-  char sizeText[kManifestTextBufferSize];
   char address[kManifestTextBufferSize];
   char destination[kManifestTextBufferSize];
   char signature[kSignatureBufferSize];
 
-  int sizeLimit = kDefaultEntrySizeLimit;
-  if (GetNodeText(entry, kFileSizeElement, sizeText, sizeof(sizeText)) != -1 &&
-      sizeText[0] != '\0') {
-    sizeLimit = ReadLeadingInt(sizeText);
-  }
+  // Missing or empty: the default limit. Too long to read whole: no limit can be trusted, so the
+  // file is refused rather than given the default.
+  std::string sizeText;
+  const long long sizeLength =
+      GetNodeLongText(entry, kFileSizeElement, sizeText, kMaxManifestTextBytes);
+  const int sizeLimit = sizeLength > 0 ? ReadLeadingInt(sizeText.c_str()) : kDefaultEntrySizeLimit;
   // Missing (or unreadable) fields leave their buffers empty: an empty address fetches nothing
   // and an empty destination is never written.
   GetNodeText(entry, kDownloadUrlElement, address, sizeof(address));
@@ -106,21 +106,14 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
   GetNodeText(entry, kSignatureElement, signature, sizeof(signature));
 
   BeginFile(stage, number, destination);
-  const int result = InstallFileWithinLine(address, destination, sizeLimit, signature, loggingFlag);
+  int result = 0;
+  if (sizeLength == -2) {
+    Refuse(address, "tamfichero longer than 254 bytes");
+  } else {
+    result = InstallFile(address, destination, sizeLimit, signature, loggingFlag);
+  }
   LogResult(loggingFlag, address, result);
   return result;
-}
-
-int UpdateEngine::InstallFileWithinLine(const char* address, const char* destination, int maxSize,
-                                        const char* signature, bool loggingFlag) {
-  const char* shown = destination != nullptr ? destination : kMainExecutableDestinationText;
-  // The result line holds 254 bytes; a file whose line cannot be formed whole is not installed.
-  const std::size_t lineLength = std::strlen(address) + std::strlen(shown) + kResultLineFixedBytes;
-  if (lineLength >= static_cast<std::size_t>(kManifestTextBufferSize)) {
-    Refuse(address, "address and destination together are too long for the result line");
-    return 0;
-  }
-  return InstallFile(address, destination, maxSize, signature, loggingFlag);
 }
 
 int UpdateEngine::InstallFile(const char* address, const char* destination, int maxSize,

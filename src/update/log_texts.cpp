@@ -17,6 +17,7 @@ const char kOpUpdatingFrom[] = "ActualizandoVersion desde ";
 const char kOpUpdating[] = "ActualizandoVersion ";
 const char kTextNoAddressSetting[] = "Sin URL en Registro. Utiliza url defecto";
 const char kOpManifestLoadFailed[] = "Error al recuperar informaci\xF3n desde ";
+const char kTextOtherRunUpdating[] = "Otra actualizaci\xF3n en curso. No se actualiza";
 const char kOpRunEnd[] = "Actualizando() ";
 const char kTextRunEnd[] = "IniAppUsuario";
 

@@ -12,6 +12,7 @@ extern const char kOpUpdatingFrom[];        // "ActualizandoVersion desde "
 extern const char kOpUpdating[];            // "ActualizandoVersion "
 extern const char kTextNoAddressSetting[];  // "Sin URL en Registro. Utiliza url defecto"
 extern const char kOpManifestLoadFailed[];  // "Error al recuperar información desde "
+extern const char kTextOtherRunUpdating[];  // "Otra actualización en curso. No se actualiza"
 extern const char kOpRunEnd[];              // "Actualizando() "
 extern const char kTextRunEnd[];            // "IniAppUsuario"
 
@@ -48,5 +49,3 @@ extern const char kMainExecutableDestinationText[];  // "path app"
 // The line logged after every installation attempt, "URL Act [%s] Fich Dest [%s] %d" with the
 // address, the destination and the result, formed whole whatever the lengths.
 std::string FormatResultLine(const char* address, const char* destination, int result);
-// Bytes the result line adds to the address and destination (with a one-digit result).
-constexpr int kResultLineFixedBytes = 25;

@@ -11,3 +11,8 @@ constexpr int kMaxManifestTextBytes = kManifestTextBufferSize - 1;
 
 // Size limit of a file entry without a usable tamfichero.
 constexpr int kDefaultEntrySizeLimit = 2048576;
+
+// Counts (componentes) up to this are walked number by number, a missing component getting its
+// result line and progress step; above it the walk stops at the highest number the manifest
+// names, so a count near 2^31 cannot hold the till for hours.
+constexpr int kMaxWalkedCount = 10000;

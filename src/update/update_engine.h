@@ -73,6 +73,8 @@ class UpdateEngine {
   void BeginMode(const char* modeText, const char* installedVersion, const char* offeredVersion,
                  bool loggingFlag);
   void LogResult(bool loggingFlag, const char* address, int result);
+  // The update proper: the manifest address from the settings, the manifest, the mode.
+  void UpdateFromSettings(bool loggingFlag);
   bool LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag);
   // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
   bool FitRunDeadline(FetchLimits& limits) const;
@@ -84,9 +86,6 @@ class UpdateEngine {
                          int defaultSize, int& count, bool loggingFlag);
   void InstallMainExecutable(const XmlDocument& manifest, int defaultSize, bool loggingFlag);
   int InstallFileEntry(const XmlNode& entry, FileStage stage, int number, bool loggingFlag);
-  // InstallFile, unless the file's result line could not be formed whole (then 0).
-  int InstallFileWithinLine(const char* address, const char* destination, int maxSize,
-                            const char* signature, bool loggingFlag);
 
   UpdateHost& m_host;
   FileSink& m_sink;

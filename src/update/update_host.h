@@ -38,6 +38,11 @@ class UpdateHost {
   virtual void SetProgressRange(std::uint16_t upper) = 0;
   virtual void SetProgressPos(int position) = 0;
 
+  // Asked once per run, after the logging decision and before the manifest is fetched: true when
+  // this run may update. A host that can meet other updater runs waits (bounded) while one is
+  // updating and then answers false; the run then skips the update and goes on to the launch.
+  virtual bool TakeUpdateTurn() { return true; }
+
   // Starts the main application unless it is already running.
   virtual void LaunchMainApplication() = 0;
   // Ends the run (closes the window).

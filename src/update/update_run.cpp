@@ -70,40 +70,47 @@ void UpdateEngine::RunUpdate() {
   m_runDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_runLimitSeconds);
   char appDirectory[kPathBufferSize] = {};
   char markerPath[kPathBufferSize] = {};
-  char address[kManifestTextBufferSize] = {};
-  char installedVersion[kSettingTextBufferSize] = {};
   bool loggingFlag = false;
-  {
-    XmlDocument manifest;
-    manifest.SetFetcher(*m_fetcher);
-
-    GetAppDirectory(appDirectory, sizeof(appDirectory));
-    // A marker path that does not fit is not the marker: logging stays off.
-    if (FormatText(markerPath, sizeof(markerPath), "%slogUpdate.txt", appDirectory)) {
-      loggingFlag = FileExists(markerPath, sizeof(markerPath), false);
-    }
-    if (loggingFlag) m_host.StartLogSession(markerPath);
-
-    ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kManifestUrlValue, address,
-                       sizeof(address));
-    if (address[0] != '\0') {
-      LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
-    } else {
-      CopyText(address, kDefaultManifestAddress);
-      Log(loggingFlag, kOpUpdating, kTextNoAddressSetting);
-      LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
-    }
-
-    SetManifestOrigin(address);
-    if (LoadManifest(manifest, address, loggingFlag)) {
-      ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue,
-                         installedVersion, sizeof(installedVersion));
-      UpdateFromManifest(manifest, installedVersion, loggingFlag);
-    }
-    Log(loggingFlag, kOpRunEnd, kTextRunEnd);
+  GetAppDirectory(appDirectory, sizeof(appDirectory));
+  // A marker path that does not fit is not the marker: logging stays off.
+  if (FormatText(markerPath, sizeof(markerPath), "%slogUpdate.txt", appDirectory)) {
+    loggingFlag = FileExists(markerPath, sizeof(markerPath), false);
   }
+  if (loggingFlag) m_host.StartLogSession(markerPath);
+
+  if (m_host.TakeUpdateTurn()) {
+    UpdateFromSettings(loggingFlag);  // the manifest is gone again before the launch
+  } else {
+    // Another updater was (or still is) installing: a second run on top of it would only fetch
+    // and write the same files again, interleaved.
+    Log(loggingFlag, kOpUpdating, kTextOtherRunUpdating);
+  }
+  Log(loggingFlag, kOpRunEnd, kTextRunEnd);
   m_host.LaunchMainApplication();
   m_host.EndRun();
+}
+
+void UpdateEngine::UpdateFromSettings(bool loggingFlag) {
+  char address[kManifestTextBufferSize] = {};
+  char installedVersion[kSettingTextBufferSize] = {};
+  XmlDocument manifest;
+  manifest.SetFetcher(*m_fetcher);
+
+  ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kManifestUrlValue, address,
+                     sizeof(address));
+  if (address[0] != '\0') {
+    LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
+  } else {
+    CopyText(address, kDefaultManifestAddress);
+    Log(loggingFlag, kOpUpdating, kTextNoAddressSetting);
+    LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
+  }
+  SetManifestOrigin(address);
+  if (LoadManifest(manifest, address, loggingFlag)) {
+    ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue,
+                       installedVersion, sizeof(installedVersion));
+    UpdateFromManifest(manifest, installedVersion, loggingFlag);
+  }
 }
 
 bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag) {

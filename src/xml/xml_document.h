@@ -97,3 +97,10 @@ class XmlDocument {
 // Returns the text's length in bytes, or -1 when there is no such child, `node` is empty, or the
 // text does not fit `bufferSize` bytes or holds a NUL (the buffer then holds the empty string).
 int GetNodeText(const XmlNode& node, const char* path, char* buffer, std::size_t bufferSize);
+
+// As GetNodeText, telling a missing child from a long text: replaces `text` with the text of the
+// child of `node` at `path` when it is at most `maxLength` bytes and returns its length; otherwise
+// leaves `text` untouched and returns -1 (no such child, `node` empty, failed) or -2 (the text is
+// longer than `maxLength`).
+long long GetNodeLongText(const XmlNode& node, const char* path, std::string& text,
+                          std::size_t maxLength);

@@ -432,3 +432,24 @@ int GetNodeText(const XmlNode& node, const char* path, char* buffer, std::size_t
     return -1;
   }
 }
+
+long long GetNodeLongText(const XmlNode& node, const char* path, std::string& text,
+                          std::size_t maxLength) {
+  try {
+    if (node.IsEmpty()) return -1;
+    UniqueBstr query;
+    if (!NarrowToBstr(path, query)) return -1;
+    ComPtr<IXMLDOMNode> found;
+    if (node.GetImpl()->m_node->selectSingleNode(query.Get(), found.GetAddressOf()) != S_OK ||
+        !found) {
+      return -1;
+    }
+    std::string value;
+    if (!ReadNodeText(found.Get(), value)) return -1;
+    if (value.size() > maxLength) return -2;
+    text.swap(value);
+    return static_cast<long long>(text.size());
+  } catch (...) {
+    return -1;
+  }
+}

@@ -380,3 +380,21 @@ int GetNodeText(const XmlNode& node, const char* path, char* buffer, std::size_t
     return -1;
   }
 }
+
+long long GetNodeLongText(const XmlNode& node, const char* path, std::string& text,
+                          std::size_t maxLength) {
+  try {
+    if (node.IsEmpty() || !node.GetImpl()->node.node()) return -1;
+    const pugi::xpath_node found = SelectFirst(node.GetImpl()->node.node(), path);
+    if (!found) return -1;
+    std::string scratch;
+    const char* value = nullptr;
+    std::size_t length = 0;
+    NodeText(found, scratch, value, length);
+    if (length > maxLength) return -2;
+    text.assign(value, length);
+    return static_cast<long long>(length);
+  } catch (...) {
+    return -1;
+  }
+}

@@ -40,6 +40,15 @@ def display():
     xvfb.wait(10)
 
 
+@pytest.fixture(autouse=True)
+def own_runtime_dir(tmp_path, monkeypatch):
+    """Every test its own lock directory, whatever program it starts and however: a stale lock
+    left by another run (or another user of the machine) can never decide a test."""
+    runtime = tmp_path / "xdg-runtime"
+    runtime.mkdir()
+    monkeypatch.setenv("XDG_RUNTIME_DIR", str(runtime))
+
+
 @pytest.fixture
 def server():
     loopback = sandbox.LoopbackServer()

@@ -257,22 +257,23 @@ def fill_address(server, length, document_name):
 def test_length_limits_are_the_updaters_own(box, server, tmp_path):
     paths = write_sources(tmp_path / "src", {"lib.bin": b"\x01\x02\x03", "pos": b"MZ"})
     directory = box.native_path(box.app_dir) + ("\\" if TARGET == "windows" else "/")
-    base, base_path = fill_address(server, 120, "library-lib.bin.xml")
+    base, base_path = fill_address(server, 200, "library-lib.bin.xml")
 
-    def library_release(out, pair):
-        """A library release whose address and destination together are `pair` bytes."""
-        destination = directory + "n" * (pair - 120 - len(directory) - 4) + ".bin"
+    def library_release(out, destination_length):
+        """A library release whose destination is `destination_length` bytes long."""
+        destination = directory + "n" * (destination_length - len(directory) - 4) + ".bin"
         return destination, tool(box, "library", "--version", "1", "--base-url", base, "--out",
                                  box.native_path(str(out)), "--library",
                                  f"{box.native_path(paths['lib.bin'])}={destination}")
 
     refused = tmp_path / "refused"
-    _, outcome = library_release(refused, 230)
-    assert outcome.status != 0 and "229" in outcome.errors
+    _, outcome = library_release(refused, 255)
+    assert outcome.status != 0 and "254" in outcome.errors
     assert not refused.exists()
 
+    # Address and destination together far beyond one text's 254 bytes: each fits, so it installs.
     accepted = tmp_path / "accepted"
-    destination, outcome = library_release(accepted, 229)
+    destination, outcome = library_release(accepted, 254)
     assert outcome.status == 0, outcome
     serve(server, accepted, prefix=base_path)
     checked = tool(box, "verify", box.native_path(str(accepted / "manifest.xml")))
@@ -282,8 +283,8 @@ def test_length_limits_are_the_updaters_own(box, server, tmp_path):
     run_updater(box)
     assert read(os.path.join(box.app_dir, destination[len(directory):])) == b"\x01\x02\x03"
 
-    # The main executable's result line shows "path app": its address holds at most 221 bytes.
-    for length, admitted in ((221, True), (222, False)):
+    # The main executable's address is a text like any other: 254 bytes at most.
+    for length, admitted in ((254, True), (255, False)):
         out = tmp_path / f"main{length}"
         main_base, main_path = fill_address(server, length, "main-pos.xml")
         outcome = tool(box, "app", "--version", "1", "--out", box.native_path(str(out)),
@@ -307,6 +308,10 @@ BAD_INPUT = {
                                          "Windows-1252"),
     "destination of 255 bytes": ([("--component", "{uno.dll}=" + "d" * 251 + ".dll")], "254"),
     "absolute component destination": ([("--component", "{uno.dll}={x.dll}")], "relative"),
+    "component destination climbing out": ([("--component", "{uno.dll}=../../../etc/evil.dll")],
+                                           "inside the main application's directory"),
+    "component destination on another share": ([("--component", "{uno.dll}=\\\\h\\s\\x.dll")],
+                                               "inside the main application's directory"),
     "same destination twice": ([("--component", "{uno.dll}=x.dll"),
                                 ("--component", "{x.dll}=X.DLL")], "twice"),
     "version with a trailing space": ([("--version", "2.0 ")], "space"),
@@ -388,29 +393,28 @@ def test_application_directory_counts_toward_component_limits(box, tmp_path):
     paths = write_sources(tmp_path / "src", {"uno.dll": b"\x01", "main.exe": b"MZ"})
     out = tmp_path / "release"
     base = box.native_path(str(out))
-    address = len(base) + len("/comp1-uno.dll.xml")
 
-    def app_dir(pair):
-        """A directory that makes the component's address and placed destination `pair` bytes."""
-        return "C:\\" + "d" * (pair - address - len("C:\\") - len("\\uno.dll"))
+    def app_dir(placed):
+        """A directory that makes the component's placed destination `placed` bytes."""
+        return "C:\\" + "d" * (placed - len("C:\\") - len("\\uno.dll"))
 
-    def publish(pair):
+    def publish(placed):
         return tool(box, "app", "--version", "1", "--base-url", base, "--out", base,
                     "--main", box.native_path(paths["main.exe"]),
-                    "--component", box.native_path(paths["uno.dll"]), "--app-dir", app_dir(pair))
+                    "--component", box.native_path(paths["uno.dll"]), "--app-dir", app_dir(placed))
 
-    refused = publish(230)
-    assert refused.status != 0 and "229" in refused.errors
+    refused = publish(255)
+    assert refused.status != 0 and "254" in refused.errors
     assert not out.exists()
-    assert publish(229).status == 0
+    assert publish(254).status == 0
 
     manifest = box.native_path(str(out / "manifest.xml"))
-    fits = tool(box, "verify", manifest, "--app-dir", app_dir(229))
+    fits = tool(box, "verify", manifest, "--app-dir", app_dir(254))
     assert fits.status == 0, fits
-    too_deep = tool(box, "verify", manifest, "--app-dir", app_dir(230))
+    too_deep = tool(box, "verify", manifest, "--app-dir", app_dir(255))
     assert too_deep.status != 0
     verdicts = too_deep.verdicts()
-    assert "229" in verdicts["comp1-uno.dll.xml"][3]
+    assert "254" in verdicts["comp1-uno.dll.xml"][3]
     assert verdicts["main-main.exe.xml"][3] == "would install"
 
 

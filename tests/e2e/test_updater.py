@@ -90,7 +90,10 @@ def test_unreachable_manifest_still_starts_main_application(box, server):
     box.set_setting(APP_KEY, "urlact", server.url("/missing.xml"))
     open(os.path.join(box.app_dir, "logUpdate.txt"), "wb").close()
     before = sorted(os.listdir(box.app_dir))
+    begun = time.monotonic()
     run_updater(box)
+    # Half a second before the run, then the product's own one-second wait before the launch.
+    assert time.monotonic() - begun >= 1.45
     assert started(box)
     assert sorted(os.listdir(box.app_dir)) == before
     assert log_lines(box) == [
@@ -125,6 +128,29 @@ def test_running_main_application_is_not_started_again(box, server):
     finally:
         holder.stdin.close()
         holder.wait(30)
+
+
+def test_second_run_waits_for_the_first_then_skips_the_update_and_launches(box, server):
+    publish_typical_update(box, server)
+    install_main_application(box)
+    open(os.path.join(box.app_dir, "logUpdate.txt"), "wb").close()
+    first = subprocess.Popen(box.command(program("hold_run_lock")), env=updater_env(box),
+                             stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    try:
+        assert first.stdout.readline().strip() == b"held"
+        second = subprocess.Popen(box.command(program("mubax-updater")), env=updater_env(box))
+        time.sleep(2.0)
+        assert second.poll() is None  # still waiting for the first run
+    finally:
+        first.stdin.close()
+        first.wait(30)
+    second.wait(60)
+    assert server.requests == []
+    assert log_lines(box) == [
+        "ActualizandoVersion  Otra actualizaci\u00f3n en curso. No se actualiza",
+        "Actualizando()  IniAppUsuario",
+    ]
+    assert started(box)
 
 
 def window_id(display):

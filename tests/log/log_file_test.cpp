@@ -173,13 +173,21 @@ TEST_F(LogFileTest, NegativeLevelNeitherCreatesNorChangesTheFile) {
 }
 
 TEST_F(LogFileTest, OtherLevelCreatesOrEmptiesTheFileButWritesNothing) {
+  // Levels above the debug level 9 are "other" levels too, not more verbose ones.
+  for (const char* level : {"1", "10", "90", "2147483647"}) {
+    SCOPED_TRACE(level);
+    std::remove(m_logPath.c_str());
+    SetLevel(level);
+    LogFile log;
+    log.SetPath(m_logPath.c_str());
+    EXPECT_EQ(kLogOk, log.Write("MubaxVardeno", "Op", "text"));
+    EXPECT_TRUE(PathExists(m_logPath));
+    EXPECT_EQ("", ReadAll(m_logPath));
+  }
   SetLevel("5");
   WriteLogConfigIni("[Log]\r\nTamFichLog=1\r\n");
   LogFile log;
   log.SetPath(m_logPath.c_str());
-  EXPECT_EQ(kLogOk, log.Write("MubaxVardeno", "Op", "text"));
-  EXPECT_TRUE(PathExists(m_logPath));
-  EXPECT_EQ("", ReadAll(m_logPath));
 
   ASSERT_TRUE(WriteWholeFile(m_logPath, std::string(1023, 'a')));  // under 1 KB: left alone
   EXPECT_EQ(kLogOk, log.Write("MubaxVardeno", "Op", "text"));

@@ -3,6 +3,8 @@
 #include <climits>
 #include <filesystem>
 
+#include "support/memory_fetcher.h"
+#include "update/manifest_limits.h"
 #include "update/engine_fixture.h"
 #include "xml/xml_document.h"
 
@@ -117,6 +119,30 @@ TEST_F(ApplicationModeTest, HugeCountStopsAfterTheLastComponentTheManifestNames)
   EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos 1", "pos -2147483648"}));
 }
 
+TEST_F(ApplicationModeTest, MissingTrailingComponentsGetTheirLinesUpToTheWalkedBound) {
+  const std::string a1 = ServeFile("/c1.xml", "1");
+  struct Row {
+    int count;
+    std::size_t lines;
+  };
+  for (const Row row : {Row{3, 3}, Row{kMaxWalkedCount, kMaxWalkedCount},
+                        Row{kMaxWalkedCount + 1, 1}}) {
+    SCOPED_TRACE(row.count);
+    m_host.events.clear();
+    Run("<m><version>2</version><componentes>" + std::to_string(row.count) +
+        "</componentes><tamfichero>10</tamfichero>" + Component(1, a1, "c1") + "</m>");
+    const auto lines = m_host.Only("log Fichero actualizado|");
+    ASSERT_EQ(lines.size(), row.lines);
+    EXPECT_EQ(lines.back(), "log Fichero actualizado|" +
+                                Line(row.lines == 1 ? a1 : "", AppFile(row.lines == 1 ? "c1" : ""),
+                                     row.lines == 1 ? 1 : 0));
+    const auto positions = m_host.Only("pos");
+    ASSERT_EQ(positions.size(), row.lines + 1);
+    EXPECT_EQ(positions[row.lines - 1], "pos " + std::to_string(row.lines));
+    EXPECT_EQ(positions.back(), "pos " + std::to_string(row.count + 1));
+  }
+}
+
 TEST_F(ApplicationModeTest, ComponentLimitsAndMissingDefaultSize) {
   const std::string a1 = ServeFile("/c1.xml", PatternBytes(49)), a2 = ServeFile("/c2.xml", "ab");
   const std::string a3 = ServeFile("/c3.xml", PatternBytes(50)), am = ServeFile("/m.xml", "M");
@@ -139,6 +165,29 @@ TEST_F(ApplicationModeTest, EmptyComponentSizeMeansZeroForThatComponentOnly) {
       Component(1, a1, "c1") + "<tamcomp1></tamcomp1>" + Component(2, a2, "c2") + "</m>");
   EXPECT_FALSE(PathExists(AppFile("c1")));
   EXPECT_EQ(ReadFile(AppFile("c2")), "2");
+}
+
+TEST_F(ApplicationModeTest, SizeTextsThatCannotBeReadWholeOrAreEmptyAdmitNothing) {
+  // 255 bytes that would read as 5 if cut.
+  const std::string overlong = "5" + std::string(254, 'x');
+  const std::string a1 = ServeFile("/c1.xml", "1"), a2 = ServeFile("/c2.xml", "2");
+  const std::string a3 = ServeFile("/c3.xml", "3"), am = ServeFile("/m.xml", "M");
+  Run("<m><version>2</version><componentes>3</componentes><tamfichero>" + overlong +
+      "</tamfichero>" + Component(1, a1, "c1", overlong) + Component(2, a2, "c2") +
+      Component(3, a3, "c3", "10") + "<urldescarga>" + am + "</urldescarga></m>");
+  EXPECT_FALSE(PathExists(AppFile("c1")));
+  EXPECT_FALSE(PathExists(AppFile("c2")));  // the manifest's default could not be read
+  EXPECT_EQ(ReadFile(AppFile("c3")), "3");
+  EXPECT_FALSE(PathExists(MainExecutable()));
+  EXPECT_EQ(m_server.RequestCount("/c1.xml") + m_server.RequestCount("/m.xml"), 0);
+
+  // Present but empty: a limit of 0, not some default.
+  m_host.events.clear();
+  Run("<m><version>2</version><tamfichero></tamfichero><urldescarga>" + am +
+      "</urldescarga></m>");
+  EXPECT_FALSE(PathExists(MainExecutable()));
+  EXPECT_EQ(m_host.Only("log AppPrincipal actualizada"),
+            (std::vector<std::string>{"log AppPrincipal actualizada|" + Line(am, "path app", 0)}));
 }
 
 TEST_F(ApplicationModeTest, FailureInComponentStageStillInstallsMainExecutable) {
@@ -184,6 +233,17 @@ TEST_F(ApplicationModeTest, DestinationsAreJoinedUnchangedAndNeverCut) {
             "log Fichero actualizado|" + Line(a2, AppDir() + longName, 0));
 }
 
+TEST_F(ApplicationModeTest, MainExecutableAddressMayTakeAllItsBytes) {
+  const std::string base = m_server.Url("/");
+  const std::string am = ServeFile("/" + std::string(254 - base.size(), 'm'), "M");
+  ASSERT_EQ(am.size(), 254u);
+  Run("<m><version>2</version><tamfichero>10</tamfichero><urldescarga>" + am +
+      "</urldescarga></m>");
+  EXPECT_EQ(ReadFile(MainExecutable()), "M");
+  EXPECT_EQ(m_host.Only("log AppPrincipal actualizada"),
+            (std::vector<std::string>{"log AppPrincipal actualizada|" + Line(am, "path app", 1)}));
+}
+
 TEST_F(ApplicationModeTest, LoggingOffInstallsTheSameAndWritesNothing) {
   const std::string a1 = ServeFile("/c1.xml", "1");
   XmlDocument manifest;
@@ -195,6 +255,59 @@ TEST_F(ApplicationModeTest, LoggingOffInstallsTheSameAndWritesNothing) {
   engine.UpdateApplicationMode("1", "2", manifest, false);
   EXPECT_EQ(ReadFile(AppFile("c1")), "1");
   EXPECT_EQ(m_host.events, (std::vector<std::string>{"range 1", "range 2", "pos 1", "pos 2"}));
+}
+
+// Documents from memory, logging on: what one component's destination text does.
+class ComponentDestinationTest : public EngineTest {
+ protected:
+  void Run(const std::string& destinationText) {
+    m_fetcher.Add("mem:c1", FileDocument("1"));
+    m_fetcher.Add("mem:manifest",
+                  "<m><version>2</version><componentes>1</componentes><tamfichero>10</tamfichero>"
+                  "<urlcomp1>mem:c1</urlcomp1><destcomp1>" + destinationText +
+                      "</destcomp1></m>");
+    XmlDocument manifest;
+    manifest.SetFetcher(m_fetcher);
+    ASSERT_TRUE(manifest.Load("mem:manifest", true));
+    UpdateEngine engine(m_host, m_disk, m_fetcher);
+    engine.UpdateApplicationMode("1", "2", manifest, true);
+  }
+  MemoryFetcher m_fetcher;
+};
+
+TEST_F(ComponentDestinationTest, DestinationsLeavingTheApplicationDirectoryAreRefused) {
+  const char* const kEscaping[] = {
+      "../../escaped.txt", "..\\..\\escaped.txt", "sub/../../escaped.txt", "sub\\..\\..\\x",
+      "..",                "/etc/escaped.txt",     "\\escaped.txt",       "\\\\host\\share\\x",
+      "//host/share/x",    "C:\\escaped.txt",     "c:escaped.txt",         "sub/.../x",
+      ".. /x",
+  };
+  for (const char* destination : kEscaping) {
+    SCOPED_TRACE(destination);
+    m_host.events.clear();
+    m_host.reports.clear();
+    m_fetcher.fetched.clear();
+    Run(destination);
+    EXPECT_EQ(m_host.Only("log Fichero"),
+              (std::vector<std::string>{"log Fichero actualizado|" +
+                                        Line("mem:c1", AppDir() + destination, 0)}));
+    EXPECT_EQ(m_host.reports.front(), "component 1 mem:c1 problem");
+    // Refused before the fetch, so nothing anywhere was written.
+    EXPECT_EQ(m_fetcher.fetched, std::vector<std::string>{"mem:manifest"});
+    EXPECT_EQ(m_host.Only("pos"), (std::vector<std::string>{"pos 1", "pos 2"}));
+  }
+}
+
+TEST_F(ComponentDestinationTest, NamesThatOnlyLookLikeClimbingStayInside) {
+  std::filesystem::create_directories(AppFile("sub"));
+  for (const char* destination : {"sub/./a.bin", "a..b", "..c"}) {
+    SCOPED_TRACE(destination);
+    m_host.events.clear();
+    Run(destination);
+    EXPECT_EQ(m_host.Only("log Fichero"),
+              (std::vector<std::string>{"log Fichero actualizado|" +
+                                        Line("mem:c1", AppDir() + destination, 1)}));
+  }
 }
 
 }  // namespace

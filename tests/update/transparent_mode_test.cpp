@@ -94,15 +94,27 @@ TEST_F(TransparentModeTest, EntrySizeLimitDefaultsOnlyWhenMissingOrEmpty) {
   const std::string largest = PatternBytes(2048575), tooLarge = PatternBytes(2048576, 9);
   const std::string uFits = ServeFile("/fits.xml", largest);
   const std::string uOver = ServeFile("/over.xml", tooLarge);
+  const std::string uSmall = ServeFile("/small.xml", "e");
   const std::string uZero = ServeFile("/zero.xml", "z");
-  Run("<fichAdicionales>3</fichAdicionales>" + Entry("fichAdic1", uFits, AppFile("fits")) +
-      Entry("fichAdic2", uOver, AppFile("over"), "") +
-      Entry("fichAdic3", uZero, AppFile("zero"), "0"));
+  const std::string uLong = ServeFile("/long.xml", "zz");
+  const std::string empty = "<tamfichero></tamfichero>";
+  // 255 bytes that would read as 5 if cut: the file must be refused, neither cut nor defaulted.
+  const std::string overlong = "<tamfichero>5" + std::string(254, 'x') + "</tamfichero>";
+  Run("<fichAdicionales>5</fichAdicionales>" + Entry("fichAdic1", uFits, AppFile("fits")) +
+      Entry("fichAdic2", uOver, AppFile("over"), "", empty) +
+      Entry("fichAdic3", uSmall, AppFile("small"), "", empty) +
+      Entry("fichAdic4", uZero, AppFile("zero"), "0") +
+      Entry("fichAdic5", uLong, AppFile("long"), "", overlong));
   EXPECT_EQ(ReadFile(AppFile("fits")), largest);
   EXPECT_FALSE(PathExists(AppFile("over")));
+  EXPECT_EQ(ReadFile(AppFile("small")), "e");
   EXPECT_FALSE(PathExists(AppFile("zero")));
-  EXPECT_EQ(m_host.Only("log Fichero actualizado").back(),
-            "log Fichero actualizado|" + Line(uZero, AppFile("zero"), 0));
+  EXPECT_FALSE(PathExists(AppFile("long")));
+  EXPECT_EQ(m_server.RequestCount("/long.xml"), 0);
+  const auto lines = m_host.Only("log Fichero actualizado");
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[3], "log Fichero actualizado|" + Line(uZero, AppFile("zero"), 0));
+  EXPECT_EQ(lines[4], "log Fichero actualizado|" + Line(uLong, AppFile("long"), 0));
 }
 
 TEST_F(TransparentModeTest, FailingStageDoesNotStopTheNext) {
@@ -143,6 +155,19 @@ TEST_F(TransparentModeTest, OverlongTextsFailTheFileInsteadOfNamingAnother) {
   EXPECT_EQ(ReadFile(MainExecutable()), "main");
   EXPECT_EQ(m_host.Only("log Fichero actualizado"),
             (std::vector<std::string>{"log Fichero actualizado|" + Line(u1, "", 0)}));
+}
+
+TEST_F(TransparentModeTest, LongAddressAndDestinationTogetherStillInstallAndLogWhole) {
+  // Each text fits its own 254 bytes; together they are far past what one such buffer holds.
+  const std::string address = ServeFile("/" + std::string(200, 'p') + ".xml", "long");
+  const std::string destination = AppFile(std::string(254 - AppDir().size(), 'd'));
+  ASSERT_EQ(destination.size(), 254u);
+  ASSERT_LE(address.size(), 254u);
+  Run(Entry("actLibreria", address, destination, "", "<versionLib>2</versionLib>"));
+  EXPECT_EQ(ReadFile(destination), "long");
+  EXPECT_EQ(m_host.Only("log Fichero de Libreria"),
+            (std::vector<std::string>{"log Fichero de Libreria actualizado|" +
+                                      Line(address, destination, 1)}));
 }
 
 }  // namespace

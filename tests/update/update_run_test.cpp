@@ -5,6 +5,7 @@
 
 #include "common/files.h"
 #include "log/log_file.h"
+#include "support/memory_fetcher.h"
 #include "update/engine_fixture.h"
 
 namespace {
@@ -12,8 +13,8 @@ namespace {
 class UpdateRunTest : public EngineTest {
  protected:
   void EnableLog() { ASSERT_TRUE(WriteWholeFile(AppFile("logUpdate.txt"), "")); }
-  void RunOnce() {
-    UpdateEngine engine(m_host, m_disk);
+  void RunOnce(Fetcher& fetcher = DefaultFetcher()) {
+    UpdateEngine engine(m_host, m_disk, fetcher);
     FetchLimits limits;
     limits.connectTimeoutSeconds = 5;
     limits.stallTimeoutSeconds = 5;
@@ -155,7 +156,10 @@ TEST_F(UpdateRunTest, ManifestTextsAreLoggedInWindows1252) {
 
 TEST_F(UpdateRunTest, WithoutAddressTheBuiltInOneIsUsedAndSaidTwice) {
   EnableLog();
-  RunOnce();
+  // Served from memory: the built-in host is never looked up from a test.
+  MemoryFetcher fetcher;
+  RunOnce(fetcher);
+  EXPECT_EQ(fetcher.fetched, std::vector<std::string>{kDefaultManifestAddress});
   ASSERT_GE(m_host.events.size(), 3u);
   EXPECT_EQ(m_host.events[1], "log ActualizandoVersion |Sin URL en Registro. Utiliza url defecto");
   EXPECT_EQ(m_host.events[2],

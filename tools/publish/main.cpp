@@ -2,14 +2,12 @@
 // release with the updater's own engine before it goes live. A console program on both targets.
 #include <CLI/CLI.hpp>
 
-#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "publish/arguments.h"
 #include "publish/commands.h"
-#include "update/log_texts.h"
 #include "update/manifest_limits.h"
 
 namespace {
@@ -39,18 +37,16 @@ const char kVerifyDescription[] =
 
 // The rules are the updater's own limits, stated from its constants.
 std::string PublishFooter() {
-  const int pair = kMaxManifestTextBytes - kResultLineFixedBytes;
-  const int mainAddress = pair - static_cast<int>(std::strlen(kMainExecutableDestinationText));
   return "Rules the updater imposes, checked before anything is written:\n"
          "  - the version, destinations and addresses hold only characters of Windows-1252 (the "
          "updater's code page on Windows), with no spaces at either end;\n"
          "  - each holds at most " +
          std::to_string(kMaxManifestTextBytes) +
-         " bytes; an address and its destination together at most " + std::to_string(pair) +
-         " (the main executable's destination reads \"" + kMainExecutableDestinationText +
-         "\", so its address at most " + std::to_string(mainAddress) +
-         ");\n"
-         "  - no empty source file, no destination given twice, at most " + std::to_string(kMaxReleaseFiles) + " files.\n"
+         " bytes;\n"
+         "  - component destinations stay inside the main application's directory;\n"
+         "  - no empty source file, no destination given twice, at most " +
+         std::to_string(kMaxReleaseFiles) +
+         " files.\n"
          "Document names keep the source name's ASCII letters, digits, \".\", \"-\" and \"_\"; "
          "any other character becomes \"_\". Exit status 0 when the release was written, 1 when "
          "nothing was.";

@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "publish/release_text.h"
-#include "update/log_texts.h"
+#include "update/component_destination.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
 
@@ -17,10 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// An element text: at most what the updater reads whole. An address and its destination
-// together: at most what leaves room for the updater's result line, or the file is refused.
+// An element text: at most what the updater reads whole.
 constexpr std::size_t kMaxTextBytes = kMaxManifestTextBytes;
-constexpr std::size_t kMaxAddressAndDestinationBytes = kMaxManifestTextBytes - kResultLineFixedBytes;
 
 using Problems = std::vector<std::string>;
 
@@ -71,39 +69,26 @@ void CheckText(const ReleaseFile& file, const char* what, const std::string& tex
   }
 }
 
-void CheckPair(const ReleaseFile& file, const std::string& destination, Problems& problems) {
-  const std::size_t length = UpdaterTextLength(file.address) + UpdaterTextLength(destination);
-  if (length > kMaxAddressAndDestinationBytes) {
-    Complain(problems, file,
-             "address and destination " + Quote(destination) + " together are " +
-                 std::to_string(length) + " bytes; the updater's result line admits at most " +
-                 std::to_string(kMaxAddressAndDestinationBytes));
-  }
-}
-
 void CheckComponentDestination(const ReleaseFile& file, const std::string& appDir,
                                Problems& problems) {
   const std::string& destination = file.destination;
-  if (!destination.empty() && (destination[0] == '/' || destination[0] == '\\' ||
-                               destination.find(':') != std::string::npos)) {
+  // The updater refuses what leaves its directory; a colon also names a stream on Windows.
+  if (!IsContainedComponentDestination(destination.c_str()) ||
+      destination.find(':') != std::string::npos) {
     Complain(problems, file,
              "destination " + Quote(destination) +
-                 " must be relative to the main application's directory");
+                 " must stay inside the main application's directory (relative, no \"..\", "
+                 "no drive or network name)");
   }
   if (appDir.empty()) return;
   const std::string installed = WithTrailingSeparator(appDir) + destination;
   CheckText(file, "destination in the application directory", installed, problems);
-  CheckPair(file, installed, problems);
 }
 
 void CheckFile(const ReleaseFile& file, const std::string& appDir, Problems& problems) {
   CheckText(file, "address", file.address, problems);
-  if (file.role == FileRole::kMainExecutable) {
-    CheckPair(file, kMainExecutableDestinationText, problems);
-    return;
-  }
+  if (file.role == FileRole::kMainExecutable) return;
   CheckText(file, "destination", file.destination, problems);
-  CheckPair(file, file.destination, problems);
   if (file.role == FileRole::kComponent) CheckComponentDestination(file, appDir, problems);
 }
 

@@ -6,7 +6,6 @@
 #include "common/app_directory.h"
 #include "publish/commands.h"
 #include "publish/release_text.h"
-#include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
 #include "update/update_engine.h"
@@ -140,14 +139,9 @@ std::string CheckInAppDir(const FileReport& report, const std::string& appDir) {
   }
   const std::string placed = WithTrailingSeparator(appDir) + relative;
   const std::size_t placedLength = UpdaterTextLength(placed);
-  const std::size_t pairLength = UpdaterTextLength(EngineTextToUtf8(report.address)) + placedLength;
   if (placedLength > kMaxManifestTextBytes) {
     return "in " + appDir + " its destination would be " + std::to_string(placedLength) +
            " bytes, over the updater's " + std::to_string(kMaxManifestTextBytes);
-  }
-  if (pairLength > kMaxManifestTextBytes - kResultLineFixedBytes) {
-    return "in " + appDir + " address and destination would be " + std::to_string(pairLength) +
-           " bytes, over the updater's " + std::to_string(kMaxManifestTextBytes - kResultLineFixedBytes);
   }
   return std::string();
 }

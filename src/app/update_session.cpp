@@ -1,0 +1,70 @@
+// The front ends' update run: a host in front of theirs that takes the run lock when the engine
+// asks and remembers whether the launch and the end have happened.
+#include "app/update_session.h"
+
+namespace {
+
+class SessionHost : public UpdateHost {
+ public:
+  SessionHost(UpdateHost& host, unsigned lockWaitMilliseconds)
+      : m_host(host), m_lockWait(lockWaitMilliseconds) {}
+
+  void StartLogSession(const char* logPath) override { m_host.StartLogSession(logPath); }
+  void WriteLog(const char* component, const char* operation, const char* text) override {
+    m_host.WriteLog(component, operation, text);
+  }
+  void SetProgressRange(std::uint16_t upper) override { m_host.SetProgressRange(upper); }
+  void SetProgressPos(int position) override { m_host.SetProgressPos(position); }
+  void ReportInstallProblem(const InstallItem& item, const char* reason) override {
+    m_host.ReportInstallProblem(item, reason);
+  }
+  void ReportInstallResult(const InstallItem& item, int result) override {
+    m_host.ReportInstallResult(item, result);
+  }
+
+  bool TakeUpdateTurn() override {
+    // A lock that cannot be made at all stops nothing: updating alone is the usual case.
+    const RunLockResult taken = m_lock.Acquire(m_lockWait);
+    return (taken == RunLockResult::kHeld || taken == RunLockResult::kUnavailable) &&
+           m_host.TakeUpdateTurn();
+  }
+  void LaunchMainApplication() override {
+    m_launched = true;
+    m_host.LaunchMainApplication();
+  }
+  void EndRun() override {
+    m_ended = true;
+    m_host.EndRun();
+  }
+
+  // What the run still owes after the engine raised.
+  void Finish() {
+    if (!m_launched) LaunchMainApplication();
+    if (!m_ended) EndRun();
+  }
+
+ private:
+  UpdateHost& m_host;
+  unsigned m_lockWait;
+  RunLock m_lock;
+  bool m_launched = false;
+  bool m_ended = false;
+};
+
+}  // namespace
+
+void RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
+                      unsigned lockWaitMilliseconds) {
+  SessionHost session(host, lockWaitMilliseconds);
+  try {
+    UpdateEngine engine(session, sink, fetcher);
+    engine.RunUpdate();
+  } catch (...) {
+    // Whatever went wrong, the till must get its application and the window must close.
+  }
+  try {
+    session.Finish();
+  } catch (...) {
+    // The host's own launch or end failed: nothing is left that could do better.
+  }
+}

@@ -1,0 +1,14 @@
+// One update run as both front ends make it: the engine's run under the updater's run lock, and
+// the launch and end the till is owed should anything escape the engine.
+#pragma once
+
+#include "app/run_lock.h"
+#include "update/update_engine.h"
+
+// Runs the update engine once for `host`, writing through `sink` and fetching through `fetcher`.
+// The run lock is asked for when the engine asks whether it may update, waiting up to
+// `lockWaitMilliseconds` for another run; it is held until this returns. Never raises: when the
+// engine raises, the main application is launched (unless the run already asked for it) and the
+// run is ended (unless it already was), each exactly once.
+void RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher = DefaultFetcher(),
+                      unsigned lockWaitMilliseconds = kRunLockWaitMilliseconds);

@@ -1,0 +1,36 @@
+// Component destinations are read as both targets would: either separator, drive letters.
+#include "update/component_destination.h"
+
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Windows drops trailing dots and spaces from each name, so "..." and ".. " also climb a level.
+bool ClimbsALevel(const char* segment, const char* end) {
+  int dots = 0;
+  for (const char* c = segment; c != end; ++c) {
+    if (*c == '.') {
+      ++dots;
+    } else if (*c != ' ') {
+      return false;
+    }
+  }
+  return dots >= 2;
+}
+
+}  // namespace
+
+bool IsContainedComponentDestination(const char* destination) {
+  if (IsSeparator(destination[0])) return false;
+  if (IsAsciiLetter(destination[0]) && destination[1] == ':') return false;
+  const char* segment = destination;
+  for (;;) {
+    const char* end = segment;
+    while (*end != '\0' && !IsSeparator(*end)) ++end;
+    if (ClimbsALevel(segment, end)) return false;
+    if (*end == '\0') return true;
+    segment = end + 1;
+  }
+}

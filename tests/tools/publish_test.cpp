@@ -1,0 +1,115 @@
+// The release tool's planning, manifest text, all-or-nothing writer and verdict, on real files in
+// a temporary directory; releases are published to a local directory and read back from there.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/files.h"
+#include "publish/commands.h"
+#include "publish/manifest_text.h"
+#include "publish/release_plan.h"
+#include "publish/release_writer.h"
+#include "support/temp_dir.h"
+#include "xml/xml_document.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PublishTest : public ::testing::Test {
+ protected:
+  std::string Source(const std::string& name, const std::string& bytes = "data") {
+    const std::string path = m_temp.Join(name);
+    EXPECT_TRUE(WriteWholeFile(path, bytes));
+    return path;
+  }
+  AppReleaseOptions AppOptions(std::vector<std::string> components) {
+    AppReleaseOptions options;
+    options.common.version = "2.0";
+    options.common.baseUrl = m_temp.Join("out");
+    options.common.outDir = m_temp.Join("out");
+    options.mainFile = Source("pos.exe", "MZ");
+    options.components = std::move(components);
+    return options;
+  }
+  std::string Text(const XmlDocument& manifest, const char* name) {
+    char text[256] = {};
+    return manifest.GetValue(name, text, sizeof(text)) >= 0 ? text : "<missing>";
+  }
+
+  TempDir m_temp;
+};
+
+TEST_F(PublishTest, ComponentCountLeavesOutTheMainExecutable) {
+  for (int components = 0; components <= 2; ++components) {
+    SCOPED_TRACE(components);
+    std::vector<std::string> mappings;
+    for (int i = 1; i <= components; ++i) {
+      mappings.push_back(Source("c" + std::to_string(i) + ".dll", "x") + "=c" +
+                         std::to_string(i) + ".dll");
+    }
+    Release release;
+    ASSERT_EQ(PlanAppRelease(AppOptions(mappings), release), std::vector<std::string>{});
+    XmlDocument manifest;
+    ASSERT_TRUE(manifest.Load(BuildManifestText(release).c_str(), false));
+    EXPECT_EQ(Text(manifest, "componentes"), std::to_string(components));
+    EXPECT_EQ(Text(manifest, "tamfichero"), "3");  // "MZ" and one byte of room
+    EXPECT_EQ(Text(manifest, ("urlcomp" + std::to_string(components + 1)).c_str()), "<missing>");
+  }
+}
+
+TEST_F(PublishTest, ComponentDestinationsMustStayInsideTheApplicationDirectory) {
+  const std::string source = Source("uno.dll");
+  struct Row {
+    const char* destination;
+    bool accepted;
+  };
+  for (const Row row : {Row{"sub/uno.dll", true}, Row{"sub\\uno.dll", true}, Row{"a..b", true},
+                        Row{"../../../etc/evil.dll", false}, Row{"sub\\..\\..\\x", false},
+                        Row{"/etc/x", false}, Row{"\\\\host\\share\\x", false},
+                        Row{"C:\\x", false}, Row{"x:stream", false}}) {
+    SCOPED_TRACE(row.destination);
+    Release release;
+    const auto problems =
+        PlanAppRelease(AppOptions({source + "=" + row.destination}), release);
+    EXPECT_EQ(problems.empty(), row.accepted);
+  }
+}
+
+TEST_F(PublishTest, DocumentsAreInPlaceBeforeTheManifest) {
+  Release release;
+  ASSERT_TRUE(PlanAppRelease(AppOptions({Source("uno.dll") + "=uno.dll"}), release).empty());
+  // A directory in the manifest's way makes its rename, the last one, fail.
+  fs::create_directories(fs::u8path(m_temp.Join("out")) / "manifest.xml" / "occupied");
+  bool partlyInPlace = false;
+  EXPECT_NE(WriteRelease(release, BuildManifestText(release), partlyInPlace), "");
+  EXPECT_TRUE(partlyInPlace);
+  for (const ReleaseFile& file : release.files) {
+    EXPECT_TRUE(fs::is_regular_file(fs::u8path(m_temp.Join("out")) / file.documentName))
+        << file.documentName;
+  }
+  EXPECT_TRUE(fs::is_directory(fs::u8path(m_temp.Join("out")) / "manifest.xml"));
+}
+
+TEST_F(PublishTest, VerifySucceedsOnlyWhenFilesWouldInstall) {
+  Release release;
+  ASSERT_TRUE(PlanAppRelease(AppOptions({Source("uno.dll") + "=uno.dll"}), release).empty());
+  bool partlyInPlace = false;
+  ASSERT_EQ(WriteRelease(release, BuildManifestText(release), partlyInPlace), "");
+  VerifyOptions verify;
+  verify.address = m_temp.Join("out") + "/manifest.xml";
+  verify.installedVersion = "1.0";
+  EXPECT_EQ(RunVerifyCommand(verify), 0);
+
+  // A mode runs, but there is nothing in it to install.
+  verify.address = Source("empty.xml", "<m><version>2.0</version><componentes>0</componentes></m>");
+  EXPECT_EQ(RunVerifyCommand(verify), 1);
+  // No mode runs: the offered version is the installed one.
+  verify.installedVersion = "2.0";
+  verify.address = m_temp.Join("out") + "/manifest.xml";
+  EXPECT_EQ(RunVerifyCommand(verify), 1);
+}
+
+}  // namespace
