@@ -8,6 +8,7 @@ PACKAGES=(
   mingw-w64 wine64 wine xvfb x11-apps xdotool imagemagick icoutils
   libpugixml-dev libcurl4-openssl-dev libinih-dev libcli11-dev
   python3 python3-pytest
+  dpkg-dev lintian file unzip binutils-mingw-w64-x86-64 osslsigncode openssl gzip
 )
 
 missing=()

@@ -30,6 +30,15 @@ dpkg-deb --info "$deb"
 dpkg-deb --contents "$deb"
 echo "== lintian"
 lintian --fail-on error "$deb"
+# What the release preset's hardening flags must leave in the programs that ship.
+for program in build/linux-release/bin/mubax-updater build/linux-release/bin/mubax-publish; do
+  readelf -h "$program" | grep -q "Type:.*DYN" || { echo "$program is not PIE" >&2; exit 1; }
+  readelf -lW "$program" | grep -q GNU_RELRO || { echo "$program has no RELRO" >&2; exit 1; }
+  readelf -d "$program" | grep -q "FLAGS.*NOW" || { echo "$program binds lazily" >&2; exit 1; }
+  readelf -W --dyn-syms "$program" | grep -q __stack_chk_fail ||
+    { echo "$program has no stack protector" >&2; exit 1; }
+done
+echo "hardened: PIE, RELRO, bind now, stack protector"
 
 echo "== Windows release build"
 cmake --preset windows-release >/dev/null
@@ -46,6 +55,13 @@ for expected in bin/mubax-updater.exe bin/mubax-publish.exe README.md; do
   [ -f "$top/$expected" ] || { echo "missing from the ZIP: $expected" >&2; exit 1; }
 done
 bash scripts/check-pe-imports.sh "$top/bin/mubax-updater.exe" "$top/bin/mubax-publish.exe"
+for exe in "$top/bin/mubax-updater.exe" "$top/bin/mubax-publish.exe"; do
+  flags=$(x86_64-w64-mingw32-objdump -p "$exe")
+  for flag in HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT; do
+    grep -q "^[[:space:]]*$flag\$" <<<"$flags" || { echo "$exe lacks $flag" >&2; exit 1; }
+  done
+done
+echo "hardened: ASLR with high entropy, DEP"
 
 # The cache's signing settings, with the environment's in their place when empty, as install does.
 setting() {
