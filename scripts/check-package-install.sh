@@ -37,10 +37,11 @@ version=${version%-*}
 [ "$(command -v mubax-updater)" = /usr/bin/mubax-updater ] || fail "mubax-updater is not on PATH"
 [ "$(mubax-updater --version)" = "mubax-updater $version" ] || fail "mubax-updater --version"
 [ "$(mubax-publish --version)" = "mubax-publish $version" ] || fail "mubax-publish --version"
-mubax-publish --help | grep -q "^Usage: mubax-publish" || fail "mubax-publish --help"
+help=$(mubax-publish --help) || fail "mubax-publish --help"
+grep -q "^Usage: mubax-publish" <<<"$help" || fail "mubax-publish --help printed no usage"
 for page in mubax-updater mubax-publish; do
-  zcat "/usr/share/man/man1/$page.1.gz" | grep -q "^\.TH ${page^^} 1 .*$version" ||
-    fail "the manual page of $page is missing or has the wrong version"
+  text=$(zcat "/usr/share/man/man1/$page.1.gz") || fail "no manual page of $page"
+  grep -q "^\.TH ${page^^} 1 .*$version" <<<"$text" || fail "the manual page of $page has the wrong version"
 done
 echo "installed $package $version: both programs run from PATH"
 

@@ -31,12 +31,13 @@ dpkg-deb --contents "$deb"
 echo "== lintian"
 lintian --fail-on error "$deb"
 # What the release preset's hardening flags must leave in the programs that ship.
+# (Each output is read whole first: grep -q stopping early would fail the pipe under pipefail.)
 for program in build/linux-release/bin/mubax-updater build/linux-release/bin/mubax-publish; do
-  readelf -h "$program" | grep -q "Type:.*DYN" || { echo "$program is not PIE" >&2; exit 1; }
-  readelf -lW "$program" | grep -q GNU_RELRO || { echo "$program has no RELRO" >&2; exit 1; }
-  readelf -d "$program" | grep -q "FLAGS.*NOW" || { echo "$program binds lazily" >&2; exit 1; }
-  readelf -W --dyn-syms "$program" | grep -q __stack_chk_fail ||
-    { echo "$program has no stack protector" >&2; exit 1; }
+  elf=$(readelf -hldW --dyn-syms "$program")
+  grep -q "Type:.*DYN" <<<"$elf" || { echo "$program is not PIE" >&2; exit 1; }
+  grep -q GNU_RELRO <<<"$elf" || { echo "$program has no RELRO" >&2; exit 1; }
+  grep -q "FLAGS.*NOW" <<<"$elf" || { echo "$program binds lazily" >&2; exit 1; }
+  grep -q __stack_chk_fail <<<"$elf" || { echo "$program has no stack protector" >&2; exit 1; }
 done
 echo "hardened: PIE, RELRO, bind now, stack protector"
 
