@@ -116,10 +116,10 @@ def main():
     parser.add_argument("--screenshot", default=os.path.join(ROOT, "build", "demo-window.png"))
     args = parser.parse_args()
     if args.windows:
-        ok = run_windows(os.path.join(ROOT, "build", "windows", "bin", "mubax-updater.exe"),
+        ok = run_windows(os.path.join(ROOT, "build", "windows-release", "bin", "mubax-updater.exe"),
                          args.screenshot)
     else:
-        ok = run_linux(os.path.join(ROOT, "build", "linux", "bin", "mubax-updater"))
+        ok = run_linux(os.path.join(ROOT, "build", "linux-release", "bin", "mubax-updater"))
     say("\nDone: the update was installed and the main application started." if ok
         else "\nThe demo did not complete.")
     return 0 if ok else 1

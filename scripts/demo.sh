@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, and runs a real update end to end in a sandbox
-# (loopback server, private settings store, throw-away application directory).
+# The main job: installs what is missing, builds the release programs, and runs a real update end
+# to end in a sandbox (loopback server, private settings store, throw-away application directory).
 # Usage: scripts/demo.sh [--windows]   (--windows: the Windows build under Wine, with a screenshot)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,14 +8,17 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 bash scripts/install-deps.sh
 if [ "${1:-}" = "--windows" ]; then
+  cmake --preset windows-release >/dev/null
+  cmake --build build/windows-release -j "$jobs" --target mubax-updater >/dev/null
+  # The new main application the sample release carries is the tests' stand-in program.
   cmake --preset windows >/dev/null
-  cmake --build build/windows -j "$jobs" --target mubax-updater fake_main_app >/dev/null
+  cmake --build build/windows -j "$jobs" --target fake_main_app >/dev/null
   source scripts/wine-env.sh
   trap wine_env_teardown EXIT
   wine_env_setup
   /usr/bin/python3 scripts/demo.py --windows
 else
-  cmake --preset linux >/dev/null
-  cmake --build build/linux -j "$jobs" --target mubax-updater >/dev/null
+  cmake --preset linux-release >/dev/null
+  cmake --build build/linux-release -j "$jobs" --target mubax-updater >/dev/null
   /usr/bin/python3 scripts/demo.py
 fi

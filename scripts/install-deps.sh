@@ -9,6 +9,7 @@ PACKAGES=(
   libpugixml-dev libcurl4-openssl-dev libsimpleini-dev libcli11-dev
   python3 python3-pytest
   clang-14 libclang-rt-14-dev
+  dpkg-dev lintian file unzip binutils-mingw-w64-x86-64 osslsigncode openssl gzip
 )
 
 missing=()

@@ -1,7 +1,8 @@
 // The Linux front end of the updater: the same flow as the window without one. Half a second of
 // wait (Escape launches the main application and quits, Enter restarts the wait, when standard
 // input is a terminal), then one update run; a one-line progress bar when standard error is a
-// terminal, nothing printed otherwise.
+// terminal, nothing printed otherwise. `--version` alone prints the version and does nothing else;
+// any other arguments are ignored, as they always were.
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
@@ -14,12 +15,14 @@
 #include "app/launcher.h"
 #include "app/update_session.h"
 #include "log/log_file.h"
+#include "mubax_version.h"
 #include "update/update_engine.h"
 
 namespace {
 
 constexpr int kFirstTickMilliseconds = 500;
 constexpr int kBarWidth = 40;
+constexpr char kVersionOption[] = "--version";
 
 // Puts the terminal into single-key mode for the wait and restores it on every path.
 class RawTerminal {
@@ -137,7 +140,12 @@ class ConsoleHost : public UpdateHost {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Release engineers and the package ask which version is installed; nothing else is read.
+  if (argc == 2 && std::strcmp(argv[1], kVersionOption) == 0) {
+    std::printf("mubax-updater %s\n", MUBAX_VERSION_TEXT);
+    return 0;
+  }
   // A file-size limit (RLIMIT_FSIZE) must fail the one write that passes it, as a full disk
   // would, not end the run before the main application is started.
   ::signal(SIGXFSZ, SIG_IGN);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "mubax_version.h"
 #include "publish/arguments.h"
 #include "publish/commands.h"
 #include "update/manifest_limits.h"
@@ -133,6 +134,9 @@ CLI::App* AddVerifyCommand(CLI::App& tool, VerifyOptions& options) {
 
 int Run(const std::vector<std::string>& arguments) {
   CLI::App tool("Publishes updates for the MUB-AX updater and checks them.", "mubax-publish");
+  // Only before a command: after one, --version is the release's version text.
+  tool.set_version_flag("--version", std::string("mubax-publish ") + MUBAX_VERSION_TEXT,
+                        "Print the version of mubax-publish and exit");
   tool.require_subcommand(1);
   AppReleaseOptions app;
   LibraryReleaseOptions library;
