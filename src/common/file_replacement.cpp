@@ -1,5 +1,6 @@
 // What the two replacement back ends share: the names of their temporary files and the step hook
 // tests use to inject faults.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -18,13 +19,20 @@ constexpr std::size_t kLongestNameInTemporaryName =
 
 }  // namespace
 
-std::string TemporaryNamePrefix(const char* fileName) {
-  const std::string name(fileName, strnlen(fileName, kLongestNameInTemporaryName));
+std::size_t LongestNameInTemporaryName(std::size_t directoryLength, std::size_t longestPath) {
+  const std::size_t fixed = directoryLength + 1 + kMarkerLength + kTemporaryNameSuffixLength;
+  if (longestPath <= fixed) return 0;
+  return std::min(kLongestNameInTemporaryName, longestPath - fixed);
+}
+
+std::string TemporaryNamePrefix(const char* fileName, std::size_t longestName) {
+  const std::size_t kept = std::min(longestName, kLongestNameInTemporaryName);
+  const std::string name(fileName, strnlen(fileName, kept));
   return "." + name + kTemporaryNameMarker;
 }
 
-bool IsTemporaryNameOf(const char* entryName, const char* fileName) {
-  const std::string prefix = TemporaryNamePrefix(fileName);
+bool IsTemporaryNameOf(const char* entryName, const char* fileName, std::size_t longestName) {
+  const std::string prefix = TemporaryNamePrefix(fileName, longestName);
   return std::strlen(entryName) == prefix.size() + kTemporaryNameSuffixLength &&
          std::strncmp(entryName, prefix.c_str(), prefix.size()) == 0;
 }

@@ -58,13 +58,18 @@ ReplaceResult ReplaceFileContents(const char* destination, const unsigned char* 
 
 // The temporary files of a replacement: "." + file name + kTemporaryNameMarker + a unique suffix
 // of kTemporaryNameSuffixLength characters. The file name is cut where the whole would not fit a
-// 255-byte file name.
+// 255-byte file name, or past `longestName` bytes where the whole path has a limit of its own.
 extern const char kTemporaryNameMarker[];  // ".mubax-new."
 constexpr std::size_t kTemporaryNameSuffixLength = 6;
-std::string TemporaryNamePrefix(const char* fileName);
+constexpr std::size_t kNoPathLimit = static_cast<std::size_t>(-1);
+std::string TemporaryNamePrefix(const char* fileName, std::size_t longestName = kNoPathLimit);
 // True when `entryName` (a name in a directory) is a temporary file of a replacement of the file
-// named `fileName` in that directory.
-bool IsTemporaryNameOf(const char* entryName, const char* fileName);
+// named `fileName` in that directory (its name cut at `longestName`, as TemporaryNamePrefix cuts).
+bool IsTemporaryNameOf(const char* entryName, const char* fileName,
+                       std::size_t longestName = kNoPathLimit);
+// How much of a file name a temporary name in a directory of `directoryLength` bytes (with its
+// separator) may keep so that the whole path stays within `longestPath` bytes.
+std::size_t LongestNameInTemporaryName(std::size_t directoryLength, std::size_t longestPath);
 
 // Test seam, in the manner of an overridable system-call table: the steps of a replacement, in
 // the order they run. The hook is called before each step; a fault it returns makes that step

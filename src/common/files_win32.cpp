@@ -50,17 +50,21 @@ class TemporaryFile {
   std::string m_path;
 };
 
+// The longest path the ANSI file functions take (without its terminator).
+constexpr std::size_t kLongestAnsiPath = MAX_PATH - 1;
+
 // Removes the temporary files a killed run left while writing `fileName` in `directory` (which
 // ends with a separator).
 void RemoveStaleTemporaryFiles(const std::string& directory, const char* fileName) {
-  const std::string pattern = directory + TemporaryNamePrefix(fileName) + "*";
+  const std::size_t longestName = LongestNameInTemporaryName(directory.size(), kLongestAnsiPath);
+  const std::string pattern = directory + TemporaryNamePrefix(fileName, longestName) + "*";
   WIN32_FIND_DATAA found = {};
   UniqueFindHandle search(FindFirstFileA(pattern.c_str(), &found));
   if (!search) return;
   do {
     // The search also matches short 8.3 names; only the exact long name counts.
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-        IsTemporaryNameOf(found.cFileName, fileName)) {
+        IsTemporaryNameOf(found.cFileName, fileName, longestName)) {
       DeleteFileA((directory + found.cFileName).c_str());
     }
   } while (FindNextFileA(search.Get(), &found));
@@ -73,7 +77,11 @@ UniqueFileHandle CreateTemporaryFile(const std::string& directory, const char* f
   static const char kSuffixCharacters[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   constexpr unsigned kAttempts = 100;
   static unsigned counter = 0;
-  const std::string prefix = directory + TemporaryNamePrefix(fileName);
+  // The ANSI file functions take paths of fewer than MAX_PATH bytes: a long destination's
+  // temporary name keeps less of its name, never failing where the destination itself fits.
+  const std::string prefix =
+      directory +
+      TemporaryNamePrefix(fileName, LongestNameInTemporaryName(directory.size(), kLongestAnsiPath));
   for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
     unsigned long long seed = GetTickCount64() ^
                               (static_cast<unsigned long long>(GetCurrentProcessId()) << 20) ^
