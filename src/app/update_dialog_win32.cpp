@@ -137,16 +137,6 @@ bool UpdateDialog::OnPaint() {
   return true;
 }
 
-void UpdateDialog::StartLogSession(const char* logPath) {
-  m_log.SetPath(logPath);
-  m_log.NewSessionId();
-}
-
-void UpdateDialog::WriteLog(const char* component, const char* operation, const char* text) {
-  // A failed log latches inside LogFile; the run goes on regardless.
-  m_log.Write(component, operation, text);
-}
-
 void UpdateDialog::SetProgressRange(std::uint16_t upper) {
   ::SendMessageA(m_progress, PBM_SETRANGE, 0, MAKELPARAM(0, upper));
 }

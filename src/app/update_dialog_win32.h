@@ -6,11 +6,11 @@
 
 #include <cstdint>
 
-#include "log/log_file.h"
+#include "app/logging_host.h"
 #include "update/update_engine.h"
 #include "update/update_host.h"
 
-class UpdateDialog : public UpdateHost {
+class UpdateDialog : public LoggingUpdateHost {
  public:
   // Loads icon 128 from `instance` (no icon when it is missing) and builds the log, which reads
   // its configuration (INI file, registry) now. The window itself is made by DoModal.
@@ -38,8 +38,6 @@ class UpdateDialog : public UpdateHost {
   HICON OnQueryDragIcon() const { return m_icon; }
 
   // UpdateHost: what the engine drives during the run.
-  void StartLogSession(const char* logPath) override;
-  void WriteLog(const char* component, const char* operation, const char* text) override;
   void SetProgressRange(std::uint16_t upper) override;
   void SetProgressPos(int position) override;
   void LaunchMainApplication() override;
@@ -60,7 +58,6 @@ class UpdateDialog : public UpdateHost {
   HWND m_progress = nullptr;  // control 1002, a child of m_window
   // Shared icon from LoadIcon: the system owns it and it must not be destroyed.
   HICON m_icon = nullptr;
-  LogFile m_log;
   DiskFileSink m_sink;
   Stage m_stage = Stage::kWaiting;
 };

@@ -13,8 +13,8 @@
 #include <cstring>
 
 #include "app/launcher.h"
+#include "app/logging_host.h"
 #include "app/update_session.h"
-#include "log/log_file.h"
 #include "mubax_version.h"
 #include "update/update_engine.h"
 
@@ -84,17 +84,10 @@ WaitResult WaitForFirstTick() {
   }
 }
 
-class ConsoleHost : public UpdateHost {
+class ConsoleHost : public LoggingUpdateHost {
  public:
   ConsoleHost() : m_showProgress(::isatty(STDERR_FILENO) == 1) {}
 
-  void StartLogSession(const char* logPath) override {
-    m_log.SetPath(logPath);
-    m_log.NewSessionId();
-  }
-  void WriteLog(const char* component, const char* operation, const char* text) override {
-    m_log.Write(component, operation, text);
-  }
   void SetProgressRange(std::uint16_t upper) override {
     m_upper = upper;
     Draw();
@@ -130,7 +123,6 @@ class ConsoleHost : public UpdateHost {
     m_drawn = true;
   }
 
-  LogFile m_log;
   bool m_showProgress;
   bool m_drawn = false;
   bool m_launched = false;
