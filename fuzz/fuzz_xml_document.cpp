@@ -66,7 +66,7 @@ void CheckGetValue(const XmlDocument& document, bool loaded, const char* path,
   MarkedBuffer buffer(bufferSize);
   const int length = document.GetValue(path, buffer.bytes.get(), buffer.size);
   if (length < 0 || !loaded) {
-    FUZZ_CHECK(length == -1 || (length == 0 && !loaded));
+    FUZZ_CHECK(length == kLongTextNotFound || (length == 0 && !loaded));
     FUZZ_CHECK(buffer.Untouched());
   } else {
     FUZZ_CHECK(static_cast<std::size_t>(length) < bufferSize);
@@ -76,7 +76,7 @@ void CheckGetValue(const XmlDocument& document, bool loaded, const char* path,
   }
   // GetValue refuses a text that does not fit, not one that was not found.
   if (loaded && longLength >= 0 && static_cast<std::size_t>(longLength) >= bufferSize) {
-    FUZZ_CHECK(length == -1);
+    FUZZ_CHECK(length == kLongTextNotFound);
   }
   if (loaded && longLength >= 0 && static_cast<std::size_t>(longLength) < bufferSize) {
     FUZZ_CHECK(length == longLength);
@@ -85,7 +85,7 @@ void CheckGetValue(const XmlDocument& document, bool loaded, const char* path,
   std::string shortText = "untouched";
   const long long shortLength = document.GetLongValue(path, shortText, kShortLimit);
   if (loaded && longLength > static_cast<long long>(kShortLimit)) {
-    FUZZ_CHECK(shortLength == -2);
+    FUZZ_CHECK(shortLength == kLongTextTooLong);
     FUZZ_CHECK(shortText == "untouched");
   } else {
     FUZZ_CHECK(shortLength == longLength);
@@ -97,7 +97,7 @@ void CheckNodeText(const XmlNode& node, const char* path, std::size_t bufferSize
   MarkedBuffer buffer(bufferSize);
   const int length = GetNodeText(node, path, buffer.bytes.get(), buffer.size);
   if (length < 0) {
-    FUZZ_CHECK(length == -1);
+    FUZZ_CHECK(length == kLongTextNotFound);
     FUZZ_CHECK(buffer.bytes[0] == '\0');
   } else {
     FUZZ_CHECK(static_cast<std::size_t>(length) < bufferSize);

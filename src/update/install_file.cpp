@@ -107,7 +107,7 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
 
   BeginFile(stage, number, destination);
   int result = 0;
-  if (sizeLength == -2) {
+  if (sizeLength == kLongTextTooLong) {
     Refuse(address, "tamfichero longer than 254 bytes");
   } else {
     result = InstallFile(address, destination, sizeLimit, signature, loggingFlag);
@@ -150,7 +150,7 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
     // The text must be shorter than twice the limit: a file of maxSize bytes is refused.
     const std::size_t longestText = 2 * static_cast<std::size_t>(maxSize) - 1;
     const long long length = document.GetLongValue(kFileContentElement, text, longestText);
-    if (length == -2) {
+    if (length == kLongTextTooLong) {
       Refuse(address, "file is not smaller than its size limit");
       return 0;
     }

@@ -14,6 +14,11 @@
 // over a loaded document ever goes deeper.
 constexpr int kMaxElementDepth = 256;
 
+// What GetLongValue and GetNodeLongText answer besides a text's length (0 is also what
+// GetLongValue answers for a document without document element).
+constexpr long long kLongTextNotFound = -1;  // no document, nothing matches, a NUL, failed
+constexpr long long kLongTextTooLong = -2;   // longer than the caller's maximum
+
 // One reference to an element handed out by XmlDocument::SelectNode. Releases it when destroyed
 // or reset; safe to outlive the document it came from.
 class XmlNode {
@@ -28,11 +33,18 @@ class XmlNode {
   bool IsEmpty() const;
   void Reset();
 
-  struct Impl;  // defined by the backend
+ private:
+  // The backend's own handle on the element: only the backend (XmlDocument and the node text
+  // readers it defines) reaches it.
+  struct Impl;
+  friend class XmlDocument;
+  friend int GetNodeText(const XmlNode& node, const char* path, char* buffer,
+                         std::size_t bufferSize);
+  friend long long GetNodeLongText(const XmlNode& node, const char* path, std::string& text,
+                                   std::size_t maxLength);
   Impl* GetImpl() const { return m_impl.get(); }
   void SetImpl(std::unique_ptr<Impl> impl);
 
- private:
   std::unique_ptr<Impl> m_impl;
 };
 
@@ -74,8 +86,9 @@ class XmlDocument {
 
   // As GetValue, for texts too large for a fixed buffer: replaces `text` with the element's text
   // when it is at most `maxLength` bytes long and returns its length. Otherwise `text` is
-  // untouched and the result is -1 (no document, nothing matches, a text holding a NUL, failed),
-  // -2 (the element's text is longer than `maxLength`) or 0 (a document without document element).
+  // untouched and the result is kLongTextNotFound (no document, nothing matches, a text holding a
+  // NUL, failed), kLongTextTooLong (the element's text is longer than `maxLength`) or 0 (a
+  // document without document element).
   long long GetLongValue(const char* path, std::string& text, std::size_t maxLength) const;
 
   // Hands out the element at `path` in `nodeOut`. Returns 1 when found, -1 when not found or
@@ -87,9 +100,8 @@ class XmlDocument {
   // a count in a manifest can be bounded by what the manifest actually holds.
   int HighestNumberedChild(const char* stem) const;
 
-  struct Impl;  // defined by the backend
-
  private:
+  struct Impl;  // defined by the backend
   std::unique_ptr<Impl> m_impl;
 };
 
@@ -100,7 +112,7 @@ int GetNodeText(const XmlNode& node, const char* path, char* buffer, std::size_t
 
 // As GetNodeText, telling a missing child from a long text: replaces `text` with the text of the
 // child of `node` at `path` when it is at most `maxLength` bytes and returns its length; otherwise
-// leaves `text` untouched and returns -1 (no such child, `node` empty, failed) or -2 (the text is
-// longer than `maxLength`).
+// leaves `text` untouched and returns kLongTextNotFound (no such child, `node` empty, failed) or
+// kLongTextTooLong (the text is longer than `maxLength`).
 long long GetNodeLongText(const XmlNode& node, const char* path, std::string& text,
                           std::size_t maxLength);
