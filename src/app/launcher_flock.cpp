@@ -13,7 +13,6 @@
 #include "app/xdg_runtime.h"
 #include "common/posix_handles.h"
 
-extern char** environ;
 
 bool IsMainApplicationRunning() {
   // Opened without O_CREAT: the probe never leaves a lock file of its own.

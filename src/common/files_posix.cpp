@@ -22,7 +22,7 @@ const char kDirectorySeparator[] = "/";
 namespace {
 
 // Bytes read at a time when the old file is kept for writing back.
-constexpr std::size_t kReadChunkBytes = 64 * 1024;
+constexpr std::size_t kReadChunkBytes = std::size_t{64} * 1024;
 // Mode of a destination that did not exist before.
 constexpr mode_t kNewFileMode = 0644;
 
@@ -110,7 +110,13 @@ bool FollowLinks(const std::string& path, std::string& target) {
     const ssize_t size = ::readlink(target.c_str(), link.data(), link.size() - 1);
     if (size <= 0) return false;
     const std::string next(link.data(), static_cast<std::size_t>(size));
-    target = next[0] == '/' ? next : DirectoryOf(target) + "/" + next;
+    if (next[0] == '/') {
+      target = next;
+    } else {
+      target = DirectoryOf(target);
+      target += '/';
+      target += next;
+    }
   }
   return false;
 }

@@ -9,7 +9,7 @@
 #include <vector>
 
 // The defaults every fetch of the programs starts from.
-constexpr std::size_t kManifestMaxBytes = 8u * 1024u * 1024u;
+constexpr std::size_t kManifestMaxBytes = std::size_t{8} * 1024 * 1024;
 constexpr long kConnectTimeoutSeconds = 15;
 constexpr long kStallTimeoutSeconds = 30;
 constexpr long kManifestTotalTimeoutSeconds = 120;

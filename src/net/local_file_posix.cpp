@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr std::size_t kReadChunkBytes = 64 * 1024;
+constexpr std::size_t kReadChunkBytes = std::size_t{64} * 1024;
 
 FetchStatus ReadAll(int fd, std::size_t size, const FetchLimits& limits, std::vector<char>& body) {
   const auto deadline =

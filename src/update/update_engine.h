@@ -23,7 +23,7 @@ enum class UpdateMode { kNone, kApplication, kTransparent };
 // within two minutes.
 constexpr long kRunFetchLimitSeconds = 100;
 // The slowest line a file document's own deadline allows for, on top of the manifest's.
-constexpr std::size_t kSlowestLineBytesPerSecond = 16 * 1024;
+constexpr std::size_t kSlowestLineBytesPerSecond = std::size_t{16} * 1024;
 
 class UpdateEngine {
  public:
@@ -82,7 +82,7 @@ class UpdateEngine {
   // Reports what the sink's last write says beyond its result: why it refused, or that it wrote
   // in place (then also logged, when logging).
   void ReportWrite(const char* address, int written, bool loggingFlag);
-  void InstallComponents(const XmlDocument& manifest, const char* appDirectory, bool appDirKnown,
+  void InstallComponents(const XmlDocument& manifest, const char* appDirectory, bool appDirectoryKnown,
                          int defaultSize, int& count, bool loggingFlag);
   void InstallMainExecutable(const XmlDocument& manifest, int defaultSize, bool loggingFlag);
   int InstallFileEntry(const XmlNode& entry, FileStage stage, int number, bool loggingFlag);

@@ -146,6 +146,7 @@ int Run(const std::vector<std::string>& arguments) {
   CLI::App* verifyCommand = AddVerifyCommand(tool, verify);
 
   std::vector<const char*> argv;
+  argv.reserve(arguments.size());
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());
   try {
     tool.parse(static_cast<int>(argv.size()), argv.data());

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kChunkBytes = 64 * 1024;
+constexpr std::size_t kChunkBytes = std::size_t{64} * 1024;
 
 std::string CannotWrite(const fs::path& path, int error) {
   return "cannot write " + path.u8string() + ": " + std::strerror(error);
