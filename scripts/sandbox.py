@@ -6,6 +6,7 @@ import http.server
 import os
 import shutil
 import subprocess
+import ssl
 import tempfile
 import threading
 import time
@@ -21,8 +22,10 @@ class LoopbackServer:
     """HTTP on 127.0.0.1 and an ephemeral port, serving documents set by the caller. A path can
     be held back: its request waits until release() is called."""
 
-    def __init__(self):
+    def __init__(self, tls=None):
+        """`tls`: (certificate file, key file) to serve https instead of http."""
         self.documents = {}
+        self._scheme = "https" if tls else "http"
         self.requests = []
         self._held = {}
         server = self
@@ -50,11 +53,15 @@ class LoopbackServer:
 
         self._httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self._httpd.daemon_threads = True
+        if tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*tls)
+            self._httpd.socket = context.wrap_socket(self._httpd.socket, server_side=True)
         self._thread = threading.Thread(target=self._httpd.serve_forever, daemon=True)
         self._thread.start()
 
     def url(self, path: str) -> str:
-        return f"http://127.0.0.1:{self._httpd.server_address[1]}{path}"
+        return f"{self._scheme}://127.0.0.1:{self._httpd.server_address[1]}{path}"
 
     def add(self, path: str, body: bytes):
         self.documents[path] = body

@@ -286,3 +286,33 @@ def test_file_size_limit_fails_the_install_but_not_the_run(box, server):
     with open(main_executable(box), "rb") as kept:
         assert kept.read() == main_bytes
     assert sorted(os.listdir(box.app_dir)) == before, "a temporary file was left behind"
+
+
+def test_untrusted_certificate_is_refused_and_main_application_started(box, tmp_path):
+    """A server whose certificate no trusted authority signed is never believed: with certificate
+    checks switched off, this release would install."""
+    cert, key = str(tmp_path / "cert.pem"), str(tmp_path / "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                    "-keyout", key, "-out", cert], check=True, capture_output=True)
+    server = sandbox.LoopbackServer(tls=(cert, key))
+    try:
+        components, _ = publish_typical_update(box, server)
+        install_main_application(box)  # the old version, runnable, so its start can be seen
+        with open(main_executable(box), "rb") as old:
+            old_main = old.read()
+        open(os.path.join(box.app_dir, "logUpdate.txt"), "wb").close()
+        run_updater(box)
+        assert started(box)
+        for name in components:
+            assert not os.path.exists(os.path.join(box.app_dir, name)), name
+        with open(main_executable(box), "rb") as kept:
+            assert kept.read() == old_main
+        assert server.requests == []
+        assert log_lines(box) == [
+            "ActualizandoVersion desde  " + server.url("/manifest.xml"),
+            "Error al recuperar informaci\u00f3n desde  " + server.url("/manifest.xml"),
+            "Actualizando()  IniAppUsuario",
+        ]
+    finally:
+        server.close()
