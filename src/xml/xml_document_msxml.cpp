@@ -411,20 +411,28 @@ bool XmlDocument::Exists(const char* path) const {
   }
 }
 
+namespace {
+
+// The text of the child of `node` at `path`; false when there is none or it cannot be read.
+bool ReadChildText(IXMLDOMNode* element, const char* path, std::string& text) {
+  UniqueBstr query;
+  if (!NarrowToBstr(path, query)) return false;
+  ComPtr<IXMLDOMNode> found;
+  if (element->selectSingleNode(query.Get(), found.GetAddressOf()) != S_OK || !found) {
+    return false;
+  }
+  return ReadNodeText(found.Get(), text);
+}
+
+}  // namespace
+
 int GetNodeText(const XmlNode& node, const char* path, char* buffer, std::size_t bufferSize) {
   CopyText(buffer, bufferSize, "");
   try {
-    if (node.IsEmpty()) return -1;
-    UniqueBstr query;
-    if (!NarrowToBstr(path, query)) return -1;
-    ComPtr<IXMLDOMNode> found;
-    if (node.GetImpl()->m_node->selectSingleNode(query.Get(), found.GetAddressOf()) != S_OK ||
-        !found) {
+    std::string text;
+    if (node.IsEmpty() || !ReadChildText(node.GetImpl()->m_node.Get(), path, text)) {
       return -1;
     }
-    std::string text;
-    if (!ReadNodeText(found.Get(), text)) return -1;
-    found.Reset();
     if (text.size() > static_cast<std::size_t>(INT_MAX)) return -1;
     if (!CopyText(buffer, bufferSize, text.c_str())) return -1;
     return static_cast<int>(text.size());
@@ -436,20 +444,14 @@ int GetNodeText(const XmlNode& node, const char* path, char* buffer, std::size_t
 long long GetNodeLongText(const XmlNode& node, const char* path, std::string& text,
                           std::size_t maxLength) {
   try {
-    if (node.IsEmpty()) return -1;
-    UniqueBstr query;
-    if (!NarrowToBstr(path, query)) return -1;
-    ComPtr<IXMLDOMNode> found;
-    if (node.GetImpl()->m_node->selectSingleNode(query.Get(), found.GetAddressOf()) != S_OK ||
-        !found) {
-      return -1;
-    }
     std::string value;
-    if (!ReadNodeText(found.Get(), value)) return -1;
-    if (value.size() > maxLength) return -2;
+    if (node.IsEmpty() || !ReadChildText(node.GetImpl()->m_node.Get(), path, value)) {
+      return kLongTextNotFound;
+    }
+    if (value.size() > maxLength) return kLongTextTooLong;
     text.swap(value);
     return static_cast<long long>(text.size());
   } catch (...) {
-    return -1;
+    return kLongTextNotFound;
   }
 }
