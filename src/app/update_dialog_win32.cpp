@@ -6,6 +6,7 @@
 
 #include "app/launcher.h"
 #include "app/resource.h"
+#include "update/trusted_keys.h"
 
 namespace {
 
@@ -106,6 +107,7 @@ void UpdateDialog::RunUpdateOnce() {
   m_stage = Stage::kRunning;
   try {
     UpdateEngine engine(*this, m_sink);
+    engine.SetReleaseKeys(TrustedReleaseKeys());
     engine.RunUpdate();
   } catch (...) {
     // The run launches the main application and closes on every path it knows; should anything

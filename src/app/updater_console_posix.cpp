@@ -13,6 +13,7 @@
 
 #include "app/launcher.h"
 #include "log/log_file.h"
+#include "update/trusted_keys.h"
 #include "update/update_engine.h"
 
 namespace {
@@ -148,6 +149,7 @@ int main() {
     }
     DiskFileSink disk;
     UpdateEngine engine(host, disk);
+    engine.SetReleaseKeys(TrustedReleaseKeys());
     engine.RunUpdate();
   } catch (...) {
     // Nothing reaches the user; the till must start either way.
