@@ -13,6 +13,7 @@
 #include "common/fixed_buffer.h"
 #include "common/settings.h"
 #include "net/address.h"
+#include "net/fetched_bytes_fetcher.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "log/log_text.h"
@@ -32,27 +33,6 @@ int PositionAfter(int count, int extra) {
 }
 
 namespace {
-
-// Serves the manifest bytes already fetched (and checked) to the document that parses them, so
-// what is parsed is exactly what the signature covered.
-class FetchedBytesFetcher : public Fetcher {
- public:
-  FetchedBytesFetcher(const char* address, std::vector<char>& bytes)
-      : m_address(address), m_bytes(bytes) {}
-  FetchStatus Fetch(const char* address, const FetchLimits& /*limits*/,
-                    std::vector<char>& body) override {
-    body.clear();
-    if (address == nullptr || std::strcmp(address, m_address) != 0) {
-      return FetchStatus::kUnsupportedAddress;
-    }
-    body.swap(m_bytes);  // served once
-    return FetchStatus::kOk;
-  }
-
- private:
-  const char* m_address;
-  std::vector<char>& m_bytes;
-};
 
 const ReleaseKeySet& NoReleaseKeys() {
   static const ReleaseKeySet none;
@@ -186,6 +166,7 @@ bool UpdateEngine::LoadSignedManifest(XmlDocument& manifest, const char* address
     Log(loggingFlag, kOpManifestRefused, SignatureRefusalText(check));
     return false;
   }
+  // Parsed from exactly the bytes the signature covered.
   FetchedBytesFetcher checked(address, bytes);
   manifest.SetFetcher(checked);
   const bool loaded = manifest.Load(address, true);
