@@ -58,7 +58,9 @@ class Sha256 {
 bool ComputeSha256(const void* data, std::size_t length, Sha256Digest& digest);
 
 // Checks that `signature` is a valid ECDSA P-256 signature by `key` over the SHA-256 of `message`.
-// kOk only then; kBadKey for a key that is not on the curve; kBadSignature otherwise.
+// kOk only then; otherwise kBadSignature, or kBadKey for a key that is not on the curve where the
+// platform checks keys on import (libcrypto and Windows do; Wine's CNG does not, and such a key
+// then fails as kBadSignature). Either way a key off the curve never verifies anything.
 CryptoStatus VerifyP256(const P256PublicKey& key, const void* message, std::size_t length,
                         const P256Signature& signature);
 
