@@ -109,6 +109,75 @@ def run_windows(binary, screenshot):
         box.cleanup()
 
 
+def signed_run(bin_dir, box_class, env_extra, tamper):
+    """Publishes a signed release with a throw-away key, runs an updater that trusts the key (a key
+    file beside a copy of it) and returns (installed?, the log's lines)."""
+    exe = ".exe" if box_class.target == "windows" else ""
+    box, server = box_class(), sandbox.LoopbackServer()
+    try:
+        publish = box.command(os.path.join(bin_dir, "mubax-publish" + exe))
+        work = os.path.join(box.root, "work")
+        os.makedirs(work)
+        key = os.path.join(work, "demo-release.key")
+        subprocess.run(publish + ["keygen", "--out", box.native_path(key)], env=box.env(),
+                       check=True, stdout=subprocess.DEVNULL)
+        source = os.path.join(work, "tarifas.dat")
+        with open(source, "wb") as out:
+            out.write(b"TARIFAS 3.0\r\n" + bytes(range(256)) * 8)
+        release = os.path.join(work, "release")
+        subprocess.run(publish + ["library", "--version", "3.0", "--base-url", server.url("/rel"),
+                                  "--out", box.native_path(release), "--library",
+                                  box.native_path(source) + "=" +
+                                  box.native_path(os.path.join(box.app_dir, "tarifas.dat")),
+                                  "--sign-key", box.native_path(key), "--expires", "1d"],
+                       env=box.env(), check=True, stdout=subprocess.DEVNULL)
+        if tamper:
+            document = os.path.join(release, "library-tarifas.dat.xml")
+            with open(document, "rb") as original:
+                data = bytearray(original.read())
+            at = data.index(b"<fichero>") + 12
+            data[at] = ord("0") if data[at] != ord("0") else ord("1")
+            with open(document, "wb") as out:
+                out.write(bytes(data))
+        for name in os.listdir(release):
+            with open(os.path.join(release, name), "rb") as document:
+                server.add("/rel/" + name, document.read())
+        updater_dir = os.path.join(box.root, "bin")
+        os.makedirs(updater_dir)
+        updater = os.path.join(updater_dir, "mubax-updater" + exe)
+        shutil.copyfile(os.path.join(bin_dir, "mubax-updater" + exe), updater)
+        os.chmod(updater, 0o755)
+        shutil.copyfile(key + ".pub", os.path.join(updater_dir, "mubax-release-keys.txt"))
+        main_path = os.path.join(box.app_dir, "pos" + exe)
+        with open(main_path, "wb") as old:
+            old.write(b"#!/bin/sh\n" if exe == "" else b"old POS")
+        os.chmod(main_path, 0o755)
+        open(os.path.join(box.app_dir, "logUpdate.txt"), "wb").close()
+        sandbox.register_application(box, main_path, server.url("/rel/manifest.xml"), "2.0")
+        subprocess.run(box.command(updater), env=box.env(env_extra), check=True, timeout=120)
+        installed = os.path.exists(os.path.join(box.app_dir, "tarifas.dat"))
+        with open(os.path.join(box.app_dir, "logUpdate.txt"), "rb") as log:
+            lines = [line.decode("cp1252") for line in log.read().split(b"\r\r\n") if line]
+        return installed, lines
+    finally:
+        server.close()
+        box.cleanup()
+
+
+def show_signed(bin_dir, box_class, env_extra):
+    say("\nSigned release (throw-away key made just now, trusted through a key file beside the "
+        "updater):")
+    installed, lines = signed_run(bin_dir, box_class, env_extra, tamper=False)
+    print(f"  signed release: {'installed' if installed else 'NOT installed'}")
+    say("Same release with one digit of its file document changed on the way:")
+    refused_installed, refused_lines = signed_run(bin_dir, box_class, env_extra, tamper=True)
+    print(f"  tampered release: {'INSTALLED' if refused_installed else 'nothing installed'}")
+    for line in refused_lines:
+        if "rechazado" in line or "IniAppUsuario" in line:
+            print("  " + line)
+    return installed and not refused_installed
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--windows", action="store_true",
@@ -118,8 +187,12 @@ def main():
     if args.windows:
         ok = run_windows(os.path.join(ROOT, "build", "windows-release", "bin", "mubax-updater.exe"),
                          args.screenshot)
+        ok = show_signed(os.path.join(ROOT, "build", "windows", "bin"), sandbox.WineSandbox,
+                         {"DISPLAY": os.environ["DISPLAY"]}) and ok
     else:
         ok = run_linux(os.path.join(ROOT, "build", "linux-release", "bin", "mubax-updater"))
+        ok = show_signed(os.path.join(ROOT, "build", "linux-release", "bin"), sandbox.LinuxSandbox,
+                         {}) and ok
     say("\nDone: the update was installed and the main application started." if ok
         else "\nThe demo did not complete.")
     return 0 if ok else 1

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds the release programs, and runs a real update end
-# to end in a sandbox (loopback server, private settings store, throw-away application directory).
+# to end in a sandbox (loopback server, private settings store, throw-away application directory),
+# then a signed release made with a throw-away key, installed, and the same release with one
+# document changed, refused.
 # Usage: scripts/demo.sh [--windows]   (--windows: the Windows build under Wine, with a screenshot)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,13 +14,13 @@ if [ "${1:-}" = "--windows" ]; then
   cmake --build build/windows-release -j "$jobs" --target mubax-updater >/dev/null
   # The new main application the sample release carries is the tests' stand-in program.
   cmake --preset windows >/dev/null
-  cmake --build build/windows -j "$jobs" --target fake_main_app >/dev/null
+  cmake --build build/windows -j "$jobs" --target mubax-updater mubax-publish fake_main_app >/dev/null
   source scripts/wine-env.sh
   trap wine_env_teardown EXIT
   wine_env_setup
   /usr/bin/python3 scripts/demo.py --windows
 else
   cmake --preset linux-release >/dev/null
-  cmake --build build/linux-release -j "$jobs" --target mubax-updater >/dev/null
+  cmake --build build/linux-release -j "$jobs" --target mubax-updater mubax-publish >/dev/null
   /usr/bin/python3 scripts/demo.py
 fi

@@ -2,6 +2,8 @@
 // asks and remembers whether the launch and the end have happened.
 #include "app/update_session.h"
 
+#include "update/trusted_keys.h"
+
 namespace {
 
 class SessionHost : public UpdateHost {
@@ -58,6 +60,7 @@ void RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
   SessionHost session(host, lockWaitMilliseconds);
   try {
     UpdateEngine engine(session, sink, fetcher);
+    engine.SetReleaseKeys(TrustedReleaseKeys());
     engine.RunUpdate();
   } catch (...) {
     // Whatever went wrong, the till must get its application and the window must close.

@@ -24,6 +24,14 @@ bool ReadComponentText(const XmlDocument& manifest, const char* name, char* buff
   return manifest.GetValue(name, buffer, bufferSize) >= 0;
 }
 
+// Reads an optional digest element into `buffer` (kSignatureBufferSize bytes); empty when it is
+// missing or longer than a `firma` may be, which a signed release then refuses.
+void ReadDigestText(const XmlDocument& manifest, const char* name, char* buffer,
+                    std::size_t bufferSize) {
+  buffer[0] = '\0';
+  if (manifest.Exists(name) && manifest.GetValue(name, buffer, bufferSize) < 0) buffer[0] = '\0';
+}
+
 }  // namespace
 
 void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const char* offeredVersion,
@@ -77,6 +85,7 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
     char address[kManifestTextBufferSize] = {};
     char destinationText[kManifestTextBufferSize] = {};
     char destination[kManifestTextBufferSize] = {};
+    char digest[kSignatureBufferSize] = {};
 
     int sizeLimit = defaultSize;
     FormatNumberedName(name, sizeof(name), kComponentSizeStem, i);
@@ -90,6 +99,8 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
     FormatNumberedName(name, sizeof(name), kComponentDestStem, i);
     const bool haveDestination =
         ReadComponentText(manifest, name, destinationText, sizeof(destinationText));
+    FormatNumberedName(name, sizeof(name), kComponentDigestStem, i);
+    ReadDigestText(manifest, name, digest, sizeof(digest));
 
     const bool destinationFits =
         FormatText(destination, sizeof(destination), "%s%s", appDirectory, destinationText);
@@ -106,7 +117,7 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
     } else if (!appDirectoryKnown || !destinationFits) {
       Refuse(address, "application directory and destination longer than 254 bytes");
     } else {
-      result = InstallFile(address, destination, sizeLimit, nullptr, loggingFlag);
+      result = InstallFile(address, destination, sizeLimit, digest, loggingFlag);
     }
     LogResult(loggingFlag, address, result);
     m_host.SetProgressPos(i);
@@ -121,10 +132,12 @@ void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaul
   const bool haveAddress =
       ReadComponentText(manifest, kDownloadUrlElement, address, sizeof(address));
   LogOutsideText(loggingFlag, kOpMainExecutableAddress, address);
+  char digest[kSignatureBufferSize] = {};
+  ReadDigestText(manifest, kMainDigestElement, digest, sizeof(digest));
   BeginFile(FileStage::kMainExecutable, 0, kMainExecutableDestinationText);
   int result = 0;
   if (haveAddress) {
-    result = InstallFile(address, nullptr, defaultSize, nullptr, loggingFlag);
+    result = InstallFile(address, nullptr, defaultSize, digest, loggingFlag);
   } else {
     Refuse(address, "main executable address longer than 254 bytes");
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/fixed_buffer.h"
+#include "update/file_digest.h"
 #include "update/hex_decoder.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
@@ -116,10 +117,40 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
   return result;
 }
 
+bool UpdateEngine::CheckFileDigest(FileDigestCheck& digest, const char* address,
+                                   const std::vector<unsigned char>& content, bool loggingFlag) {
+  digest.Update(content.data(), content.size());
+  switch (digest.Finish()) {
+    case DigestVerdict::kMatches:
+    case DigestVerdict::kUnchecked:
+      return true;
+    case DigestVerdict::kMismatch:
+      Refuse(address, "the file's bytes do not match its S256 digest");
+      break;
+    case DigestVerdict::kMissing:
+      Refuse(address, "signed release without an S256 digest for this file");
+      break;
+    case DigestVerdict::kFailed:
+      Refuse(address, "the file's digest could not be computed");
+      break;
+  }
+  ++m_digestRefusals;
+  Log(loggingFlag, kOpInstallFile, kTextDigestMismatch);
+  return false;
+}
+
 int UpdateEngine::InstallFile(const char* address, const char* destination, int maxSize,
-                              const char* /*signature: carried, never checked*/, bool loggingFlag) {
+                              const char* signature, bool loggingFlag) {
   if (maxSize <= 0) {
     Refuse(address, "size limit is 0 or less");
+    return 0;
+  }
+  // The digest the file must match; a signed release carries one for every file.
+  FileDigestCheck digest(signature, m_keys->RequiresSignatures());
+  if (!digest.Admits()) {
+    ++m_digestRefusals;
+    Refuse(address, "signed release without an S256 digest for this file");
+    Log(loggingFlag, kOpInstallFile, kTextDigestMissing);
     return 0;
   }
   FetchLimits limits = m_limits;
@@ -174,6 +205,7 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
     return 0;
   }
   std::string().swap(text);
+  if (!CheckFileDigest(digest, address, content, loggingFlag)) return 0;
   const int written = m_sink.WriteFileBytes(content.data(), content.size(), destination);
   ReportWrite(address, written, loggingFlag);
   return written;

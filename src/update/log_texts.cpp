@@ -21,6 +21,15 @@ const char kTextOtherRunUpdating[] = "Otra actualizaci\xF3n en curso. No se actu
 const char kOpRunEnd[] = "Actualizando() ";
 const char kTextRunEnd[] = "IniAppUsuario";
 
+const char kOpManifestRefused[] = "Manifiesto rechazado";
+const char kTextSignatureMissing[] = "Sin fichero de firma";
+const char kTextSignatureMalformed[] = "Fichero de firma mal formado";
+const char kTextSignatureUnknownKey[] = "Firma de una clave no reconocida";
+const char kTextSignatureInvalid[] = "La firma no corresponde al manifiesto";
+const char kTextSignatureExpired[] = "Firma caducada";
+const char kTextReleaseFileDigest[] =
+    "Un fichero no corresponde a su huella S256: no se instala nada";
+
 const char kOpModeStart[] = "ActualizaVersionAplicacion";
 const char kTextApplicationMode[] = "Actualizando version modo APLICACION";
 const char kTextTransparentMode[] = "Actualizando version modo TRANSPARENTE";
@@ -44,6 +53,28 @@ const char kTextEmptyContent[] = "Tama\xF1o de fichero vac\xEDo";
 const char kOpContentAllocation[] = "Puntero cContenido nulo";
 const char kTextNull[] = "NULL";
 const char kTextWrittenInPlace[] = "Fichero escrito sobre el existente, sin reemplazo";
+const char kTextDigestMissing[] = "Fichero sin huella S256: no se instala";
+const char kTextDigestMismatch[] = "Huella S256 distinta: no se instala";
+
+const char* SignatureRefusalText(SignatureCheck check) {
+  switch (check) {
+    case SignatureCheck::kMissing:
+      return kTextSignatureMissing;
+    case SignatureCheck::kMalformed:
+      return kTextSignatureMalformed;
+    case SignatureCheck::kUnknownKey:
+      return kTextSignatureUnknownKey;
+    case SignatureCheck::kBadSignature:
+      return kTextSignatureInvalid;
+    case SignatureCheck::kExpired:
+      return kTextSignatureExpired;
+    case SignatureCheck::kFileDigest:
+      return kTextReleaseFileDigest;
+    case SignatureCheck::kValid:
+      break;
+  }
+  return "";
+}
 
 const char kMainExecutableDestinationText[] = "path app";
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "update/release_signature.h"
+
 // The log component every engine line carries.
 extern const char kLogComponent[];  // "MubaxVardeno"
 
@@ -15,6 +17,15 @@ extern const char kOpManifestLoadFailed[];  // "Error al recuperar información 
 extern const char kTextOtherRunUpdating[];  // "Otra actualización en curso. No se actualiza"
 extern const char kOpRunEnd[];              // "Actualizando() "
 extern const char kTextRunEnd[];            // "IniAppUsuario"
+
+// Signed releases: why a manifest was refused, one text per SignatureCheck.
+extern const char kOpManifestRefused[];       // "Manifiesto rechazado"
+extern const char kTextSignatureMissing[];    // "Sin fichero de firma"
+extern const char kTextSignatureMalformed[];  // "Fichero de firma mal formado"
+extern const char kTextSignatureUnknownKey[]; // "Firma de una clave no reconocida"
+extern const char kTextSignatureInvalid[];    // "La firma no corresponde al manifiesto"
+extern const char kTextSignatureExpired[];    // "Firma caducada"
+extern const char kTextReleaseFileDigest[];   // "Un fichero no corresponde a su huella S256: no se instala nada"
 
 // Modes.
 extern const char kOpModeStart[];                // "ActualizaVersionAplicacion"
@@ -42,6 +53,11 @@ extern const char kTextEmptyContent[];        // "Tamaño de fichero vacío"
 extern const char kOpContentAllocation[];     // "Puntero cContenido nulo"
 extern const char kTextNull[];                // "NULL"
 extern const char kTextWrittenInPlace[];      // "Fichero escrito sobre el existente, sin reemplazo"
+extern const char kTextDigestMissing[];       // "Fichero sin huella S256: no se instala"
+extern const char kTextDigestMismatch[];      // "Huella S256 distinta: no se instala"
+
+// The log text of a refused signature check (kTextSignatureMissing ...).
+const char* SignatureRefusalText(SignatureCheck check);
 
 // Destination text shown for the main executable, which goes to the registered path.
 extern const char kMainExecutableDestinationText[];  // "path app"

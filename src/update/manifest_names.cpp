@@ -10,6 +10,8 @@ const char kComponentSizeStem[] = "tamcomp";
 const char kComponentUrlStem[] = "urlcomp";
 const char kComponentDestStem[] = "destcomp";
 const char kDownloadUrlElement[] = "urldescarga";
+const char kComponentDigestStem[] = "firmacomp";
+const char kMainDigestElement[] = "firmadescarga";
 
 const char kLibraryElement[] = "actLibreria";
 const char kLibraryVersionElement[] = "versionLib";

@@ -12,6 +12,10 @@ extern const char kComponentSizeStem[];      // "tamcomp", numbered "tamcomp%d"
 extern const char kComponentUrlStem[];       // "urlcomp", numbered "urlcomp%d"
 extern const char kComponentDestStem[];      // "destcomp", numbered "destcomp%d"
 extern const char kDownloadUrlElement[];     // "urldescarga" (also a file entry's address)
+// Optional digests of an application release's files (see update/file_digest.h), in the form of
+// a file entry's `firma`: "firmacompN" for component N, "firmadescarga" for the main executable.
+extern const char kComponentDigestStem[];    // "firmacomp", numbered "firmacomp%d"
+extern const char kMainDigestElement[];      // "firmadescarga"
 
 // Library manifest.
 extern const char kLibraryElement[];         // "actLibreria"

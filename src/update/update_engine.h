@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "update/release_signature.h"
 #include "update/update_host.h"
 #include "net/fetch.h"
 
 class XmlDocument;
 class XmlNode;
+class FileDigestCheck;
 
 // Address used when the settings name none: the build's update server and a fixed path.
 extern const char kDefaultManifestAddress[];
@@ -58,6 +60,18 @@ class UpdateEngine {
   void SetFetchLimits(const FetchLimits& limits) { m_limits = limits; }
   // How long RunUpdate may spend fetching (kRunFetchLimitSeconds unless a test shortens it).
   void SetRunFetchLimit(long seconds) { m_runLimitSeconds = seconds; }
+  // The release keys this engine trusts; `keys` must outlive the engine. Without keys (the
+  // default) no signature is fetched and only a `firma` of the digest form is checked. With keys
+  // (the programs pass TrustedReleaseKeys()), RunUpdate installs only from a manifest whose
+  // signature file verifies, and every file must match its digest before it is written.
+  void SetReleaseKeys(const ReleaseKeySet& keys) { m_keys = &keys; }
+  // With keys: runs the mode the manifest calls for without writing anything and checks every
+  // file against its digest. True when no file lacks or mismatches its digest, so the release
+  // may be installed; false (logged and reported) otherwise. True at once without keys.
+  bool CheckReleaseFiles(const XmlDocument& manifest, const char* installedVersion,
+                         bool loggingFlag);
+  // Files refused so far because they lack or mismatch their digest.
+  int DigestRefusals() const { return m_digestRefusals; }
   // Documents named by a manifest fetched from `manifestAddress` may be local files only when the
   // manifest was itself local. RunUpdate sets this from the address it loads.
   void SetManifestOrigin(const char* manifestAddress);
@@ -76,6 +90,14 @@ class UpdateEngine {
   // The update proper: the manifest address from the settings, the manifest, the mode.
   void UpdateFromSettings(bool loggingFlag);
   bool LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag);
+  // With keys: fetches the manifest's bytes and its signature, checks them, and loads the
+  // document from those same bytes. False (logged and reported) when it was refused.
+  bool LoadSignedManifest(XmlDocument& manifest, const char* address, const FetchLimits& limits,
+                          bool loggingFlag);
+  // The digest check of one file's decoded bytes, before they are handed to the sink; false
+  // (refused, logged) unless they may be written.
+  bool CheckFileDigest(FileDigestCheck& digest, const char* address,
+                       const std::vector<unsigned char>& content, bool loggingFlag);
   // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
   bool FitRunDeadline(FetchLimits& limits) const;
   void Refuse(const char* address, const char* reason);
@@ -90,9 +112,11 @@ class UpdateEngine {
   UpdateHost& m_host;
   FileSink& m_sink;
   Fetcher* m_fetcher;
+  const ReleaseKeySet* m_keys;
   FetchLimits m_limits;
   InstallItem m_current;  // address unused: each report names its own
   bool m_documentsMayBeLocal = true;
+  int m_digestRefusals = 0;
   long m_runLimitSeconds = kRunFetchLimitSeconds;
   bool m_hasRunDeadline = false;
   std::chrono::steady_clock::time_point m_runDeadline;

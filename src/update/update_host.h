@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "update/release_signature.h"
+
 // The part of a release a file belongs to.
 enum class FileStage {
   kComponent,       // numbered component of an application release
@@ -53,6 +55,8 @@ class UpdateHost {
   // before the result of the file it concerns.
   virtual void ReportInstallProblem(const InstallItem& /*item*/, const char* /*reason*/) {}
   virtual void ReportInstallResult(const InstallItem& /*item*/, int /*result*/) {}
+  // A signed-release build refused the manifest (no mode runs); never called without keys.
+  virtual void ReportManifestRefused(SignatureCheck /*reason*/) {}
 };
 
 // How the last write of a sink went, beyond its 1 or 0, for the log and the diagnostics.

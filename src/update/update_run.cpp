@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "common/app_directory.h"
 #include "common/buffer_sizes.h"
@@ -11,6 +13,7 @@
 #include "common/fixed_buffer.h"
 #include "common/settings.h"
 #include "net/address.h"
+#include "net/fetched_bytes_fetcher.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "log/log_text.h"
@@ -29,8 +32,17 @@ int PositionAfter(int count, int extra) {
   return static_cast<int>(static_cast<std::uint32_t>(count) + static_cast<std::uint32_t>(extra));
 }
 
+namespace {
+
+const ReleaseKeySet& NoReleaseKeys() {
+  static const ReleaseKeySet none;
+  return none;
+}
+
+}  // namespace
+
 UpdateEngine::UpdateEngine(UpdateHost& host, FileSink& sink, Fetcher& fetcher)
-    : m_host(host), m_sink(sink), m_fetcher(&fetcher) {}
+    : m_host(host), m_sink(sink), m_fetcher(&fetcher), m_keys(&NoReleaseKeys()) {}
 
 void UpdateEngine::Log(bool loggingFlag, const char* operation, const char* text) {
   if (loggingFlag) m_host.WriteLog(kLogComponent, operation, text);
@@ -109,7 +121,9 @@ void UpdateEngine::UpdateFromSettings(bool loggingFlag) {
   if (LoadManifest(manifest, address, loggingFlag)) {
     ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue,
                        installedVersion, sizeof(installedVersion));
-    UpdateFromManifest(manifest, installedVersion, loggingFlag);
+    if (CheckReleaseFiles(manifest, installedVersion, loggingFlag)) {
+      UpdateFromManifest(manifest, installedVersion, loggingFlag);
+    }
   }
 }
 
@@ -119,12 +133,51 @@ bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool
   limits.allowLocalFiles = true;  // the address comes from the settings, not from a server
   try {
     loaded = FitRunDeadline(limits);
+    if (loaded && m_keys->RequiresSignatures()) {
+      return LoadSignedManifest(manifest, address, limits, loggingFlag);
+    }
     manifest.SetFetchLimits(limits);
     loaded = loaded && manifest.Load(address, true);
   } catch (...) {
     // Memory ran out for the request: nothing can be installed from a manifest not loaded.
     loaded = false;
   }
+  if (!loaded) LogOutsideText(loggingFlag, kOpManifestLoadFailed, address);
+  return loaded;
+}
+
+bool UpdateEngine::LoadSignedManifest(XmlDocument& manifest, const char* address,
+                                      const FetchLimits& limits, bool loggingFlag) {
+  std::vector<char> bytes;
+  if (m_fetcher->Fetch(address, limits, bytes) != FetchStatus::kOk) {
+    LogOutsideText(loggingFlag, kOpManifestLoadFailed, address);
+    return false;
+  }
+  // The signature is fetched under the same policy, within what is left of the run's time.
+  SignatureCheck check = SignatureCheck::kMissing;
+  FetchLimits signatureLimits = limits;
+  signatureLimits.maxBytes = kSignatureFileMaxBytes;
+  const std::string signatureAddress = std::string(address) + kSignatureSuffix;
+  std::vector<char> signature;
+  if (FitRunDeadline(signatureLimits)) {
+    const FetchStatus fetched = m_fetcher->Fetch(signatureAddress.c_str(), signatureLimits,
+                                                 signature);
+    if (fetched == FetchStatus::kOk) {
+      check = CheckReleaseSignature(*m_keys, signature, bytes, CurrentUnixTime());
+    } else if (fetched == FetchStatus::kTooLarge) {
+      check = SignatureCheck::kMalformed;
+    }
+  }
+  if (check != SignatureCheck::kValid) {
+    m_host.ReportManifestRefused(check);
+    Log(loggingFlag, kOpManifestRefused, SignatureRefusalText(check));
+    return false;
+  }
+  // Parsed from exactly the bytes the signature covered.
+  FetchedBytesFetcher checked(address, bytes);
+  manifest.SetFetcher(checked);
+  const bool loaded = manifest.Load(address, true);
+  manifest.SetFetcher(*m_fetcher);
   if (!loaded) LogOutsideText(loggingFlag, kOpManifestLoadFailed, address);
   return loaded;
 }

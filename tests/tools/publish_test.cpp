@@ -84,7 +84,7 @@ TEST_F(PublishTest, DocumentsAreInPlaceBeforeTheManifest) {
   // A directory in the manifest's way makes its rename, the last one, fail.
   fs::create_directories(fs::u8path(m_temp.Join("out")) / "manifest.xml" / "occupied");
   bool partlyInPlace = false;
-  EXPECT_NE(WriteRelease(release, BuildManifestText(release), partlyInPlace), "");
+  EXPECT_NE(WriteRelease(release, BuildManifestText(release), "", partlyInPlace), "");
   EXPECT_TRUE(partlyInPlace);
   for (const ReleaseFile& file : release.files) {
     EXPECT_TRUE(fs::is_regular_file(fs::u8path(m_temp.Join("out")) / file.documentName))
@@ -97,7 +97,7 @@ TEST_F(PublishTest, VerifySucceedsOnlyWhenFilesWouldInstall) {
   Release release;
   ASSERT_TRUE(PlanAppRelease(AppOptions({Source("uno.dll") + "=uno.dll"}), release).empty());
   bool partlyInPlace = false;
-  ASSERT_EQ(WriteRelease(release, BuildManifestText(release), partlyInPlace), "");
+  ASSERT_EQ(WriteRelease(release, BuildManifestText(release), "", partlyInPlace), "");
   VerifyOptions verify;
   verify.address = m_temp.Join("out") + "/manifest.xml";
   verify.installedVersion = "1.0";

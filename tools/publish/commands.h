@@ -12,6 +12,7 @@ struct VerifyOptions {
   std::string address;           // manifest address or path, UTF-8
   std::string installedVersion;  // as the settings would hold it; empty by default
   std::string appDir;            // optional: where the main application lives on the shop PCs
+  std::string publicKeyFile;     // optional: check signature and digests against these keys
 };
 
 // Plans, checks and writes an application release; writes nothing when any check fails.
@@ -19,7 +20,8 @@ int RunAppCommand(const AppReleaseOptions& options);
 // Plans, checks and writes a library release; writes nothing when any check fails.
 int RunLibraryCommand(const LibraryReleaseOptions& options);
 // Runs the update engine on the manifest with a dry-run installer and reports every file.
-// 0 only when a mode runs, at least one file is attempted and every attempted file would install.
+// 0 only when a mode runs, at least one file is attempted and every attempted file would install
+// (and, with a public key file, the signature is valid and every file matches its digest).
 int RunVerifyCommand(const VerifyOptions& options);
 
 inline void PrintLine(const std::string& line) { WriteConsoleText(stdout, line + "\n"); }

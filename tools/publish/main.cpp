@@ -2,13 +2,18 @@
 // release with the updater's own engine before it goes live. A console program on both targets.
 #include <CLI/CLI.hpp>
 
+#include <cstring>
+#include <cstdint>
 #include <exception>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "mubax_version.h"
 #include "publish/arguments.h"
 #include "publish/commands.h"
+#include "publish/signing.h"
+#include "update/log_texts.h"
 #include "update/manifest_limits.h"
 
 namespace {
@@ -53,6 +58,34 @@ std::string PublishFooter() {
          "nothing was.";
 }
 
+const char kKeygenDescription[] =
+    "Make a release key pair: the private key file KEY, readable by its owner only, and the "
+    "public key KEY.pub, which the updater is built with (CMake option MUBAX_RELEASE_KEYS) or "
+    "finds beside its executable as mubax-release-keys.txt. An existing key is never replaced.";
+
+const char kSignDescription[] =
+    "Sign a published manifest again with a fresh expiry, writing MANIFEST.sig beside it; the "
+    "manifest and its documents are not touched. Run it on a schedule so a live release never "
+    "expires.";
+
+const char kExpiresHelp[] =
+    "How long the signature stays valid: a number with s, m, h or d (default 30d). The updater "
+    "refuses the release once it has expired (allowing 5 minutes of clock difference), so an old "
+    "signed release cannot be replayed later";
+
+void AddSigningOptions(CLI::App& command, SigningOptions& signing) {
+  command
+      .add_option("--sign-key", signing.keyFile,
+                  "Private key (from keygen): writes each file's S256 digest into the manifest "
+                  "and its signature beside it, as the manifest's name + .sig")
+      ->type_name("KEY");
+  command.add_option("--expires", signing.lifetimeSeconds, kExpiresHelp)
+      ->type_name("DURATION")
+      ->transform(CLI::AsNumberWithUnit(std::map<std::string, std::int64_t>{
+          {"s", 1}, {"m", 60}, {"h", 60 * 60}, {"d", 24 * 60 * 60}}))
+      ->check(CLI::PositiveNumber);
+}
+
 void AddCommonOptions(CLI::App& command, ReleaseOptions& options) {
   command.footer(PublishFooter());
   command.add_option("--version", options.version, "Version text offered to the updater")
@@ -75,6 +108,7 @@ void AddCommonOptions(CLI::App& command, ReleaseOptions& options) {
       ->type_name("BYTES")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
+  AddSigningOptions(command, options.signing);
 }
 
 CLI::App* AddAppCommand(CLI::App& tool, AppReleaseOptions& options) {
@@ -129,6 +163,29 @@ CLI::App* AddVerifyCommand(CLI::App& tool, VerifyOptions& options) {
                    "The main application's directory on the shop PCs: component "
                    "destinations are also checked against the updater's limits inside it")
       ->type_name("DIR");
+  command
+      ->add_option("--public-key", options.publicKeyFile,
+                   "Check the release as a build trusting these keys would: the manifest's "
+                   "signature and expiry, and every file against its S256 digest")
+      ->type_name("FILE");
+  return command;
+}
+
+CLI::App* AddKeygenCommand(CLI::App& tool, KeygenOptions& options) {
+  CLI::App* command = tool.add_subcommand("keygen", kKeygenDescription);
+  command->add_option("--out", options.out, "The private key file to create")
+      ->type_name("KEY")
+      ->required();
+  return command;
+}
+
+CLI::App* AddSignCommand(CLI::App& tool, SignOptions& options) {
+  CLI::App* command = tool.add_subcommand("sign", kSignDescription);
+  command->add_option("manifest", options.manifest, "Path of the published manifest")
+      ->type_name("MANIFEST")
+      ->required();
+  AddSigningOptions(*command, options.signing);
+  command->get_option("--sign-key")->required();
   return command;
 }
 
@@ -141,9 +198,13 @@ int Run(const std::vector<std::string>& arguments) {
   AppReleaseOptions app;
   LibraryReleaseOptions library;
   VerifyOptions verify;
+  KeygenOptions keygen;
+  SignOptions sign;
   CLI::App* appCommand = AddAppCommand(tool, app);
   CLI::App* libraryCommand = AddLibraryCommand(tool, library);
   CLI::App* verifyCommand = AddVerifyCommand(tool, verify);
+  CLI::App* keygenCommand = AddKeygenCommand(tool, keygen);
+  CLI::App* signCommand = AddSignCommand(tool, sign);
 
   std::vector<const char*> argv;
   argv.reserve(arguments.size());
@@ -156,6 +217,8 @@ int Run(const std::vector<std::string>& arguments) {
   if (appCommand->parsed()) return RunAppCommand(app);
   if (libraryCommand->parsed()) return RunLibraryCommand(library);
   if (verifyCommand->parsed()) return RunVerifyCommand(verify);
+  if (keygenCommand->parsed()) return RunKeygenCommand(keygen);
+  if (signCommand->parsed()) return RunSignCommand(sign);
   return 2;
 }
 

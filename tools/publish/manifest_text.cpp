@@ -33,8 +33,13 @@ std::string ApplicationBody(const Release& release) {
     body += Element(Numbered(kComponentSizeStem, file.number), std::to_string(file.limit), "  ");
     body += Element(Numbered(kComponentUrlStem, file.number), file.address, "  ");
     body += Element(Numbered(kComponentDestStem, file.number), file.destination, "  ");
+    if (!file.digest.empty()) {
+      body += Element(Numbered(kComponentDigestStem, file.number), file.digest, "  ");
+    }
   }
-  return body + Element(kDownloadUrlElement, main.address, "  ");
+  body += Element(kDownloadUrlElement, main.address, "  ");
+  if (!main.digest.empty()) body += Element(kMainDigestElement, main.digest, "  ");
+  return body;
 }
 
 // A file entry's fields; `extra` goes first (the library's versionLib).
@@ -42,7 +47,9 @@ std::string FileEntry(const std::string& name, const ReleaseFile& file, const st
   return "  <" + name + ">\n" + extra +
          Element(kFileSizeElement, std::to_string(file.limit), "    ") +
          Element(kDownloadUrlElement, file.address, "    ") +
-         Element(kDestinationElement, file.destination, "    ") + "  </" + name + ">\n";
+         Element(kDestinationElement, file.destination, "    ") +
+         (file.digest.empty() ? std::string() : Element(kSignatureElement, file.digest, "    ")) +
+         "  </" + name + ">\n";
 }
 
 std::string LibraryBody(const Release& release) {

@@ -3,6 +3,8 @@
 #include "publish/manifest_text.h"
 #include "publish/release_text.h"
 #include "publish/release_writer.h"
+#include "publish/signing.h"
+#include "update/release_signature.h"
 
 namespace {
 
@@ -19,6 +21,32 @@ void PrintSummary(const Release& release, const ReleaseOptions& options) {
   std::string ignored;
   JoinAddress(options.baseUrl, release.manifestName, manifestAddress, ignored);
   PrintLine("  " + release.manifestName + ": the manifest, to be fetched from " + manifestAddress);
+  if (!options.signing.keyFile.empty()) {
+    PrintLine("  " + release.manifestName + kSignatureSuffix + ": its signature, valid until " +
+              FormatUtc(CurrentUnixTime() + options.signing.lifetimeSeconds));
+  }
+}
+
+// With a key: every file's digest into the release and the manifest's signature into
+// `signature`. False, having said why, when the release cannot be signed.
+bool PrepareSignature(const SigningOptions& signing, Release& release, std::string& signature) {
+  if (signing.keyFile.empty()) return true;
+  P256PrivateKey key{};
+  std::string error;
+  if (!ReadPrivateKeyFile(signing.keyFile, key, error)) {
+    PrintError(error);
+    return false;
+  }
+  for (ReleaseFile& file : release.files) {
+    file.digest = DigestFile(file.source, error);
+    if (file.digest.empty()) {
+      PrintError(error);
+      return false;
+    }
+  }
+  signature = SignManifestText(key, signing.lifetimeSeconds, BuildManifestText(release), error);
+  if (signature.empty()) PrintError(error);
+  return !signature.empty();
 }
 
 int Publish(const std::vector<std::string>& problems, const Release& release,
@@ -28,15 +56,22 @@ int Publish(const std::vector<std::string>& problems, const Release& release,
     PrintError("nothing was written");
     return 1;
   }
+  Release signedRelease = release;
+  std::string signature;
+  if (!PrepareSignature(options.signing, signedRelease, signature)) {
+    PrintError("nothing was written");
+    return 1;
+  }
   bool partlyInPlace = false;
-  const std::string error = WriteRelease(release, BuildManifestText(release), partlyInPlace);
+  const std::string error =
+      WriteRelease(signedRelease, BuildManifestText(signedRelease), signature, partlyInPlace);
   if (!error.empty()) {
     PrintError(error);
     PrintError(partlyInPlace ? "some file documents were replaced, the manifest was not"
                              : "nothing was written");
     return 1;
   }
-  PrintSummary(release, options);
+  PrintSummary(signedRelease, options);
   return 0;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "publish/signing.h"
+
 enum class FileRole { kComponent, kMainExecutable, kExtraFile, kActiveX, kLibrary };
 
 struct ReleaseFile {
@@ -17,6 +19,7 @@ struct ReleaseFile {
   std::string address;       // where the updater fetches that document
   std::uint64_t size = 0;
   std::int64_t limit = 0;  // the manifest's size limit: the file is smaller
+  std::string digest;      // "S256:..." of a signed release; empty otherwise
 };
 
 struct Release {
@@ -35,6 +38,7 @@ struct ReleaseOptions {
   std::string manifestName = "manifest.xml";
   std::string appDir;  // optional: the main application's directory on the shop PCs
   std::int64_t margin = 0;
+  SigningOptions signing;  // a key file: digests in the manifest and a signature beside it
 };
 
 struct AppReleaseOptions {

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "publish/manifest_text.h"
+#include "update/file_digest.h"
 #include "update/hex_decoder.h"
+#include "update/release_signature.h"
 
 namespace fs = std::filesystem;
 
@@ -107,18 +109,22 @@ bool EncodeSource(const ReleaseFile& file, std::ofstream& out, std::string& erro
   std::vector<char> chunk(kChunkBytes);
   std::vector<char> digits(2 * kChunkBytes);
   std::uint64_t total = 0;
+  Sha256 hash;
   while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
     const std::size_t got = static_cast<std::size_t>(in.gcount());
     EncodeHex(reinterpret_cast<const unsigned char*>(chunk.data()), got, digits.data());
     out.write(digits.data(), static_cast<std::streamsize>(2 * got));
+    hash.Update(chunk.data(), got);
     total += got;
   }
   if (in.bad()) {
     error = "cannot read " + file.source;
     return false;
   }
-  // The limit in the manifest was made for the size measured when the release was planned.
-  if (total != file.size) {
+  Sha256Digest digest{};
+  // The limit and the digest in the manifest were made from the file as it was planned.
+  if (total != file.size ||
+      (!file.digest.empty() && (!hash.Final(digest) || FormatFileDigest(digest) != file.digest))) {
     error = file.source + " changed while it was being published";
     return false;
   }
@@ -151,13 +157,17 @@ bool WriteText(const std::string& text, const std::string& name, Staging& stagin
 }  // namespace
 
 std::string WriteRelease(const Release& release, const std::string& manifestText,
-                         bool& partlyInPlace) {
+                         const std::string& signatureText, bool& partlyInPlace) {
   partlyInPlace = false;
   Staging staging(fs::u8path(release.outDir));
   std::string error;
   if (!staging.PrepareDirectory(error)) return error;
   for (const ReleaseFile& file : release.files) {
     if (!WriteDocument(file, staging, error)) return error;
+  }
+  if (!signatureText.empty() &&
+      !WriteText(signatureText, release.manifestName + kSignatureSuffix, staging, error)) {
+    return error;
   }
   if (!WriteText(manifestText, release.manifestName, staging, error)) return error;
   if (!staging.Commit(error, partlyInPlace)) return error;

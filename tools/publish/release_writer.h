@@ -12,5 +12,7 @@
 // missing. Returns the empty string on success. Otherwise returns why, having removed what it
 // wrote (and the directory when it created it), unless a rename failed, which can leave the
 // documents renamed before it in place, never the manifest; `partlyInPlace` then says so.
+// `signatureText`, when not empty, is written as the manifest's name + ".sig" after the documents
+// and before the manifest. A file whose digest is set must still match it as it is encoded.
 std::string WriteRelease(const Release& release, const std::string& manifestText,
-                         bool& partlyInPlace);
+                         const std::string& signatureText, bool& partlyInPlace);

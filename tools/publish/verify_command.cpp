@@ -1,11 +1,18 @@
 // The verify command: the update engine itself runs on the manifest, with a dry-run installer and
 // a host that records what it reports, so the verdict is the updater's own.
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "common/app_directory.h"
 #include "publish/commands.h"
 #include "publish/release_text.h"
+#include "publish/signing.h"
+#include "net/fetched_bytes_fetcher.h"
+#include "update/release_signature.h"
+#include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
 #include "update/update_engine.h"
@@ -182,6 +189,64 @@ bool LoadManifest(XmlDocument& manifest, const std::string& address) {
   return loaded;
 }
 
+// The trusted keys of --public-key; false, having said why, when the file holds none or a line
+// that is not a key.
+bool ReadTrustedKeys(const std::string& path, ReleaseKeySet& keys) {
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+  std::ostringstream text;
+  if (!in || !(text << in.rdbuf())) {
+    PrintError("cannot read " + path);
+    return false;
+  }
+  if (!keys.AddFromText(text.str()) || keys.Size() == 0) {
+    PrintError(path + " is not a public key file (lines \"" + kPublicKeyTag + " <hex>\")");
+    return false;
+  }
+  return true;
+}
+
+// As the updater with keys loads a manifest: its bytes once, the signature beside it, then the
+// document from those bytes. Says what the signature check found; `valid` tells the verdict.
+bool LoadSignedManifest(XmlDocument& manifest, const std::string& address,
+                        const ReleaseKeySet& keys, bool& valid) {
+  std::vector<char> bytes;
+  std::vector<char> signature;
+  FetchLimits signatureLimits;
+  signatureLimits.maxBytes = kSignatureFileMaxBytes;
+  const FetchStatus fetched = FetchAddress(address.c_str(), FetchLimits(), bytes);
+  if (fetched != FetchStatus::kOk) {
+    PrintLine(std::string("mode: none: the manifest cannot be loaded: ") +
+              DescribeFetchStatus(fetched));
+    return false;
+  }
+  SignatureHeader header;
+  const FetchStatus signatureFetched =
+      FetchAddress((address + kSignatureSuffix).c_str(), signatureLimits, signature);
+  const SignatureCheck check =
+      signatureFetched == FetchStatus::kOk
+          ? CheckReleaseSignature(keys, signature, bytes, CurrentUnixTime(), &header)
+          : (signatureFetched == FetchStatus::kTooLarge ? SignatureCheck::kMalformed
+                                                        : SignatureCheck::kMissing);
+  valid = check == SignatureCheck::kValid;
+  std::string detail;
+  if (!header.keyId.empty()) {
+    detail = " (key " + header.keyId + ", expires " + FormatUtc(header.expires) + ")";
+  }
+  PrintLine(std::string("signature: ") +
+            (valid ? "valid" : std::string("REFUSED: ") + DescribeSignatureCheck(check)) + detail);
+  FetchedBytesFetcher checked(address, bytes);
+  manifest.SetFetcher(checked);
+  bool loaded = false;
+  try {
+    loaded = manifest.Load(address.c_str(), true);
+  } catch (...) {
+    loaded = false;
+  }
+  manifest.SetFetcher(DefaultFetcher());
+  if (!loaded) PrintLine("mode: none: the manifest cannot be loaded: not well-formed XML");
+  return loaded;
+}
+
 // The options as the engine takes them; false, having said why, when it could not read them.
 bool ToEngineTexts(const VerifyOptions& options, std::string& address, std::string& installed) {
   if (!Utf8ToEngineText(options.address, address) ||
@@ -210,14 +275,22 @@ int RunVerifyCommand(const VerifyOptions& options) {
   std::string address;
   std::string installed;
   if (!ToEngineTexts(options, address, installed)) return 1;
+  ReleaseKeySet keys;
+  if (!options.publicKeyFile.empty() && !ReadTrustedKeys(options.publicKeyFile, keys)) return 1;
   PrintLine("manifest: " + options.address);
   XmlDocument manifest;
-  if (!LoadManifest(manifest, address)) return 1;
+  bool signatureValid = true;
+  if (keys.RequiresSignatures() ? !LoadSignedManifest(manifest, address, keys, signatureValid)
+                                : !LoadManifest(manifest, address)) {
+    return 1;
+  }
 
   DryRunFileSink sink;
   ReportingHost host(sink);
   UpdateEngine engine(host, sink);
   engine.SetManifestOrigin(address.c_str());
+  // With keys every file must carry its digest and match it, as the signed updater demands.
+  engine.SetReleaseKeys(keys);
   UpdateMode mode = UpdateMode::kNone;
   try {
     // Logging off: the engine reports each file's stage in its own types. Nothing is written.
@@ -228,5 +301,6 @@ int RunVerifyCommand(const VerifyOptions& options) {
   }
   PrintMode(mode, manifest, installed);
   if (mode == UpdateMode::kNone) return 1;
-  return Conclude(host.Reports(), options.appDir);
+  const int filesStatus = Conclude(host.Reports(), options.appDir);
+  return signatureValid ? filesStatus : 1;
 }

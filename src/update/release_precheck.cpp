@@ -1,0 +1,38 @@
+// All or nothing for signed releases: every file is fetched and checked against its digest by a
+// run of the same mode that writes nothing, before the real run writes any. A changed or swapped
+// document then leaves the whole installation as it was, not half of a release in place.
+#include "update/log_texts.h"
+#include "update/update_engine.h"
+
+namespace {
+
+// Hears nothing: the check's progress and reports are not the run's.
+class SilentHost : public UpdateHost {
+ public:
+  void StartLogSession(const char* /*logPath*/) override {}
+  void WriteLog(const char* /*component*/, const char* /*operation*/, const char* /*text*/) override {}
+  void SetProgressRange(std::uint16_t /*upper*/) override {}
+  void SetProgressPos(int /*position*/) override {}
+  void LaunchMainApplication() override {}
+  void EndRun() override {}
+};
+
+}  // namespace
+
+bool UpdateEngine::CheckReleaseFiles(const XmlDocument& manifest, const char* installedVersion,
+                                     bool loggingFlag) {
+  if (!m_keys->RequiresSignatures()) return true;
+  SilentHost silent;
+  DryRunFileSink nowhere;
+  UpdateEngine check(silent, nowhere, *m_fetcher);
+  check.m_keys = m_keys;
+  check.m_limits = m_limits;
+  check.m_documentsMayBeLocal = m_documentsMayBeLocal;
+  check.m_hasRunDeadline = m_hasRunDeadline;
+  check.m_runDeadline = m_runDeadline;
+  check.UpdateFromManifest(manifest, installedVersion, false);
+  if (check.DigestRefusals() == 0) return true;
+  m_host.ReportManifestRefused(SignatureCheck::kFileDigest);
+  Log(loggingFlag, kOpManifestRefused, kTextReleaseFileDigest);
+  return false;
+}
