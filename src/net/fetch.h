@@ -43,6 +43,11 @@ enum class FetchStatus {
   kOutOfMemory,
 };
 
+// The content encodings the platform's HTTP client asks for, as sent in Accept-Encoding; the
+// fetch hands out the decoded bytes and counts FetchLimits::maxBytes in them. libcurl: "gzip,
+// deflate". WinINet: "gzip" only, as Wine 8's WinINet fails on a zlib-wrapped deflate body.
+extern const char kAcceptedContentEncodings[];
+
 // Human-readable reason, for diagnostics and the release tool.
 const char* DescribeFetchStatus(FetchStatus status);
 

@@ -24,6 +24,7 @@ struct Release {
   std::string version;
   std::string outDir;
   std::string manifestName;
+  bool gzip = false;  // also write a gzip copy of every document, named with ".gz" added
   std::vector<ReleaseFile> files;  // in manifest order
 };
 
@@ -35,6 +36,7 @@ struct ReleaseOptions {
   std::string manifestName = "manifest.xml";
   std::string appDir;  // optional: the main application's directory on the shop PCs
   std::int64_t margin = 0;
+  bool gzip = false;
 };
 
 struct AppReleaseOptions {
