@@ -105,7 +105,9 @@ void UpdateDialog::OnTimer(UINT_PTR eventId) {
 void UpdateDialog::RunUpdateOnce() {
   m_stage = Stage::kRunning;
   try {
-    UpdateEngine engine(*this, m_sink);
+    // One fetcher for the run: the manifest and every document share its connections.
+    NetworkFetcher fetcher;
+    UpdateEngine engine(*this, m_sink, fetcher);
     engine.RunUpdate();
   } catch (...) {
     // The run launches the main application and closes on every path it knows; should anything

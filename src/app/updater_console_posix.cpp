@@ -147,7 +147,9 @@ int main() {
       return 0;
     }
     DiskFileSink disk;
-    UpdateEngine engine(host, disk);
+    // One fetcher for the run: the manifest and every document share its connections.
+    NetworkFetcher fetcher;
+    UpdateEngine engine(host, disk, fetcher);
     engine.RunUpdate();
   } catch (...) {
     // Nothing reaches the user; the till must start either way.

@@ -1,6 +1,6 @@
 // POSIX HTTP(S) fetch with libcurl: redirects limited and kept to http/https (https only from
 // https), certificates verified, a connect time-out, a stall time-out, a total deadline and a
-// size cap.
+// size cap. One easy handle per session keeps its connections for the next fetch.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <utility>
 
 #include "common/unique_handle.h"
 #include "net/address.h"
@@ -106,14 +107,20 @@ curl_off_t AnnouncedLengthCap(std::size_t maxBytes) {
 // libcurl decodes what it asked for and hands only decoded bytes to the write callback.
 const char kAcceptedContentEncodings[] = "gzip, deflate";
 
-FetchStatus FetchHttp(const char* url, const FetchLimits& limits, std::vector<char>& body) {
-  body.clear();
-  InitialiseCurlOnce();
-  UniqueCurl curl(curl_easy_init());
-  if (!curl) return FetchStatus::kOutOfMemory;
-  CURL* handle = curl.Get();
+namespace {
 
-  Download download{&body, limits.maxBytes};
+class CurlSession : public HttpSession {
+ public:
+  explicit CurlSession(UniqueCurl curl) : m_curl(std::move(curl)) {}
+  FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>& body) override;
+
+ private:
+  UniqueCurl m_curl;
+};
+
+// Every option of a fetch, set afresh: a reset handle keeps only its connections and caches.
+void SetRequestOptions(CURL* handle, const char* url, const FetchLimits& limits,
+                       Download& download) {
   curl_easy_setopt(handle, CURLOPT_URL, url);
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
   // A document asked for over https is only ever received over https.
@@ -134,6 +141,16 @@ FetchStatus FetchHttp(const char* url, const FetchLimits& limits, std::vector<ch
   curl_easy_setopt(handle, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, CollectBytes);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &download);
+}
+
+FetchStatus CurlSession::Fetch(const char* url, const FetchLimits& limits,
+                               std::vector<char>& body) {
+  body.clear();
+  if (url == nullptr) return FetchStatus::kUnsupportedAddress;
+  CURL* handle = m_curl.Get();
+  curl_easy_reset(handle);
+  Download download{&body, limits.maxBytes};
+  SetRequestOptions(handle, url, limits, download);
 
   const CURLcode code = curl_easy_perform(handle);
   FetchStatus status = StatusFromCurl(code, download, DeadlineReached(handle, limits));
@@ -146,4 +163,17 @@ FetchStatus FetchHttp(const char* url, const FetchLimits& limits, std::vector<ch
   }
   if (status != FetchStatus::kOk) body.clear();
   return status;
+}
+
+}  // namespace
+
+std::unique_ptr<HttpSession> CreateHttpSession() {
+  InitialiseCurlOnce();
+  UniqueCurl curl(curl_easy_init());
+  if (!curl) return nullptr;
+  try {
+    return std::make_unique<CurlSession>(std::move(curl));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
