@@ -36,9 +36,22 @@ using UniqueCurl = UniqueHandle<CurlTraits>;
 struct Download {
   std::vector<char>* body;
   std::size_t maxBytes;
+  CURL* handle;
   bool tooLarge = false;
   bool outOfMemory = false;
 };
+
+// Room for the whole body at its first bytes, when the server announced its length: growing a
+// vector of hundreds of MiB step by step copies it and faults in fresh pages again at each step.
+// An encoded body announces its encoded length, which is only a start.
+void ReserveAnnounced(CURL* handle, Download& download) {
+  curl_off_t announced = -1;
+  if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK ||
+      announced <= 0) {
+    return;
+  }
+  download.body->reserve(std::min(static_cast<std::size_t>(announced), download.maxBytes));
+}
 
 std::size_t CollectBytes(char* data, std::size_t size, std::size_t count, void* user) {
   Download& download = *static_cast<Download*>(user);
@@ -48,6 +61,7 @@ std::size_t CollectBytes(char* data, std::size_t size, std::size_t count, void* 
     return 0;  // makes libcurl abandon the transfer
   }
   try {
+    if (download.body->empty()) ReserveAnnounced(download.handle, download);
     download.body->insert(download.body->end(), data, data + length);
   } catch (const std::bad_alloc&) {
     download.outOfMemory = true;
@@ -149,7 +163,7 @@ FetchStatus CurlSession::Fetch(const char* url, const FetchLimits& limits,
   if (url == nullptr) return FetchStatus::kUnsupportedAddress;
   CURL* handle = m_curl.Get();
   curl_easy_reset(handle);
-  Download download{&body, limits.maxBytes};
+  Download download{&body, limits.maxBytes, handle};
   SetRequestOptions(handle, url, limits, download);
 
   const CURLcode code = curl_easy_perform(handle);
