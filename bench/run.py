@@ -144,7 +144,7 @@ def windows_cases(args, work, www, server):
 
 
 def compression_case(args, work, www, server):
-    """Bytes on the wire for a release of the project's own executables, with and without .gz."""
+    """Bytes on the wire for a release of the project's own executables served with .gz copies."""
     sources = [args.linux_bin / "mubax-updater", args.linux_bin / "mubax-publish",
                args.windows_bin / "mubax-updater.exe", args.windows_bin / "mubax-publish.exe"]
     sources = [s for s in sources if s.exists()]
