@@ -105,8 +105,10 @@ void UpdateDialog::OnTimer(UINT_PTR eventId) {
 
 void UpdateDialog::RunUpdateOnce() {
   m_stage = Stage::kRunning;
-  // Launches the main application and closes the window on every path, whatever escapes the run.
-  RunUpdateSession(*this, m_sink);
+  // One fetcher for the run: the manifest and every document share its connections. The session
+  // launches the main application and closes the window on every path, whatever escapes the run.
+  NetworkFetcher fetcher;
+  RunUpdateSession(*this, m_sink, fetcher);
 }
 
 void UpdateDialog::OnOK() {

@@ -148,7 +148,9 @@ int main(int argc, char** argv) {
       return 0;
     }
     DiskFileSink disk;
-    RunUpdateSession(host, disk);
+    // One fetcher for the run: the manifest and every document share its connections.
+    NetworkFetcher fetcher;
+    RunUpdateSession(host, disk, fetcher);
   } catch (...) {
     // Nothing reaches the user; the till must start either way.
     if (!host.Launched()) host.LaunchMainApplication();

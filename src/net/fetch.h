@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 // The defaults every fetch of the programs starts from.
@@ -43,6 +44,11 @@ enum class FetchStatus {
   kOutOfMemory,
 };
 
+// The content encodings the platform's HTTP client asks for, as sent in Accept-Encoding; the
+// fetch hands out the decoded bytes and counts FetchLimits::maxBytes in them. libcurl: "gzip,
+// deflate". WinINet: "gzip" only, as Wine 8's WinINet fails on a zlib-wrapped deflate body.
+extern const char kAcceptedContentEncodings[];
+
 // Human-readable reason, for diagnostics and the release tool.
 const char* DescribeFetchStatus(FetchStatus status);
 
@@ -57,12 +63,24 @@ class Fetcher {
                             std::vector<char>& body) = 0;
 };
 
+class HttpSession;
+
 // The fetcher of the real programs: the address rules of net/address.h, the platform's HTTP
-// client and the local file reader.
+// client and the local file reader. One object serves one run: the connections it opens stay
+// open for the next document from the same server, while every fetch applies its own limits.
+// Not for use from two threads at once.
 class NetworkFetcher : public Fetcher {
  public:
+  NetworkFetcher();
+  ~NetworkFetcher() override;  // closes the connections still open
+  NetworkFetcher(const NetworkFetcher&) = delete;
+  NetworkFetcher& operator=(const NetworkFetcher&) = delete;
+
   FetchStatus Fetch(const char* address, const FetchLimits& limits,
                     std::vector<char>& body) override;
+
+ private:
+  std::unique_ptr<HttpSession> m_session;  // made at the first http(s) fetch
 };
 
 // A process-wide NetworkFetcher, for callers not given another.

@@ -1,12 +1,27 @@
 // The back ends behind NetworkFetcher: private to src/net, never included from outside it.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "net/fetch.h"
 
-// The platform's HTTP(S) client (fetch_wininet.cpp | fetch_curl.cpp); http and https only.
-FetchStatus FetchHttp(const char* url, const FetchLimits& limits, std::vector<char>& body);
+// The platform's HTTP(S) client (fetch_wininet.cpp | fetch_curl.cpp), http and https only, for
+// one run: connections stay open between fetches and are used again for the next document from
+// the same server (libcurl: one easy handle; WinINet: one session and a connection per server).
+// Every fetch applies its own limits: time-outs, size cap and redirect rules are never carried
+// over from an earlier one. Not for use from two threads at once.
+class HttpSession {
+ public:
+  virtual ~HttpSession() = default;
+  // Fetches `url` into `body` (replacing its contents) under `limits`; on failure `body` is
+  // emptied. Never throws.
+  virtual FetchStatus Fetch(const char* url, const FetchLimits& limits,
+                            std::vector<char>& body) = 0;
+};
+
+// A new session, or null when memory ran out.
+std::unique_ptr<HttpSession> CreateHttpSession();
 
 // Reads a local file (already converted from a file: address when it was one).
 FetchStatus FetchLocalFile(const char* path, const FetchLimits& limits, std::vector<char>& body);

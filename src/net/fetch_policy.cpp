@@ -78,13 +78,18 @@ const char* DescribeFetchStatus(FetchStatus status) {
   return "unknown";
 }
 
+NetworkFetcher::NetworkFetcher() = default;
+NetworkFetcher::~NetworkFetcher() = default;
+
 FetchStatus NetworkFetcher::Fetch(const char* address, const FetchLimits& limits,
                                   std::vector<char>& body) {
   body.clear();
   switch (ClassifyAddress(address)) {
     case AddressKind::kHttp:
     case AddressKind::kHttps:
-      return FetchHttp(address, limits, body);
+      if (!m_session) m_session = CreateHttpSession();
+      if (!m_session) return FetchStatus::kOutOfMemory;
+      return m_session->Fetch(address, limits, body);
     case AddressKind::kFileUrl: {
       if (!limits.allowLocalFiles) return FetchStatus::kLocalRefused;
       std::string path;

@@ -1,14 +1,18 @@
 // HTTP and HTTPS fetches through WinINet, under the shared fetch policy (time-outs, size cap,
-// redirects followed here, certificates always verified). Windows target only.
+// redirects followed here, certificates always verified); one session per run, with a
+// connection handle per server kept for the next fetch. Windows target only.
 #include "net/fetch_backend.h"
 
 #include <windows.h>
 #include <wininet.h>
 
 #include <algorithm>
+#include <map>
+#include <memory>
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "common/unique_handle.h"
 #include "net/address.h"
@@ -23,6 +27,13 @@ struct InternetHandleTraits {
 using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
 
 constexpr char kUserAgent[] = "MUB-AX updater";
+
+// Hexadecimal documents shrink to a fifth or less when compressed. WinINet decodes the body itself
+// once HTTP decoding is on, so InternetReadFile hands out decoded bytes, which the cap counts.
+// Windows decodes deflate too, but Wine 8 inflates it as a raw stream and fails on the zlib-wrapped
+// form the HTTP standard names: only gzip is asked for, which is also what static servers keep
+// precompressed.
+constexpr char kAcceptEncodingHeader[] = "Accept-Encoding: gzip\r\n";
 
 // Bytes asked of InternetReadFile at a time.
 constexpr DWORD kReadChunkBytes = 16 * 1024;
@@ -126,10 +137,19 @@ DWORD RemainingMs(ULONGLONG deadline) {
   return now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, MAXDWORD));
 }
 
+// Whether the answer's body comes encoded (compressed): its Content-Length then counts the encoded
+// bytes, not the decoded ones InternetReadFile hands out.
+bool HasContentEncoding(HINTERNET request) {
+  std::string encoding;
+  return QueryText(request, HTTP_QUERY_CONTENT_ENCODING, encoding) && !encoding.empty() &&
+         encoding != "identity";
+}
+
 FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs,
                      ULONGLONG deadline, std::vector<char>& body) {
   DWORD declared = 0;
-  const bool hasLength = QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, declared);
+  const bool hasLength = !HasContentEncoding(request) &&
+                         QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, declared);
   if (hasLength && declared > limits.maxBytes) return FetchStatus::kTooLarge;
   if (hasLength) body.reserve(declared);
 
@@ -230,57 +250,102 @@ bool CrackUrl(const std::string& url, UrlParts& parts) {
   return true;
 }
 
-// One GET on `url`; on success `connection` and `request` hold the answered request.
-FetchStatus SendRequest(HINTERNET session, const std::string& url, const Timeouts& timeouts,
-                        UniqueInternetHandle& connection, UniqueInternetHandle& request) {
-  UrlParts parts;
-  if (!CrackUrl(url, parts)) return FetchStatus::kUnsupportedAddress;
-  connection.Reset(InternetConnectA(session, parts.host.c_str(), parts.port,
-                                    parts.userName.empty() ? nullptr : parts.userName.c_str(),
-                                    parts.password.empty() ? nullptr : parts.password.c_str(),
-                                    INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return StatusFromError(GetLastError());
-  ApplyTimeouts(connection.Get(), timeouts);
+// Opens a connection handle to the server of `parts` (WinINet connects only when a request is
+// sent, and keeps the socket for the next request to the same server).
+UniqueInternetHandle OpenConnection(HINTERNET session, const UrlParts& parts) {
+  return UniqueInternetHandle(InternetConnectA(
+      session, parts.host.c_str(), parts.port,
+      parts.userName.empty() ? nullptr : parts.userName.c_str(),
+      parts.password.empty() ? nullptr : parts.password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
+}
 
+// One GET of `parts` on `connection`; on success `request` holds the answered request.
+FetchStatus SendRequest(HINTERNET connection, const UrlParts& parts, const Timeouts& timeouts,
+                        UniqueInternetHandle& request) {
+  ApplyTimeouts(connection, timeouts);
   // No flag that relaxes certificate checks is ever set: a secure request verifies the chain
   // and the host name.
   const DWORD flags = kRequestFlags | (parts.secure ? INTERNET_FLAG_SECURE : 0);
-  request.Reset(HttpOpenRequestA(connection.Get(), "GET", parts.object.c_str(), nullptr, nullptr,
+  request.Reset(HttpOpenRequestA(connection, "GET", parts.object.c_str(), nullptr, nullptr,
                                  nullptr, flags, 0));
   if (!request) return StatusFromError(GetLastError());
   if (!ApplyTimeouts(request.Get(), timeouts)) return FetchStatus::kTransferFailed;
+  // Compression is asked for only where WinINet will decode it.
+  BOOL decode = TRUE;
+  const bool decodes = InternetSetOptionA(request.Get(), INTERNET_OPTION_HTTP_DECODING, &decode,
+                                          sizeof decode) != FALSE;
   const ULONGLONG started = GetTickCount64();
-  if (!HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) {
+  if (!HttpSendRequestA(request.Get(), decodes ? kAcceptEncodingHeader : nullptr,
+                        decodes ? static_cast<DWORD>(sizeof kAcceptEncodingHeader - 1) : 0,
+                        nullptr, 0)) {
     const DWORD error = GetLastError();
     return StatusFromWait(error, GetTickCount64() - started, timeouts.stallMs);
   }
   return FetchStatus::kOk;
 }
 
-FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>& body) {
+// The next address of a redirect answered by `request` for `current`, under the redirect rules.
+FetchStatus NextHop(HINTERNET request, const std::string& current, std::string& next) {
+  std::string location;
+  if (!QueryText(request, HTTP_QUERY_LOCATION, location) || location.empty() ||
+      !CombineUrl(current, location, next) || !IsHttpAddress(next)) {
+    return FetchStatus::kRedirectRefused;
+  }
+  // A document asked for over https is only ever received over https.
+  if (ClassifyAddress(current.c_str()) == AddressKind::kHttps &&
+      ClassifyAddress(next.c_str()) != AddressKind::kHttps) {
+    return FetchStatus::kRedirectRefused;
+  }
+  return FetchStatus::kOk;
+}
+
+// One WinINet session for a run, with one connection handle per server.
+class WinInetSession : public HttpSession {
+ public:
+  explicit WinInetSession(UniqueInternetHandle session) : m_session(std::move(session)) {}
+  FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>& body) override;
+
+ private:
+  FetchStatus FollowAndRead(const char* url, const FetchLimits& limits, std::vector<char>& body);
+  // The connection handle for the server of `parts`, opened at its first use; null on failure.
+  HINTERNET ConnectionFor(const UrlParts& parts);
+
+  UniqueInternetHandle m_session;
+  std::map<std::string, UniqueInternetHandle> m_connections;  // by server, port and user
+};
+
+HINTERNET WinInetSession::ConnectionFor(const UrlParts& parts) {
+  const std::string key = parts.host + '\n' + std::to_string(parts.port) + '\n' +
+                          parts.userName + '\n' + parts.password;
+  auto found = m_connections.find(key);
+  if (found != m_connections.end()) return found->second.Get();
+  UniqueInternetHandle connection = OpenConnection(m_session.Get(), parts);
+  if (!connection) return nullptr;
+  return m_connections.emplace(key, std::move(connection)).first->second.Get();
+}
+
+FetchStatus WinInetSession::FollowAndRead(const char* url, const FetchLimits& limits,
+                                          std::vector<char>& body) {
   const ULONGLONG deadline =
       GetTickCount64() + static_cast<ULONGLONG>(ToMilliseconds(limits.totalTimeoutSeconds));
   std::string current = url;
   if (!IsHttpAddress(current)) return FetchStatus::kUnsupportedAddress;
-
-  // PRECONFIG: the proxy the user configured for the system applies to the updater too.
-  UniqueInternetHandle session(
-      InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!session) return StatusFromError(GetLastError());
   const DWORD stallMs = ToMilliseconds(limits.stallTimeoutSeconds);
   for (int redirects = 0;; ++redirects) {
     const DWORD remainingMs = RemainingMs(deadline);
     if (remainingMs == 0) return FetchStatus::kDeadlineExceeded;
     const Timeouts timeouts = {std::min(ToMilliseconds(limits.connectTimeoutSeconds), remainingMs),
                                std::min(stallMs, remainingMs)};
-    ApplyTimeouts(session.Get(), timeouts);
-    UniqueInternetHandle connection;
+    ApplyTimeouts(m_session.Get(), timeouts);
+    UrlParts parts;
+    if (!CrackUrl(current, parts)) return FetchStatus::kUnsupportedAddress;
+    HINTERNET connection = ConnectionFor(parts);
+    if (connection == nullptr) return StatusFromError(GetLastError());
     UniqueInternetHandle request;
-    const FetchStatus sent = SendRequest(session.Get(), current, timeouts, connection, request);
+    const FetchStatus sent = SendRequest(connection, parts, timeouts, request);
     if (sent != FetchStatus::kOk) {
       return RemainingMs(deadline) == 0 ? FetchStatus::kDeadlineExceeded : sent;
     }
-
     DWORD status = 0;
     if (!QueryNumber(request.Get(), HTTP_QUERY_STATUS_CODE, status)) {
       return FetchStatus::kTransferFailed;
@@ -288,17 +353,9 @@ FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>&
     // Every 3xx is a redirect or nothing usable: one without a Location is not a document.
     if (status >= 300 && status < 400) {
       if (redirects >= limits.maxRedirects) return FetchStatus::kRedirectRefused;
-      std::string location;
       std::string next;
-      if (!QueryText(request.Get(), HTTP_QUERY_LOCATION, location) || location.empty() ||
-          !CombineUrl(current, location, next) || !IsHttpAddress(next)) {
-        return FetchStatus::kRedirectRefused;
-      }
-      // A document asked for over https is only ever received over https.
-      if (ClassifyAddress(current.c_str()) == AddressKind::kHttps &&
-          ClassifyAddress(next.c_str()) != AddressKind::kHttps) {
-        return FetchStatus::kRedirectRefused;
-      }
+      const FetchStatus hop = NextHop(request.Get(), current, next);
+      if (hop != FetchStatus::kOk) return hop;
       current.swap(next);
       continue;
     }
@@ -307,14 +364,13 @@ FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>&
   }
 }
 
-}  // namespace
-
-FetchStatus FetchHttp(const char* url, const FetchLimits& limits, std::vector<char>& body) {
+FetchStatus WinInetSession::Fetch(const char* url, const FetchLimits& limits,
+                                  std::vector<char>& body) {
   body.clear();
   if (url == nullptr) return FetchStatus::kUnsupportedAddress;
   FetchStatus status;
   try {
-    status = Fetch(url, limits, body);
+    status = FollowAndRead(url, limits, body);
   } catch (const std::bad_alloc&) {
     status = FetchStatus::kOutOfMemory;
   } catch (...) {
@@ -324,4 +380,21 @@ FetchStatus FetchHttp(const char* url, const FetchLimits& limits, std::vector<ch
     std::vector<char>().swap(body);
   }
   return status;
+}
+
+}  // namespace
+
+// What kAcceptEncodingHeader asks for.
+const char kAcceptedContentEncodings[] = "gzip";
+
+std::unique_ptr<HttpSession> CreateHttpSession() {
+  // PRECONFIG: the proxy the user configured for the system applies to the updater too.
+  UniqueInternetHandle session(
+      InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!session) return nullptr;
+  try {
+    return std::make_unique<WinInetSession>(std::move(session));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -118,8 +119,9 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
 }
 
 bool UpdateEngine::CheckFileDigest(FileDigestCheck& digest, const char* address,
-                                   const std::vector<unsigned char>& content, bool loggingFlag) {
-  digest.Update(content.data(), content.size());
+                                   const unsigned char* content, std::size_t length,
+                                   bool loggingFlag) {
+  digest.Update(content, length);
   switch (digest.Finish()) {
     case DigestVerdict::kMatches:
     case DigestVerdict::kUnchecked:
@@ -192,21 +194,22 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
     }
   }  // the document goes here, before the decoded copy is made
 
-  std::vector<unsigned char> content;
-  try {
-    content.resize(text.size() / 2);
-  } catch (const std::bad_alloc&) {
+  // Not zero-filled first: the decoder writes every byte, and filling hundreds of MiB only to
+  // overwrite them cost as much as the decoding.
+  const std::size_t contentLength = text.size() / 2;
+  std::unique_ptr<unsigned char[]> content(new (std::nothrow) unsigned char[contentLength]);
+  if (!content) {
     Log(loggingFlag, kOpContentAllocation, kTextNull);
     return 0;
   }
   const HexDecoder decoder;
-  if (decoder.Decode(content.data(), text.data(), text.size()) != 0) {
+  if (decoder.Decode(content.get(), text.data(), text.size()) != 0) {
     Refuse(address, "fichero is not an even number of hexadecimal digits");
     return 0;
   }
   std::string().swap(text);
-  if (!CheckFileDigest(digest, address, content, loggingFlag)) return 0;
-  const int written = m_sink.WriteFileBytes(content.data(), content.size(), destination);
+  if (!CheckFileDigest(digest, address, content.get(), contentLength, loggingFlag)) return 0;
+  const int written = m_sink.WriteFileBytes(content.get(), contentLength, destination);
   ReportWrite(address, written, loggingFlag);
   return written;
 }

@@ -96,8 +96,8 @@ class UpdateEngine {
                           bool loggingFlag);
   // The digest check of one file's decoded bytes, before they are handed to the sink; false
   // (refused, logged) unless they may be written.
-  bool CheckFileDigest(FileDigestCheck& digest, const char* address,
-                       const std::vector<unsigned char>& content, bool loggingFlag);
+  bool CheckFileDigest(FileDigestCheck& digest, const char* address, const unsigned char* content,
+                       std::size_t length, bool loggingFlag);
   // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
   bool FitRunDeadline(FetchLimits& limits) const;
   void Refuse(const char* address, const char* reason);

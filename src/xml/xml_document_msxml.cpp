@@ -1,12 +1,11 @@
 // XmlDocument over the MSXML DOM document, created through COM; the bytes of an address are
-// fetched under the shared policy and parsed from a memory stream. Windows target only.
+// fetched under the shared policy and parsed from an array of bytes. Windows target only.
 #include "xml/xml_document.h"
 
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <msxml2.h>
-#include <shlwapi.h>
 #include <wrl/client.h>
 
 #include <climits>
@@ -42,6 +41,27 @@ struct BstrTraits {
   static void Close(Handle handle) { SysFreeString(handle); }
 };
 using UniqueBstr = UniqueHandle<BstrTraits>;
+
+struct SafeArrayTraits {
+  using Handle = SAFEARRAY*;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle handle) { SafeArrayDestroy(handle); }
+};
+using UniqueSafeArray = UniqueHandle<SafeArrayTraits>;
+
+// A copy of `bytes` as a one-dimensional SAFEARRAY of VT_UI1, the form of a VARIANT that load()
+// parses in one pass. (A memory stream from SHCreateMemStream is read in a way whose time grows
+// with the square of its size under Wine: 126 s for 32 MiB, against half a second this way.)
+// Raises std::bad_alloc when the array cannot be allocated.
+UniqueSafeArray BytesToSafeArray(const std::vector<char>& bytes) {
+  UniqueSafeArray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size())));
+  if (!array) throw std::bad_alloc();
+  void* data = nullptr;
+  if (FAILED(SafeArrayAccessData(array.Get(), &data))) throw std::bad_alloc();
+  std::memcpy(data, bytes.data(), bytes.size());
+  SafeArrayUnaccessData(array.Get());
+  return array;
+}
 
 // Converts the whole narrow (ANSI code page) text, without its terminator, into a new BSTR.
 // Returns false when the text cannot be converted; raises std::bad_alloc when the string cannot
@@ -243,7 +263,7 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
   HRESULT result = E_FAIL;
   VARIANT_BOOL loaded = VARIANT_FALSE;
   if (fromAddress) {
-    ComPtr<IStream> stream;
+    UniqueSafeArray bytes;
     {
       std::vector<char> body;
       impl.m_lastFetchStatus = source != nullptr ? impl.m_fetcher->Fetch(source, impl.m_limits, body)
@@ -253,19 +273,19 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
         ClearDocument(document);
         return false;
       }
-      // The stream keeps its own copy; the fetched bytes go as soon as it exists.
-      stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(body.data()),
-                                      static_cast<UINT>(body.size())));
-    }
-    if (!stream) {
-      ClearDocument(document);
-      throw std::bad_alloc();
+      // The array keeps its own copy; the fetched bytes go as soon as it exists.
+      try {
+        bytes = BytesToSafeArray(body);
+      } catch (const std::bad_alloc&) {
+        ClearDocument(document);
+        throw;
+      }
     }
     // Parsing from bytes lets the document's own encoding declaration decide the decoding.
     VARIANT input;
     VariantInit(&input);
-    input.vt = VT_UNKNOWN;
-    input.punkVal = stream.Get();  // borrowed: `stream` keeps the reference
+    input.vt = VT_ARRAY | VT_UI1;
+    input.parray = bytes.Get();  // borrowed: `bytes` destroys the array
     document->put_async(VARIANT_FALSE);
     result = document->load(input, &loaded);
   } else {

@@ -1,6 +1,7 @@
 """End-to-end tests of the release tool: what mubax-publish writes, the real updater installs
 byte for byte; its verify command agrees with the updater; bad input writes nothing at all."""
 
+import gzip
 import os
 import re
 import shutil
@@ -424,3 +425,24 @@ def test_every_command_has_help(box):
         outcome = tool(box, command, "--help")
         assert outcome.status == 0
         assert any(option in line for line in outcome.lines), outcome.lines
+
+
+def test_gzip_copies_decompress_to_every_document_and_the_manifest(box, tmp_path):
+    files = {"uno.dll": os.urandom(3000), "informes.dat": b"linea\r\n" * 400}
+    paths = write_sources(tmp_path / "src", files)
+    out = tmp_path / "release"
+    arguments = ["app", "--version", "2.0", "--base-url", "http://updates.example.com/pos/2.0",
+                 "--out", box.native_path(str(out)), "--gzip",
+                 "--main", box.native_path(paths["uno.dll"]),
+                 "--component", box.native_path(paths["informes.dat"])]
+    outcome = tool(box, *arguments)
+    assert outcome.status == 0, outcome
+    names = sorted(os.listdir(out))
+    plain = [name for name in names if not name.endswith(".gz")]
+    assert names == sorted(plain + [name + ".gz" for name in plain])
+    assert "manifest.xml" in plain and len(plain) == 3
+    for name in plain:
+        assert gzip.decompress(read(out / (name + ".gz"))) == read(out / name), name
+    # Hexadecimal text of compressible bytes shrinks far below its length.
+    document = next(name for name in plain if name.startswith("comp1-"))
+    assert len(read(out / (document + ".gz"))) < len(read(out / document)) // 10

@@ -2,6 +2,7 @@
 // connection, a deliberately small request parser. Portable; sockets come from loopback_socket.h.
 #include "support/http_server.h"
 
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -24,6 +25,7 @@ struct Route {
   std::string body;
   std::string contentType;
   std::string location;
+  std::string contentEncoding;  // sent as a Content-Encoding header when not empty
   int stallSeconds = 0;
   int dripMilliseconds = 0;
 };
@@ -105,13 +107,36 @@ bool ParseRequestHead(const std::string& head, Request& request) {
 }
 
 std::string ResponseHead(int status, std::size_t contentLength, const std::string& contentType,
-                         const std::string& location) {
+                         const std::string& location, const std::string& contentEncoding = "",
+                         bool keepAlive = false) {
   std::string head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) + "\r\n";
   head += "Content-Type: " + contentType + "\r\n";
   head += "Content-Length: " + std::to_string(contentLength) + "\r\n";
   if (!location.empty()) head += "Location: " + location + "\r\n";
-  head += "Connection: close\r\n\r\n";
+  if (!contentEncoding.empty()) head += "Content-Encoding: " + contentEncoding + "\r\n";
+  head += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
   return head;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether the client let the connection stay open after this request (HTTP/1.1 default).
+bool ClientKeepsConnection(const Request& request) {
+  for (const auto& header : request.headers) {
+    if (EqualNoCase(header.first, "Connection") && EqualNoCase(header.second, "close")) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -122,6 +147,9 @@ struct TestHttpServer::State {
   bool stopping = false;
   std::map<std::string, Route> routes;
   std::map<std::string, int> requestCounts;
+  std::map<std::string, std::vector<std::pair<std::string, std::string>>> lastHeaders;
+  bool keepAlive = false;
+  int connectionCount = 0;
   std::set<SocketHandle> openConnections;
   std::vector<std::thread> connectionThreads;
   UniqueSocket listener;
@@ -192,13 +220,17 @@ void SendForever(State& state, SocketHandle socket, const Route& route) {
   }
 }
 
-void Respond(State& state, SocketHandle socket, const Request& request) {
+// Answers one request. Returns true when the connection stays open for another one.
+bool Respond(State& state, SocketHandle socket, const Request& request) {
   std::string path = request.target.substr(0, request.target.find('?'));
   Route route;
   bool found;
+  bool keepAlive;
   {
     std::lock_guard<std::mutex> lock(state.mutex);
     ++state.requestCounts[path];
+    state.lastHeaders[path] = request.headers;
+    keepAlive = state.keepAlive && ClientKeepsConnection(request);
     auto it = state.routes.find(path);
     found = it != state.routes.end();
     if (found) route = it->second;
@@ -229,34 +261,39 @@ void Respond(State& state, SocketHandle socket, const Request& request) {
           ResponseHead(200, route.body.size() + kStallMissingBytes, "text/xml", std::string());
       if (!SendAll(socket, head.data(), head.size()) ||
           !SendAll(socket, route.body.data(), route.body.size())) {
-        return;
+        return false;
       }
       std::unique_lock<std::mutex> lock(state.mutex);
       state.stopRequested.wait_for(lock, std::chrono::seconds(route.stallSeconds),
                                    [&state] { return state.stopping; });
-      return;
+      return false;
     }
   }
   if (route.kind == RouteKind::kDrip || route.kind == RouteKind::kEndless) {
     SendForever(state, socket, route);
-    return;
+    return false;
   }
-  std::string response = ResponseHead(route.status, body.size(), contentType, route.location);
+  std::string response = ResponseHead(route.status, body.size(), contentType, route.location,
+                                      route.contentEncoding, keepAlive);
   if (withBody) response += body;
-  if (SendAll(socket, response.data(), response.size())) CloseGracefully(state, socket);
+  if (!SendAll(socket, response.data(), response.size())) return false;
+  if (keepAlive) return true;
+  CloseGracefully(state, socket);
+  return false;
 }
 
 void ServeConnection(State& state, SocketHandle rawSocket) {
   UniqueSocket owner(rawSocket);
   SocketHandle socket = owner.Get();
   std::string head;
-  Request request;
-  if (ReadRequestHead(state, socket, head)) {
+  for (bool more = true; more && ReadRequestHead(state, socket, head);) {
+    Request request;
     if (ParseRequestHead(head, request)) {
-      Respond(state, socket, request);
+      more = Respond(state, socket, request);
     } else {
       std::string response = ResponseHead(400, 0, "text/plain", std::string());
       SendAll(socket, response.data(), response.size());
+      more = false;
     }
   }
   // Leave the set before closing: the destructor shuts down only sockets that are still open.
@@ -272,6 +309,7 @@ void AcceptLoop(State& state) {
     if (!connection) continue;
     std::lock_guard<std::mutex> lock(state.mutex);
     if (state.stopping) break;
+    ++state.connectionCount;
     state.openConnections.insert(connection.Get());
     state.connectionThreads.emplace_back(ServeConnection, std::ref(state), connection.Get());
     connection.Release();  // the connection thread owns it now
@@ -310,6 +348,17 @@ void TestHttpServer::AddFile(const std::string& path, const std::string& body,
   route.kind = RouteKind::kFile;
   route.body = body;
   route.contentType = contentType;
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->routes[path] = route;
+}
+
+void TestHttpServer::AddEncodedFile(const std::string& path, const std::string& encodedBody,
+                                    const std::string& contentEncoding) {
+  Route route;
+  route.kind = RouteKind::kFile;
+  route.body = encodedBody;
+  route.contentType = "text/xml";
+  route.contentEncoding = contentEncoding;
   std::lock_guard<std::mutex> lock(m_state->mutex);
   m_state->routes[path] = route;
 }
@@ -362,6 +411,27 @@ int TestHttpServer::RequestCount(const std::string& path) const {
   std::lock_guard<std::mutex> lock(m_state->mutex);
   auto it = m_state->requestCounts.find(path);
   return it == m_state->requestCounts.end() ? 0 : it->second;
+}
+
+std::string TestHttpServer::LastRequestHeader(const std::string& path,
+                                              const std::string& name) const {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  auto it = m_state->lastHeaders.find(path);
+  if (it == m_state->lastHeaders.end()) return std::string();
+  for (const auto& header : it->second) {
+    if (EqualNoCase(header.first, name)) return header.second;
+  }
+  return std::string();
+}
+
+void TestHttpServer::SetKeepAlive(bool keepAlive) {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->keepAlive = keepAlive;
+}
+
+int TestHttpServer::ConnectionCount() const {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  return m_state->connectionCount;
 }
 
 int UnusedLoopbackPort() {

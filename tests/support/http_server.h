@@ -1,5 +1,6 @@
 // A real HTTP/1.1 server on 127.0.0.1 and an ephemeral port, running on its own thread for the
-// life of one test. Routes are set up by the test; every response closes its connection.
+// life of one test. Routes are set up by the test; every response closes its connection unless
+// the test turns keep-alive on.
 #pragma once
 
 #include <memory>
@@ -19,6 +20,10 @@ class TestHttpServer {
   // 200 with `body`.
   void AddFile(const std::string& path, const std::string& body,
                const std::string& contentType = "text/xml");
+  // 200 with `encodedBody` sent as it is, labelled with `Content-Encoding: <contentEncoding>`
+  // ("gzip", "deflate"): what a server that keeps precompressed documents sends.
+  void AddEncodedFile(const std::string& path, const std::string& encodedBody,
+                      const std::string& contentEncoding);
   // `status` (301, 302, 307 ...) with a Location header of `location` (absolute or relative).
   void AddRedirect(const std::string& path, const std::string& location, int status = 302);
   // `status` with a short body.
@@ -35,6 +40,15 @@ class TestHttpServer {
 
   // Number of requests received for `path` so far.
   int RequestCount(const std::string& path) const;
+  // The value of header `name` (compared without regard to case) in the last request for `path`;
+  // empty when there was none.
+  std::string LastRequestHeader(const std::string& path, const std::string& name) const;
+
+  // With `keepAlive`, a connection serves one request after another for as long as the client
+  // keeps it (HTTP/1.1 persistent connections), as production servers do; off by default.
+  void SetKeepAlive(bool keepAlive);
+  // Number of connections accepted so far.
+  int ConnectionCount() const;
 
   struct State;
 

@@ -171,3 +171,28 @@ TEST_F(TransparentModeTest, LongAddressAndDestinationTogetherStillInstallAndLogW
 }
 
 }  // namespace
+
+// With the fetcher the front ends give a run, the manifest and every file document come over one
+// connection to the server.
+TEST_F(TransparentModeTest, RunOfManyFilesUsesOneConnection) {
+  constexpr int kFiles = 30;
+  m_server.SetKeepAlive(true);
+  std::string body = "<fichAdicionales>" + std::to_string(kFiles) + "</fichAdicionales>";
+  for (int i = 1; i <= kFiles; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".dat";
+    const std::string address = ServeFile("/" + name + ".xml", PatternBytes(4096, i));
+    body += Entry("fichAdic" + std::to_string(i), address, AppFile(name));
+  }
+  ServeManifest("<m>" + body + "</m>");
+  NetworkFetcher fetcher;
+  XmlDocument manifest;
+  manifest.SetFetcher(fetcher);
+  ASSERT_TRUE(manifest.Load(m_server.Url("/manifest.xml").c_str(), true));
+  UpdateEngine engine(m_host, m_disk, fetcher);
+  engine.UpdateTransparentMode("1.0", "2.0", manifest, false);
+
+  for (int i = 1; i <= kFiles; ++i) {
+    EXPECT_EQ(ReadFile(AppFile("f" + std::to_string(i) + ".dat")), PatternBytes(4096, i)) << i;
+  }
+  EXPECT_EQ(m_server.ConnectionCount(), 1);
+}

@@ -101,6 +101,9 @@ void AddCommonOptions(CLI::App& command, ReleaseOptions& options) {
   command.add_option("--manifest-name", options.manifestName, "File name of the manifest")
       ->type_name("NAME")
       ->capture_default_str();
+  command.add_flag("--gzip", options.gzip,
+                   "Also write NAME.gz beside every document and the manifest, for a server that "
+                   "sends precompressed files to clients accepting gzip");
   command
       .add_option("--margin", options.margin,
                   "Bytes added to every size limit beyond the least that admits the file "

@@ -202,6 +202,7 @@ void CompleteFiles(Release& release, const ReleaseOptions& options, Problems& pr
 Problems CheckRelease(Release& release, const ReleaseOptions& options) {
   release.version = options.version;
   release.outDir = options.outDir;
+  release.gzip = options.gzip;
   release.manifestName = options.manifestName;
   Problems problems;
   const std::string versionProblem = CheckManifestText(options.version, kMaxTextBytes);

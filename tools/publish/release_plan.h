@@ -27,6 +27,7 @@ struct Release {
   std::string version;
   std::string outDir;
   std::string manifestName;
+  bool gzip = false;  // also write a gzip copy of every document, named with ".gz" added
   std::vector<ReleaseFile> files;  // in manifest order
 };
 
@@ -39,6 +40,7 @@ struct ReleaseOptions {
   std::string appDir;  // optional: the main application's directory on the shop PCs
   std::int64_t margin = 0;
   SigningOptions signing;  // a key file: digests in the manifest and a signature beside it
+  bool gzip = false;
 };
 
 struct AppReleaseOptions {

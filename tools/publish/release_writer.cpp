@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+#include <zlib.h>
+
 #include "publish/manifest_text.h"
 #include "update/file_digest.h"
 #include "update/hex_decoder.h"
@@ -19,6 +21,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kChunkBytes = std::size_t{64} * 1024;
+// zlib's window bits for a gzip member (15 + 16) and its default memory level.
+constexpr int kGzipWindowBits = 31;
+constexpr int kZlibMemoryLevel = 8;
 
 std::string CannotWrite(const fs::path& path, int error) {
   return "cannot write " + path.u8string() + ": " + std::strerror(error);
@@ -46,6 +51,8 @@ class Staging {
   // Renames every file into place, in the order opened; `partlyInPlace` when a rename failed
   // after others succeeded.
   bool Commit(std::string& error, bool& partlyInPlace);
+  // Where the file last opened is being written.
+  fs::path LastTemporary() const { return m_files.empty() ? fs::path() : m_files.back().temporary; }
 
  private:
   void Discard();
@@ -144,6 +151,44 @@ bool WriteDocument(const ReleaseFile& file, Staging& staging, std::string& error
   return static_cast<bool>(out);
 }
 
+// Writes the gzip form of the staged file `from` as the staged file `name`, a chunk at a time.
+// `from` is a copy on purpose: it names a temporary that staging.Open may move in memory.
+bool WriteGzipCopy(fs::path from,  // NOLINT(performance-unnecessary-value-param)
+                   const std::string& name, Staging& staging,
+                   std::string& error) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out;
+  if (!in || !staging.Open(name, out, error)) {
+    if (error.empty()) error = "cannot read " + from.u8string();
+    return false;
+  }
+  z_stream stream = {};
+  if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, kGzipWindowBits, kZlibMemoryLevel,
+                   Z_DEFAULT_STRATEGY) != Z_OK) {
+    error = "cannot compress " + name;
+    return false;
+  }
+  std::vector<char> chunk(kChunkBytes);
+  std::vector<char> packed(kChunkBytes);
+  int result = Z_OK;
+  do {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    stream.next_in = reinterpret_cast<Bytef*>(chunk.data());
+    stream.avail_in = static_cast<uInt>(in.gcount());
+    const int flush = in ? Z_NO_FLUSH : Z_FINISH;
+    do {
+      stream.next_out = reinterpret_cast<Bytef*>(packed.data());
+      stream.avail_out = static_cast<uInt>(packed.size());
+      result = deflate(&stream, flush);
+      out.write(packed.data(), static_cast<std::streamsize>(packed.size() - stream.avail_out));
+    } while (stream.avail_out == 0);
+  } while (result != Z_STREAM_END && !in.bad());
+  deflateEnd(&stream);
+  out.close();
+  if (result != Z_STREAM_END || !out) error = "cannot write " + name;
+  return result == Z_STREAM_END && static_cast<bool>(out);
+}
+
 bool WriteText(const std::string& text, const std::string& name, Staging& staging,
                std::string& error) {
   std::ofstream out;
@@ -164,12 +209,20 @@ std::string WriteRelease(const Release& release, const std::string& manifestText
   if (!staging.PrepareDirectory(error)) return error;
   for (const ReleaseFile& file : release.files) {
     if (!WriteDocument(file, staging, error)) return error;
+    if (release.gzip &&
+        !WriteGzipCopy(staging.LastTemporary(), file.documentName + ".gz", staging, error)) {
+      return error;
+    }
   }
   if (!signatureText.empty() &&
       !WriteText(signatureText, release.manifestName + kSignatureSuffix, staging, error)) {
     return error;
   }
   if (!WriteText(manifestText, release.manifestName, staging, error)) return error;
+  if (release.gzip && !WriteGzipCopy(staging.LastTemporary(), release.manifestName + ".gz",
+                                     staging, error)) {
+    return error;
+  }
   if (!staging.Commit(error, partlyInPlace)) return error;
   return std::string();
 }
