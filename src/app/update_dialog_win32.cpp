@@ -106,7 +106,11 @@ void UpdateDialog::OnTimer(UINT_PTR eventId) {
 void UpdateDialog::RunUpdateOnce() {
   m_stage = Stage::kRunning;
   // Launches the main application and closes the window on every path, whatever escapes the run.
-  RunUpdateSession(*this, m_sink);
+  RunUpdateSession(*this, m_sink, DefaultFetcher(), kRunLockWaitMilliseconds, &m_probation);
+}
+
+void UpdateDialog::WatchFirstStart() {
+  m_probation.WatchAndSettle(m_started, kLaunchWaitMilliseconds);
 }
 
 void UpdateDialog::OnOK() {
@@ -156,7 +160,7 @@ void UpdateDialog::SetProgressPos(int position) {
 }
 
 void UpdateDialog::LaunchMainApplication() {
-  ::LaunchMainApplication(kLaunchWaitMilliseconds);
+  ::LaunchMainApplication(kLaunchWaitMilliseconds, &m_started);
 }
 
 void UpdateDialog::EndRun() {

@@ -105,9 +105,11 @@ class ConsoleHost : public UpdateHost {
   }
   void LaunchMainApplication() override {
     m_launched = true;
-    ::LaunchMainApplication(kLaunchWaitMilliseconds);
+    ::LaunchMainApplication(kLaunchWaitMilliseconds, &m_started);
   }
   bool Launched() const { return m_launched; }
+  // What the run's launch started, for the first-start watch.
+  StartedProcess& Started() { return m_started; }
   void EndRun() override {
     if (m_showProgress && m_drawn) std::fputc('\n', stderr);
   }
@@ -134,6 +136,7 @@ class ConsoleHost : public UpdateHost {
   bool m_showProgress;
   bool m_drawn = false;
   bool m_launched = false;
+  StartedProcess m_started;
   int m_upper = 100;  // a fresh progress bar's range
   int m_position = 0;
 };
@@ -156,7 +159,11 @@ int main(int argc, char** argv) {
       return 0;
     }
     DiskFileSink disk;
-    RunUpdateSession(host, disk);
+    ReleaseProbation probation;
+    RunUpdateSession(host, disk, DefaultFetcher(), kRunLockWaitMilliseconds, &probation);
+    // The run has ended and its line is closed; with the setting on the process stays for the
+    // probation, holding the run lock.
+    probation.WatchAndSettle(host.Started(), kLaunchWaitMilliseconds);
   } catch (...) {
     // Nothing reaches the user; the till must start either way.
     if (!host.Launched()) host.LaunchMainApplication();
