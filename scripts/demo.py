@@ -63,9 +63,71 @@ def show(box, components, main_path, new_main, started_file, server):
     return False
 
 
-def run_linux(binary):
+def read_held(box):
+    """The version the updater holds back, as the settings store (or registry) has it."""
+    if box.target == "windows":
+        query = subprocess.run(["wine", "reg", "query", "HKCU\\" + sandbox.APP_KEY, "/v",
+                                "versionRetenida"], capture_output=True, text=True)
+        held = [line.split("REG_SZ")[-1].strip() for line in query.stdout.splitlines()
+                if "versionRetenida" in line]
+        return held[0] if held else None
+    store = os.path.join(box.config_dir, "mubax", "registry.ini")
+    with open(store, encoding="utf-8") as text:
+        held = [line.split("=", 1)[1].strip() for line in text if line.startswith("versionRetenida")]
+    return held[0] if held else None
+
+
+def run_broken(box, server, binary, env, broken_main, old_main):
+    """Publishes a release whose main application exits at once, with the start watch on, and
+    shows the previous version coming back and the release held."""
+    components, main_path = prepare(box, server, broken_main, os.sep)
+    with open(main_path, "wb") as old:
+        old.write(old_main)
+    os.chmod(main_path, 0o755)
+    before = {name: open(os.path.join(box.app_dir, name), "rb").read()
+              for name in os.listdir(box.app_dir) if name != "logUpdate.txt"}
+    box.set_setting(sandbox.APP_KEY, "vigilarArranque", "5")
+    say(f"Sandbox: {box.root}\nvigilarArranque=5; release 2.0 carries a main application that "
+        f"exits at once.\nRunning {binary} ...")
+    subprocess.run(box.command(binary), env=env, check=True, timeout=120)
+    say("\nApplication directory after the run:")
+    names = sorted(os.listdir(box.app_dir))
+    for name in names:
+        path = os.path.join(box.app_dir, name)
+        if name in before:
+            same = open(path, "rb").read() == before[name]
+            print(f"  {name:14} {'the previous version, byte for byte' if same else 'CHANGED'}")
+        elif name != "logUpdate.txt":
+            print(f"  {name:14} left behind by the release (should be gone)")
+    for name in components:
+        if name not in names:
+            print(f"  {name:14} added by the release, removed again")
+    say("\nlogUpdate.txt:")
+    with open(os.path.join(box.app_dir, "logUpdate.txt"), "rb") as log:
+        for line in log.read().split(b"\r\r\n"):
+            if line:
+                print("  " + line.decode("cp1252"))
+    held = read_held(box)
+    say(f"\nHeld version (versionRetenida): {held}")
+    server.requests.clear()
+    subprocess.run(box.command(binary), env=env, check=True, timeout=120)
+    say(f"Requests of a second run with the same manifest: {server.requests}")
+    restored = all(open(os.path.join(box.app_dir, name), "rb").read() == data
+                   for name, data in before.items())
+    return restored and held == "2.0" and server.requests == ["/manifest.xml"]
+
+
+def run_linux(binary, broken=False):
     box, server = sandbox.LinuxSandbox(), sandbox.LoopbackServer()
     started_file = os.path.join(box.root, "started.txt")
+    if broken:
+        try:
+            return run_broken(box, server, binary, box.env(),
+                              b"#!/bin/sh\necho 'POS 2.0: missing library' >&2\nexit 1\n",
+                              b"#!/bin/sh\necho \"old POS 1.0 started again ($(date +%T))\"\n")
+        finally:
+            server.close()
+            box.cleanup()
     new_main = (b"#!/bin/sh\necho \"POS 2.0 started by the updater ($(date +%T))\" >> '"
                 + started_file.encode() + b"'\n")
     try:
@@ -78,11 +140,22 @@ def run_linux(binary):
         box.cleanup()
 
 
-def run_windows(binary, screenshot):
+def run_windows(binary, screenshot, broken=False):
     box, server = sandbox.WineSandbox(), sandbox.LoopbackServer()
     started_file = os.path.join(box.root, "started.txt")
     with open(os.path.join(ROOT, "build", "windows", "bin", "fake_main_app.exe"), "rb") as exe:
         new_main = exe.read()
+    if broken:
+        # The stand-in records its start and exits at once, never taking the mutex: a release
+        # that does not start. The previous version is the same program, one byte apart.
+        env = box.env({"DISPLAY": os.environ["DISPLAY"],
+                       "MUBAX_TEST_STARTED_FILE": box.native_path(started_file)})
+        try:
+            return run_broken(box, server, binary, env, new_main + b"2.0", new_main + b"1.0")
+        finally:
+            box.clear_settings()
+            server.close()
+            box.cleanup()
     # The virtual display the Wine session was started with (scripts/wine-env.sh).
     display = os.environ["DISPLAY"]
     try:
@@ -182,19 +255,29 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--windows", action="store_true",
                         help="run the Windows build under Wine in a virtual display")
+    parser.add_argument("--broken", action="store_true",
+                        help="publish a main application that does not start, with the start "
+                             "watch on, and show the previous version coming back")
     parser.add_argument("--screenshot", default=os.path.join(ROOT, "build", "demo-window.png"))
     args = parser.parse_args()
     if args.windows:
         ok = run_windows(os.path.join(ROOT, "build", "windows-release", "bin", "mubax-updater.exe"),
-                         args.screenshot)
-        ok = show_signed(os.path.join(ROOT, "build", "windows", "bin"), sandbox.WineSandbox,
-                         {"DISPLAY": os.environ["DISPLAY"]}) and ok
+                         args.screenshot, args.broken)
+        if not args.broken:
+            ok = show_signed(os.path.join(ROOT, "build", "windows", "bin"), sandbox.WineSandbox,
+                             {"DISPLAY": os.environ["DISPLAY"]}) and ok
     else:
-        ok = run_linux(os.path.join(ROOT, "build", "linux-release", "bin", "mubax-updater"))
-        ok = show_signed(os.path.join(ROOT, "build", "linux-release", "bin"), sandbox.LinuxSandbox,
-                         {}) and ok
-    say("\nDone: the update was installed and the main application started." if ok
-        else "\nThe demo did not complete.")
+        ok = run_linux(os.path.join(ROOT, "build", "linux-release", "bin", "mubax-updater"),
+                       args.broken)
+        if not args.broken:
+            ok = show_signed(os.path.join(ROOT, "build", "linux-release", "bin"),
+                             sandbox.LinuxSandbox, {}) and ok
+    if args.broken:
+        say("\nDone: the broken release was reverted and is held." if ok
+            else "\nThe revert demo did not complete.")
+    else:
+        say("\nDone: the update was installed and the main application started." if ok
+            else "\nThe demo did not complete.")
     return 0 if ok else 1
 
 

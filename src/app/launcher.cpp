@@ -9,7 +9,7 @@
 #include "common/buffer_sizes.h"
 #include "common/settings.h"
 
-LaunchOutcome LaunchMainApplication(unsigned waitMilliseconds) {
+LaunchOutcome LaunchMainApplication(unsigned waitMilliseconds, StartedProcess* started) {
   try {
     std::this_thread::sleep_for(std::chrono::milliseconds(waitMilliseconds));
     char path[kSettingTextBufferSize] = {};
@@ -17,7 +17,9 @@ LaunchOutcome LaunchMainApplication(unsigned waitMilliseconds) {
                        sizeof(path));
     if (IsMainApplicationRunning()) return LaunchOutcome::kAlreadyRunning;
     if (path[0] == '\0') return LaunchOutcome::kNoPath;
-    return StartProgram(path) ? LaunchOutcome::kStarted : LaunchOutcome::kStartFailed;
+    if (StartProgram(path, started)) return LaunchOutcome::kStarted;
+    if (started != nullptr) started->MarkStartFailed();
+    return LaunchOutcome::kStartFailed;
   } catch (...) {
     return LaunchOutcome::kStartFailed;
   }

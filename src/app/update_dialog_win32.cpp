@@ -108,7 +108,11 @@ void UpdateDialog::RunUpdateOnce() {
   // One fetcher for the run: the manifest and every document share its connections. The session
   // launches the main application and closes the window on every path, whatever escapes the run.
   NetworkFetcher fetcher;
-  RunUpdateSession(*this, m_sink, fetcher);
+  RunUpdateSession(*this, m_sink, fetcher, kRunLockWaitMilliseconds, &m_probation);
+}
+
+void UpdateDialog::WatchFirstStart() {
+  m_probation.WatchAndSettle(m_started, kLaunchWaitMilliseconds);
 }
 
 void UpdateDialog::OnOK() {
@@ -148,7 +152,7 @@ void UpdateDialog::SetProgressPos(int position) {
 }
 
 void UpdateDialog::LaunchMainApplication() {
-  ::LaunchMainApplication(kLaunchWaitMilliseconds);
+  ::LaunchMainApplication(kLaunchWaitMilliseconds, &m_started);
 }
 
 void UpdateDialog::EndRun() {

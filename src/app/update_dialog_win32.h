@@ -7,6 +7,8 @@
 #include <cstdint>
 
 #include "app/logging_host.h"
+#include "app/release_probation.h"
+#include "app/started_process.h"
 #include "update/update_engine.h"
 #include "update/update_host.h"
 
@@ -22,6 +24,11 @@ class UpdateDialog : public LoggingUpdateHost {
   // Shows the dialog and returns when it has closed: IDOK after an update run, IDCANCEL after
   // Escape, -1 when the window could not be made. Call once per object.
   INT_PTR DoModal();
+
+  // After DoModal, with the window gone: with the setting vigilarArranque on and a release
+  // installed, watches its first start and keeps it or goes back to the previous version. The
+  // log stays this dialog's. Returns at once otherwise.
+  void WatchFirstStart();
 
   // Message handlers, called by the dialog procedure while the window exists.
   // Sets the icons and arms the start timer; returns TRUE so the system sets the focus.
@@ -59,5 +66,8 @@ class UpdateDialog : public LoggingUpdateHost {
   // Shared icon from LoadIcon: the system owns it and it must not be destroyed.
   HICON m_icon = nullptr;
   DiskFileSink m_sink;
+  // Declared after the log: the probation's last lines are written before the log goes.
+  ReleaseProbation m_probation;
+  StartedProcess m_started;
   Stage m_stage = Stage::kWaiting;
 };

@@ -8,8 +8,8 @@ namespace {
 
 class SessionHost : public UpdateHost {
  public:
-  SessionHost(UpdateHost& host, unsigned lockWaitMilliseconds)
-      : m_host(host), m_lockWait(lockWaitMilliseconds) {}
+  SessionHost(UpdateHost& host, unsigned lockWaitMilliseconds, RunLock& lock)
+      : m_host(host), m_lockWait(lockWaitMilliseconds), m_lock(lock) {}
 
   void StartLogSession(const char* logPath) override { m_host.StartLogSession(logPath); }
   void WriteLog(const char* component, const char* operation, const char* text) override {
@@ -48,7 +48,7 @@ class SessionHost : public UpdateHost {
  private:
   UpdateHost& m_host;
   unsigned m_lockWait;
-  RunLock m_lock;
+  RunLock& m_lock;
   bool m_launched = false;
   bool m_ended = false;
 };
@@ -56,11 +56,15 @@ class SessionHost : public UpdateHost {
 }  // namespace
 
 void RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
-                      unsigned lockWaitMilliseconds) {
-  SessionHost session(host, lockWaitMilliseconds);
+                      unsigned lockWaitMilliseconds, ReleaseProbation* probation) {
+  RunLock sessionLock;
+  SessionHost session(host, lockWaitMilliseconds,
+                      probation != nullptr ? probation->Lock() : sessionLock);
   try {
-    UpdateEngine engine(session, sink, fetcher);
+    if (probation != nullptr) probation->SetHost(host);
+    UpdateEngine engine(session, probation != nullptr ? probation->Sink(sink) : sink, fetcher);
     engine.SetReleaseKeys(TrustedReleaseKeys());
+    engine.SetReleaseGuard(probation);
     engine.RunUpdate();
   } catch (...) {
     // Whatever went wrong, the till must get its application and the window must close.

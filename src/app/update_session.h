@@ -2,6 +2,7 @@
 // the launch and end the till is owed should anything escape the engine.
 #pragma once
 
+#include "app/release_probation.h"
 #include "app/run_lock.h"
 #include "update/update_engine.h"
 
@@ -9,6 +10,9 @@
 // The run lock is asked for when the engine asks whether it may update, waiting up to
 // `lockWaitMilliseconds` for another run; it is held until this returns. Never raises: when the
 // engine raises, the main application is launched (unless the run already asked for it) and the
-// run is ended (unless it already was), each exactly once.
+// run is ended (unless it already was), each exactly once. With a `probation`, the engine writes
+// through its sink and asks it as its release guard, and the run lock stays held by it for the
+// watch the caller runs afterwards (ReleaseProbation::WatchAndSettle).
 void RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher = DefaultFetcher(),
-                      unsigned lockWaitMilliseconds = kRunLockWaitMilliseconds);
+                      unsigned lockWaitMilliseconds = kRunLockWaitMilliseconds,
+                      ReleaseProbation* probation = nullptr);

@@ -98,9 +98,11 @@ class ConsoleHost : public LoggingUpdateHost {
   }
   void LaunchMainApplication() override {
     m_launched = true;
-    ::LaunchMainApplication(kLaunchWaitMilliseconds);
+    ::LaunchMainApplication(kLaunchWaitMilliseconds, &m_started);
   }
   bool Launched() const { return m_launched; }
+  // What the run's launch started, for the first-start watch.
+  StartedProcess& Started() { return m_started; }
   void EndRun() override {
     if (m_showProgress && m_drawn) std::fputc('\n', stderr);
   }
@@ -126,6 +128,7 @@ class ConsoleHost : public LoggingUpdateHost {
   bool m_showProgress;
   bool m_drawn = false;
   bool m_launched = false;
+  StartedProcess m_started;
   int m_upper = 100;  // a fresh progress bar's range
   int m_position = 0;
 };
@@ -150,7 +153,11 @@ int main(int argc, char** argv) {
     DiskFileSink disk;
     // One fetcher for the run: the manifest and every document share its connections.
     NetworkFetcher fetcher;
-    RunUpdateSession(host, disk, fetcher);
+    ReleaseProbation probation;
+    RunUpdateSession(host, disk, fetcher, kRunLockWaitMilliseconds, &probation);
+    // The run has ended and its line is closed; with the setting on the process stays for the
+    // probation, holding the run lock.
+    probation.WatchAndSettle(host.Started(), kLaunchWaitMilliseconds);
   } catch (...) {
     // Nothing reaches the user; the till must start either way.
     if (!host.Launched()) host.LaunchMainApplication();

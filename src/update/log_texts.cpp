@@ -85,3 +85,14 @@ std::string FormatResultLine(const char* address, const char* destination, int r
   line.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
   return line;
 }
+
+const char kOpHeldVersion[] = "Versi\xF3n retenida";
+const char kOpStartWatch[] = "VigilarArranque";
+const char kTextStartGood[] = "Arranque correcto. Se borra la versi\xF3n anterior";
+const char kOpRevert[] = "Vuelta a la versi\xF3n anterior";
+const char kTextStartExited[] = "La aplicaci\xF3n termin\xF3 antes de tomar su mutex";
+const char kTextStartNeverHeld[] = "La aplicaci\xF3n no tom\xF3 su mutex en la vigilancia";
+const char kTextKeepFailed[] = "No se pudo guardar la versi\xF3n anterior. No se instala";
+const char kTextEarlierRunUnfinished[] = "Actualizaci\xF3n anterior interrumpida. Se completa";
+const char kTextRevertUnfinished[] =
+    "No se pudo completar. Se reintenta en la pr\xF3xima ejecuci\xF3n";

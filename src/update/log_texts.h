@@ -65,3 +65,14 @@ extern const char kMainExecutableDestinationText[];  // "path app"
 // The line logged after every installation attempt, "URL Act [%s] Fich Dest [%s] %d" with the
 // address, the destination and the result, formed whole whatever the lengths.
 std::string FormatResultLine(const char* address, const char* destination, int result);
+
+// Watching a release's first start (setting vigilarArranque) and going back from a failed one.
+extern const char kOpHeldVersion[];         // "Versión retenida"
+extern const char kOpStartWatch[];          // "VigilarArranque"
+extern const char kTextStartGood[];         // "Arranque correcto. Se borra la versión anterior"
+extern const char kOpRevert[];              // "Vuelta a la versión anterior"
+extern const char kTextStartExited[];       // "La aplicación terminó antes de tomar su mutex"
+extern const char kTextStartNeverHeld[];    // "La aplicación no tomó su mutex en la vigilancia"
+extern const char kTextKeepFailed[];        // "No se pudo guardar la versión anterior. No se instala"
+extern const char kTextEarlierRunUnfinished[];  // "Actualización anterior interrumpida. Se completa"
+extern const char kTextRevertUnfinished[];  // "No se pudo completar. Se reintenta en la próxima ejecución"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "update/release_signature.h"
+#include "update/release_guard.h"
 #include "update/update_host.h"
 #include "net/fetch.h"
 
@@ -75,6 +76,10 @@ class UpdateEngine {
   // Documents named by a manifest fetched from `manifestAddress` may be local files only when the
   // manifest was itself local. RunUpdate sets this from the address it loads.
   void SetManifestOrigin(const char* manifestAddress);
+  // Who guards a release's first start (none by default): told when a mode installs, asked
+  // whether the offered version is held, and asked to finish an earlier run first. Must outlive
+  // the engine's runs.
+  void SetReleaseGuard(ReleaseGuard* guard) { m_guard = guard; }
 
  private:
   // One log line of the program's own texts.
@@ -108,11 +113,16 @@ class UpdateEngine {
                          int defaultSize, int& count, bool loggingFlag);
   void InstallMainExecutable(const XmlDocument& manifest, int defaultSize, bool loggingFlag);
   int InstallFileEntry(const XmlNode& entry, FileStage stage, int number, bool loggingFlag);
+  // Runs `mode` for an offered version that differs from the installed one, unless the guard
+  // holds it back.
+  UpdateMode RunMode(UpdateMode mode, const char* installedVersion, const char* offeredVersion,
+                     const XmlDocument& manifest, bool loggingFlag);
 
   UpdateHost& m_host;
   FileSink& m_sink;
   Fetcher* m_fetcher;
   const ReleaseKeySet* m_keys;
+  ReleaseGuard* m_guard = nullptr;
   FetchLimits m_limits;
   InstallItem m_current;  // address unused: each report names its own
   bool m_documentsMayBeLocal = true;

@@ -91,6 +91,7 @@ void UpdateEngine::RunUpdate() {
   if (loggingFlag) m_host.StartLogSession(markerPath);
 
   if (m_host.TakeUpdateTurn()) {
+    if (m_guard != nullptr) m_guard->FinishEarlierRun(loggingFlag);
     UpdateFromSettings(loggingFlag);  // the manifest is gone again before the launch
   } else {
     // Another updater was (or still is) installing: a second run on top of it would only fetch
@@ -191,8 +192,8 @@ UpdateMode UpdateEngine::UpdateFromManifest(const XmlDocument& manifest,
     if (offeredVersion[0] == '\0' || std::strcmp(offeredVersion, installedVersion) == 0) {
       return UpdateMode::kNone;
     }
-    UpdateApplicationMode(installedVersion, offeredVersion, manifest, loggingFlag);
-    return UpdateMode::kApplication;
+    return RunMode(UpdateMode::kApplication, installedVersion, offeredVersion, manifest,
+                   loggingFlag);
   }
   if (!manifest.Exists(kLibraryElement)) return UpdateMode::kNone;
   XmlNode library;
@@ -206,6 +207,24 @@ UpdateMode UpdateEngine::UpdateFromManifest(const XmlDocument& manifest,
   if (offeredVersion[0] == '\0' || std::strcmp(offeredVersion, installedVersion) == 0) {
     return UpdateMode::kNone;
   }
-  UpdateTransparentMode(installedVersion, offeredVersion, manifest, loggingFlag);
-  return UpdateMode::kTransparent;
+  return RunMode(UpdateMode::kTransparent, installedVersion, offeredVersion, manifest,
+                 loggingFlag);
+}
+
+UpdateMode UpdateEngine::RunMode(UpdateMode mode, const char* installedVersion,
+                                 const char* offeredVersion, const XmlDocument& manifest,
+                                 bool loggingFlag) {
+  if (m_guard != nullptr && !m_guard->MayInstall(offeredVersion)) {
+    // Held back after it failed to start here: installing it again would only fail again.
+    LogOutsideText(loggingFlag, kOpHeldVersion, offeredVersion);
+    return UpdateMode::kNone;
+  }
+  if (m_guard != nullptr) m_guard->BeginInstall(installedVersion, offeredVersion, loggingFlag);
+  if (mode == UpdateMode::kApplication) {
+    UpdateApplicationMode(installedVersion, offeredVersion, manifest, loggingFlag);
+  } else {
+    UpdateTransparentMode(installedVersion, offeredVersion, manifest, loggingFlag);
+  }
+  if (m_guard != nullptr) m_guard->EndInstall(loggingFlag);
+  return mode;
 }

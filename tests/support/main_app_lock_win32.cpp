@@ -11,6 +11,11 @@ std::string MainAppLockFilePath() { return std::string(); }
 
 MainAppLock::MainAppLock() : m_state(new State) {
   m_state->mutex = ::CreateMutexA(nullptr, TRUE, "MUB-AX Pirvel");
+  // Taken already, as a single-instance application sees it: not held (like the Linux flock).
+  if (m_state->mutex != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ::CloseHandle(m_state->mutex);
+    m_state->mutex = nullptr;
+  }
 }
 
 MainAppLock::~MainAppLock() {

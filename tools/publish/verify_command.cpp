@@ -261,8 +261,24 @@ bool ToEngineTexts(const VerifyOptions& options, std::string& address, std::stri
   return problem.empty();
 }
 
+// What a start watch (setting vigilarArranque) on the shop PCs will be watching: the new main
+// executable, or the unchanged one starting over files that changed under it.
+void PrintStartWatch(const std::vector<FileReport>& reports) {
+  bool replacesMain = false;
+  for (const FileReport& report : reports) {
+    replacesMain = replacesMain ||
+                   (report.stage == FileStage::kMainExecutable && report.result == 1);
+  }
+  PrintLine(replacesMain ? "start watch: the release replaces the main executable; a start watch "
+                           "watches the new one start"
+                         : "start watch: the release does not replace the main executable (a "
+                           "library release replaces it only when a destination is its "
+                           "registered path); a start watch watches the unchanged one start");
+}
+
 int Conclude(const std::vector<FileReport>& reports, const std::string& appDir) {
   const int installing = PrintReports(reports, appDir);
+  PrintStartWatch(reports);
   const int total = static_cast<int>(reports.size());
   PrintLine(std::to_string(installing) + " of " + std::to_string(total) + " files would install");
   if (total == 0) PrintLine("the release installs nothing");

@@ -1,0 +1,136 @@
+// The first-start probation: the guard the engine calls while it installs, and the watch and the
+// settling after the launch. Every decision is logged under the run's logging flag.
+#include "app/release_probation.h"
+
+#include <cstring>
+#include <memory>
+
+#include "app/launcher.h"
+#include "common/app_directory.h"
+#include "common/buffer_sizes.h"
+#include "common/fixed_buffer.h"
+#include "common/settings.h"
+#include "log/log_text.h"
+#include "update/log_texts.h"
+
+namespace {
+
+std::string AppDirectoryText() {
+  char directory[kPathBufferSize] = {};
+  return GetAppDirectory(directory, sizeof(directory)) == 1 ? directory : "";
+}
+
+std::chrono::milliseconds ReadProbation() {
+  char text[kSettingTextBufferSize] = {};
+  ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kStartWatchValue, text,
+                     sizeof(text));
+  const int seconds = ReadLeadingInt(text);
+  return std::chrono::seconds(seconds > 0 ? seconds : 0);
+}
+
+}  // namespace
+
+ReleaseProbation::ReleaseProbation(std::chrono::milliseconds steadyHold)
+    : m_probation(ReadProbation()), m_steadyHold(steadyHold), m_store(AppDirectoryText()) {}
+
+FileSink& ReleaseProbation::Sink(FileSink& disk) {
+  if (!On()) return disk;
+  m_keeping = std::make_unique<KeepingFileSink>(disk, m_store);
+  return *m_keeping;
+}
+
+void ReleaseProbation::Log(const char* operation, const char* text) {
+  if (m_logging && m_host != nullptr) m_host->WriteLog(kLogComponent, operation, text);
+}
+
+void ReleaseProbation::LogOutsideText(const char* operation, const char* text) {
+  if (m_logging && m_host != nullptr) {
+    m_host->WriteLog(kLogComponent, operation, ToLogEncoding(text).c_str());
+  }
+}
+
+bool ReleaseProbation::SettleEarlierRecord() {
+  // A record that cannot be read cannot be settled safely: leave it for a person to look at.
+  if (!m_store.Load()) return false;
+  const bool proved = m_store.Record().state == KeepState::kCleaning;
+  Log(proved ? kOpStartWatch : kOpRevert, kTextEarlierRunUnfinished);
+  // An install cut short, or a start never judged, leaves a version nobody has seen start: the
+  // previous one comes back. Only a revert that was already under way holds the version.
+  const SettleResult settled = proved ? m_store.Clean() : m_store.Revert(false);
+  return settled == SettleResult::kDone;
+}
+
+void ReleaseProbation::FinishEarlierRun(bool loggingFlag) {
+  m_logging = loggingFlag;
+  // Settled whether or not the setting is still on: the folder is the updater's own, and a
+  // half-reverted version must never stay.
+  if (!m_store.HasRecord()) return;
+  if (!SettleEarlierRecord()) {
+    m_blocked = true;
+    Log(kOpRevert, kTextRevertUnfinished);
+  }
+}
+
+bool ReleaseProbation::MayInstall(const char* offeredVersion) {
+  // Installing over an unsettled record would overwrite the only list of what to put back.
+  if (m_blocked) return false;
+  if (!On()) return true;
+  char held[kSettingTextBufferSize] = {};
+  ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kHeldVersionValue, held,
+                     sizeof(held));
+  return held[0] == '\0' || std::strcmp(held, offeredVersion) != 0;
+}
+
+void ReleaseProbation::BeginInstall(const char* installedVersion, const char* offeredVersion,
+                                    bool loggingFlag) {
+  m_logging = loggingFlag;
+  if (!On()) return;
+  m_installing = true;
+  // When the record cannot be started every keep fails, so nothing is written.
+  m_store.Begin(installedVersion, offeredVersion);
+}
+
+void ReleaseProbation::EndInstall(bool loggingFlag) {
+  m_logging = loggingFlag;
+  if (!m_installing) return;
+  m_installing = false;
+  SettleResult settled = SettleResult::kDone;
+  if (!m_keeping->KeepFailed() && m_store.Record().files.empty()) {
+    settled = m_store.Clean();  // nothing was written: nothing to watch
+  } else if (!m_keeping->KeepFailed() && m_store.SetState(KeepState::kProbation)) {
+    m_watchPending = true;
+  } else {
+    // A keep failed, or the record could not be moved on to probation: the files written so far
+    // go back now, so the run ends on a whole version.
+    Log(kOpRevert, kTextKeepFailed);
+    settled = m_store.Revert(false);
+  }
+  if (settled != SettleResult::kDone) Log(kOpRevert, kTextRevertUnfinished);
+}
+
+ProbationOutcome ReleaseProbation::WatchAndSettle(StartedProcess& started,
+                                                  unsigned relaunchWaitMilliseconds) {
+  if (m_installing) EndInstall(m_logging);  // a mode that raised never said it ended
+  if (!m_watchPending) return ProbationOutcome::kNotWatched;
+  m_watchPending = false;
+  WatchTiming timing;
+  timing.probation = m_probation;
+  timing.steadyHold = m_steadyHold;
+  const StartVerdict verdict = WatchFirstStart(started, timing);
+  if (verdict == StartVerdict::kGood) {
+    Log(kOpStartWatch, kTextStartGood);
+    if (m_store.Clean() != SettleResult::kDone) Log(kOpStartWatch, kTextRevertUnfinished);
+    return ProbationOutcome::kKept;
+  }
+  // A start that never took its mark may still run: its files are about to be put back.
+  started.Terminate();
+  Log(kOpRevert, verdict == StartVerdict::kExited ? kTextStartExited : kTextStartNeverHeld);
+  const std::string offered = m_store.Record().offeredVersion;
+  if (m_store.Revert(true) == SettleResult::kDone) {
+    LogOutsideText(kOpHeldVersion, offered.c_str());
+  } else {
+    Log(kOpRevert, kTextRevertUnfinished);
+  }
+  LaunchMainApplication(relaunchWaitMilliseconds);
+  return ProbationOutcome::kReverted;
+}

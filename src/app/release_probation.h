@@ -1,0 +1,67 @@
+// The opt-in first-start probation of a release (setting vigilarArranque): keeps the previous
+// version while a run installs, watches the first start after the launch, and either drops the
+// kept copies or puts the previous version back, holds the offered version and starts the old
+// one. With the setting off it keeps nothing and watches nothing.
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include "app/first_start_watch.h"
+#include "app/run_lock.h"
+#include "app/started_process.h"
+#include "update/previous_version.h"
+#include "update/release_guard.h"
+#include "update/update_host.h"
+
+enum class ProbationOutcome {
+  kNotWatched,  // off, or nothing was installed
+  kKept,        // the new release started well; the kept copies are gone
+  kReverted,    // the previous version is back and the offered version held
+};
+
+class ReleaseProbation : public ReleaseGuard {
+ public:
+  // Reads vigilarArranque and the application directory now. `steadyHold`: how long the mark must
+  // stay held for a good start (tests pass less).
+  explicit ReleaseProbation(std::chrono::milliseconds steadyHold = kSteadyHold);
+
+  bool On() const { return m_probation.count() > 0; }
+  // The sink the engine must write through: `disk` itself when off, else a keeping sink in
+  // front of it. Call once, before the run.
+  FileSink& Sink(FileSink& disk);
+  // Where log lines go; the front end's host, which outlives the watch.
+  void SetHost(UpdateHost& host) { m_host = &host; }
+  // The run lock of the session: held from the run through the watch and the revert, so no other
+  // updater installs over a release on probation.
+  RunLock& Lock() { return m_lock; }
+
+  // ReleaseGuard.
+  void FinishEarlierRun(bool loggingFlag) override;
+  bool MayInstall(const char* offeredVersion) override;
+  void BeginInstall(const char* installedVersion, const char* offeredVersion,
+                    bool loggingFlag) override;
+  void EndInstall(bool loggingFlag) override;
+
+  // After the launch, with the window closed: watches the first start of what the run
+  // installed, then keeps it or reverts (ending `started` first when it still runs), holds the
+  // offered version and starts the previous one after `relaunchWaitMilliseconds`.
+  ProbationOutcome WatchAndSettle(StartedProcess& started, unsigned relaunchWaitMilliseconds);
+
+ private:
+  void Log(const char* operation, const char* text);
+  void LogOutsideText(const char* operation, const char* text);
+  // Settles an interrupted run's record (revert, or clean-up when it had proved good).
+  bool SettleEarlierRecord();
+
+  std::chrono::milliseconds m_probation{0};
+  std::chrono::milliseconds m_steadyHold;
+  UpdateHost* m_host = nullptr;
+  bool m_logging = false;
+  bool m_blocked = false;    // an earlier record could not be settled: install nothing
+  bool m_installing = false;
+  bool m_watchPending = false;
+  PreviousVersionStore m_store;
+  std::unique_ptr<KeepingFileSink> m_keeping;
+  RunLock m_lock;
+};

@@ -1,0 +1,127 @@
+// The previous version of a release kept for a first-start watch: a folder of the updater's own
+// inside the application directory holding a copy of every file a run replaces and a record of
+// what the run did, and the revert and clean-up that settle it. Portable.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "update/update_host.h"
+
+// Settings beside "path", "urlact" and "version".
+extern const char kStartWatchValue[];  // "vigilarArranque": seconds of probation, 0/absent = off
+extern const char kHeldVersionValue[];  // "versionRetenida": the version held after a failed start
+
+// The keep folder's name inside the application directory, and the record's inside the folder.
+extern const char kKeepFolderName[];   // ".mubax-previous"
+extern const char kKeepRecordName[];   // "record.txt"
+
+enum class KeepState {
+  kKeeping,    // a mode is installing: files are kept one by one before each is replaced
+  kProbation,  // installed; the first start is being watched
+  kReverting,  // putting the previous version back
+  kCleaning,   // the release stays: removing the kept copies
+};
+
+struct KeptFile {
+  bool replaced = false;    // false: the file did not exist before the run (a new file)
+  bool executable = false;  // the registered main executable: must stay runnable
+  std::string keptName;     // the copy's name in the keep folder; empty for a new file
+  std::string destination;  // the full path the run wrote
+};
+
+struct KeepRecord {
+  KeepState state = KeepState::kKeeping;
+  bool holdOffered = false;  // the revert records the offered version as held
+  std::string offeredVersion;
+  std::string installedVersion;
+  std::vector<KeptFile> files;
+};
+
+// The record as text, one line per field and per file, fields separated by tabs.
+std::string FormatKeepRecord(const KeepRecord& record);
+// Reads a record written by FormatKeepRecord; false (record unspecified) when the text is not one.
+bool ParseKeepRecord(const std::string& text, KeepRecord& record);
+
+// The steps of a revert and a clean-up, in the order they run. Test seam: a hook that returns
+// false stops the settling right before that step, leaving the disk as a power cut there would.
+enum class SettleStep {
+  kMarkReverting,
+  kRestoreFile,
+  kRemoveNewFile,
+  kHoldVersion,
+  kMarkCleaning,
+  kRemoveKeptFile,
+  kRemoveRecord,
+};
+using SettleStepHook = bool (*)(SettleStep step);
+void SetSettleStepHook(SettleStepHook hook);
+
+enum class SettleResult {
+  kDone,         // settled: the keep folder is gone
+  kInterrupted,  // stopped by the test hook
+  kFailed,       // a file could not be put back or removed: the record stays for the next run
+};
+
+// One application directory's keep folder. Every change to the record is written in one step and
+// flushed before the step it announces, so a run that dies at any point leaves a record the next
+// run can settle from.
+class PreviousVersionStore {
+ public:
+  // `appDirectory` ends with its separator, as GetAppDirectory gives it; an empty one keeps
+  // nothing (Keep fails).
+  explicit PreviousVersionStore(const std::string& appDirectory);
+
+  const std::string& Folder() const { return m_folder; }  // with its trailing separator
+  // True when a record from this or an earlier run is on disk.
+  bool HasRecord() const;
+  // Reads the record on disk into the store; false when there is none or it is damaged.
+  bool Load();
+  const KeepRecord& Record() const { return m_record; }
+
+  // Starts a fresh record (state kKeeping) for a run installing `offered` over `installed`.
+  // False when the folder or the record cannot be written.
+  bool Begin(const std::string& installedVersion, const std::string& offeredVersion);
+  // Before `destination` is written: copies it whole into the folder (flushed) and adds it to the
+  // record (flushed), or records it as new when it does not exist. A destination already kept by
+  // this run is kept once. False when the copy or the record cannot be made, or Begin did not
+  // succeed: then the destination must not be written.
+  bool Keep(const std::string& destination, bool executable);
+  // Writes the record with `state`. False when it cannot be written.
+  bool SetState(KeepState state);
+
+  // Puts every kept file back (each in one step), removes the files the run created, records the
+  // offered version as held when `hold` (or when an interrupted revert said so), then removes the
+  // folder. Resumable: running it again after any interruption ends in the same place.
+  SettleResult Revert(bool hold);
+  // The release stays: removes the kept copies, the record and the folder. Resumable.
+  SettleResult Clean();
+
+ private:
+  bool SaveRecord();
+  SettleResult RestoreAll();
+  SettleResult RemoveFolder();
+
+  std::string m_folder;
+  KeepRecord m_record;
+  bool m_begun = false;  // Begin succeeded: files may be kept
+};
+
+// A sink in front of the disk that keeps each destination before it is written. After one keep
+// fails it writes nothing more: the run then goes back to what was kept so far.
+class KeepingFileSink : public FileSink {
+ public:
+  KeepingFileSink(FileSink& inner, PreviousVersionStore& store) : m_inner(inner), m_store(store) {}
+  int WriteFileBytes(const unsigned char* data, std::size_t length,
+                     const char* destination) override;
+  FileWriteOutcome LastWriteOutcome() const override { return m_lastOutcome; }
+  // True once a keep has failed: nothing after it was written.
+  bool KeepFailed() const { return m_keepFailed; }
+
+ private:
+  FileSink& m_inner;
+  PreviousVersionStore& m_store;
+  FileWriteOutcome m_lastOutcome = FileWriteOutcome::kUnreported;
+  bool m_keepFailed = false;
+};

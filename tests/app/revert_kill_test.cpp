@@ -1,0 +1,109 @@
+// A revert killed at each of its steps in a process of its own (ended abruptly, nothing unwound),
+// then the next run's start: the previous version must be back whole every time, with the hold
+// the revert was writing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "app/release_probation.h"
+#include "app/started_process.h"
+#include "common/app_directory.h"
+#include "common/files.h"
+#include "common/settings.h"
+#include "support/temp_dir.h"
+#include "support/test_programs.h"
+#include "support/test_settings.h"
+#include "update/previous_version.h"
+#include "update/update_engine.h"
+
+namespace {
+
+class RevertKillTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetTestSettings();
+    std::filesystem::create_directories(m_temp.Join("app"));
+    SetTestSetting(kAppSettingsKey, kAppPathValue, AppDir() + "pos.exe");
+    SetTestSetting(kAppSettingsKey, kStartWatchValue, "5");
+    SetTestEnvironment("MUBAX_TEST_APP_DIR", AppDir());
+  }
+  void TearDown() override { ResetTestSettings(); }
+
+  std::string AppDir() const { return m_temp.Join("app") + kDirectorySeparator; }
+  static std::string Read(const std::string& path) {
+    std::string bytes;
+    return ReadWholeFile(path, bytes) ? bytes : "<missing>";
+  }
+  static std::string Held() {
+    char held[256] = {};
+    ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kHeldVersionValue, held,
+                       sizeof(held));
+    return held;
+  }
+
+  // Release 1.1 installed over 1.0 through the probation's own sink, left on probation.
+  void InstallOnProbation() {
+    ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "old uno"));
+    ASSERT_TRUE(WriteWholeFile(AppDir() + "pos.exe", "old main"));
+    std::remove((AppDir() + "nuevo.dat").c_str());
+    ReleaseProbation probation;
+    FileSink& sink = probation.Sink(m_disk);
+    probation.BeginInstall("1.0", "1.1", false);
+    const std::string bytes[] = {"new uno", "new main", "new file"};
+    const std::string uno = AppDir() + "uno.dll";
+    const std::string added = AppDir() + "nuevo.dat";
+    const char* destinations[] = {uno.c_str(), nullptr, added.c_str()};
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(sink.WriteFileBytes(reinterpret_cast<const unsigned char*>(bytes[i].data()),
+                                    bytes[i].size(), destinations[i]),
+                1);
+    }
+    probation.EndInstall(false);
+  }
+
+  // Runs the dying revert; true when it died (rather than finishing).
+  bool RevertDyingBeforeStep(int step) {
+    SetTestEnvironment("MUBAX_TEST_KILL_STEP", std::to_string(step));
+    StartedProcess process;
+    EXPECT_TRUE(StartProgram(SiblingProgramPath("revert_until_killed").c_str(), &process));
+    for (int i = 0; i < 600 && !process.HasExited(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(process.HasExited());
+    return PathExists(AppDir() + kKeepFolderName + kDirectorySeparator + kKeepRecordName);
+  }
+
+  TempDir m_temp;
+  DiskFileSink m_disk;
+};
+
+TEST_F(RevertKillTest, EveryKilledStepIsFinishedByTheNextRun) {
+  int step = 0;
+  for (;; ++step) {
+    SCOPED_TRACE("killed before step " + std::to_string(step));
+    SetUp();
+    InstallOnProbation();
+    ASSERT_EQ(Read(AppDir() + "pos.exe"), "new main");
+    if (!RevertDyingBeforeStep(step)) break;  // the revert outran the kill: every step is done
+    // The next run, before anything else.
+    ReleaseProbation next;
+    next.FinishEarlierRun(false);
+    EXPECT_TRUE(next.MayInstall("1.2"));
+    EXPECT_EQ(Read(AppDir() + "uno.dll"), "old uno");
+    EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
+    EXPECT_FALSE(PathExists(AppDir() + "nuevo.dat"));
+    EXPECT_FALSE(PathExists(AppDir() + kKeepFolderName));
+    // Killed before the revert was marked: the start was never judged, so no hold.
+    EXPECT_EQ(Held(), step == 0 ? "" : "1.1");
+    EXPECT_EQ(next.MayInstall("1.1"), step == 0);
+  }
+  EXPECT_GT(step, 5);
+  EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
+  EXPECT_EQ(Held(), "1.1");
+}
+
+}  // namespace
