@@ -13,7 +13,8 @@ namespace {
 class CountingHost : public UpdateHost {
  public:
   void StartLogSession(const char* /*logPath*/) override {}
-  void WriteLog(const char* /*component*/, const char* /*operation*/, const char* /*text*/) override {}
+  void WriteLog(const char* /*component*/, const char* /*operation*/,
+                const char* /*text*/) override {}
   void SetProgressRange(std::uint16_t /*upper*/) override {}
   void SetProgressPos(int /*position*/) override {}
   void LaunchMainApplication() override {}

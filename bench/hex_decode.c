@@ -20,7 +20,9 @@ int main(int argc, char** argv) {
   static unsigned char out[kChunk];
   static const char kOpen[] = "<fichero>";
   char temporary[4096];
-  if (argc != 2 || snprintf(temporary, sizeof temporary, "%s.bench-new", argv[1]) >= (int)sizeof temporary) return 2;
+  if (argc != 2 ||
+      snprintf(temporary, sizeof temporary, "%s.bench-new", argv[1]) >= (int)sizeof temporary)
+    return 2;
   int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return 1;
   size_t matched = 0, used = 0;
@@ -34,8 +36,14 @@ int main(int argc, char** argv) {
         continue;
       }
       int value = Digit((unsigned char)in[i]);
-      if (value < 0) { done = in[i] == '<'; continue; }
-      if (high < 0) { high = value; continue; }
+      if (value < 0) {
+        done = in[i] == '<';
+        continue;
+      }
+      if (high < 0) {
+        high = value;
+        continue;
+      }
       out[used++] = (unsigned char)(high << 4 | value);
       high = -1;
       if (used == sizeof out) {
@@ -44,7 +52,8 @@ int main(int argc, char** argv) {
       }
     }
   }
-  while (read(0, in, sizeof in) > 0) {}
+  while (read(0, in, sizeof in) > 0) {
+  }
   if (write(fd, out, used) != (ssize_t)used || fsync(fd) != 0 || close(fd) != 0) return 1;
   return rename(temporary, argv[1]) == 0 && done ? 0 : 1;
 }

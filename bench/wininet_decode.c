@@ -20,11 +20,16 @@ int main(int argc, char** argv) {
   static unsigned char out[kChunk];
   static const char kOpen[] = "<fichero>";
   char temporary[MAX_PATH + 16];
-  if (argc != 3 || snprintf(temporary, sizeof temporary, "%s.bench-new", argv[2]) >= (int)sizeof temporary) return 2;
+  if (argc != 3 ||
+      snprintf(temporary, sizeof temporary, "%s.bench-new", argv[2]) >= (int)sizeof temporary)
+    return 2;
   HINTERNET session = InternetOpenA("bench", INTERNET_OPEN_TYPE_DIRECT, NULL, NULL, 0);
-  HINTERNET request = session ? InternetOpenUrlA(session, argv[1], NULL, 0,
-                                                 INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0) : NULL;
-  HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  HINTERNET request = session
+                          ? InternetOpenUrlA(session, argv[1], NULL, 0,
+                                             INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
+                          : NULL;
+  HANDLE file =
+      CreateFileA(temporary, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (!request || file == INVALID_HANDLE_VALUE) return 1;
   size_t matched = 0, used = 0;
   int inside = 0, done = 0, high = -1;
@@ -37,8 +42,14 @@ int main(int argc, char** argv) {
         continue;
       }
       int value = Digit((unsigned char)in[i]);
-      if (value < 0) { done = in[i] == '<'; continue; }
-      if (high < 0) { high = value; continue; }
+      if (value < 0) {
+        done = in[i] == '<';
+        continue;
+      }
+      if (high < 0) {
+        high = value;
+        continue;
+      }
       out[used++] = (unsigned char)(high << 4 | value);
       high = -1;
       if (used == sizeof out) {

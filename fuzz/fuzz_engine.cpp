@@ -166,7 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!manifest.Load(kManifestAddress, true)) return 0;
 
   const char* installed = (flags & kFlagInstalledVersion) != 0 ? kInstalledVersion : "";
-  const UpdateMode mode = engine.UpdateFromManifest(manifest, installed, (flags & kFlagLogging) != 0);
+  const UpdateMode mode =
+      engine.UpdateFromManifest(manifest, installed, (flags & kFlagLogging) != 0);
 
   const int installedCount = CheckReports(host.reports);
   FUZZ_CHECK(installedCount == sink.accepted);

@@ -24,9 +24,12 @@ constexpr std::size_t kShortLimit = 3;
 
 // Every element name the engine asks a manifest or a file document for.
 const char* const kEnginePaths[] = {
-    kVersionElement,     kComponentCountElement, kFileSizeElement,  kDownloadUrlElement,
-    kLibraryElement,     kExtraFileCountElement, kActiveXElement,   kFileContentElement,
-    "tamcomp1",          "urlcomp1",             "destcomp1",       "fichAdic1",
+    kVersionElement,  kComponentCountElement,
+    kFileSizeElement, kDownloadUrlElement,
+    kLibraryElement,  kExtraFileCountElement,
+    kActiveXElement,  kFileContentElement,
+    "tamcomp1",       "urlcomp1",
+    "destcomp1",      "fichAdic1",
 };
 // The fields the engine reads from a file entry (an additional, ActiveX or library entry).
 const char* const kEntryFields[] = {kFileSizeElement, kDownloadUrlElement, kDestinationElement,

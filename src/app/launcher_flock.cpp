@@ -10,7 +10,6 @@
 #include "app/xdg_runtime.h"
 #include "common/posix_handles.h"
 
-
 bool IsMainApplicationRunning() {
   // Opened without O_CREAT: the probe never leaves a lock file of its own.
   UniqueFd lock(::open(RuntimeFilePath("MUB-AX Pirvel.lock").c_str(), O_RDONLY | O_CLOEXEC));

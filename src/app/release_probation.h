@@ -58,7 +58,7 @@ class ReleaseProbation : public ReleaseGuard {
   std::chrono::milliseconds m_steadyHold;
   UpdateHost* m_host = nullptr;
   bool m_logging = false;
-  bool m_blocked = false;    // an earlier record could not be settled: install nothing
+  bool m_blocked = false;  // an earlier record could not be settled: install nothing
   bool m_installing = false;
   bool m_watchPending = false;
   PreviousVersionStore m_store;

@@ -10,7 +10,6 @@
 
 #include "app/started_process.h"
 
-
 struct StartedProcess::State {
   pid_t pid = -1;
   bool exited = false;

@@ -10,8 +10,8 @@ bool WriteRegistryString(RegistryRoot /*root*/, const char* subkey, const char* 
                          const char* text) {
   if (subkey == nullptr || valueName == nullptr || text == nullptr) return false;
   UniqueRegKey key;
-  if (::RegCreateKeyExA(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        key.Put(), nullptr) != ERROR_SUCCESS) {
+  if (::RegCreateKeyExA(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(),
+                        nullptr) != ERROR_SUCCESS) {
     return false;
   }
   const DWORD size = static_cast<DWORD>(std::strlen(text) + 1);

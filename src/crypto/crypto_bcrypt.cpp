@@ -48,8 +48,8 @@ UniqueKey ImportKey(BCRYPT_ALG_HANDLE algorithm, const unsigned char* point,
                     const unsigned char* scalar) {
   std::vector<unsigned char> blob(sizeof(BCRYPT_ECCKEY_BLOB) + kP256PrivateKeyBytes);
   BCRYPT_ECCKEY_BLOB header{};
-  header.dwMagic = scalar != nullptr ? BCRYPT_ECDSA_PRIVATE_P256_MAGIC
-                                     : BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
+  header.dwMagic =
+      scalar != nullptr ? BCRYPT_ECDSA_PRIVATE_P256_MAGIC : BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
   header.cbKey = kP256FieldBytes;
   std::memcpy(blob.data(), &header, sizeof(header));
   std::memcpy(blob.data() + sizeof(header), point, kP256PublicKeyBytes);
@@ -81,10 +81,10 @@ Sha256::Sha256() : m_impl(new Impl) {
   impl.algorithm = OpenAlgorithm(BCRYPT_SHA256_ALGORITHM);
   DWORD objectLength = 0;
   ULONG got = 0;
-  impl.failed = !impl.algorithm ||
-                !Succeeded(BCryptGetProperty(impl.algorithm.Get(), BCRYPT_OBJECT_LENGTH,
-                                             reinterpret_cast<PUCHAR>(&objectLength),
-                                             sizeof(objectLength), &got, 0));
+  impl.failed =
+      !impl.algorithm || !Succeeded(BCryptGetProperty(impl.algorithm.Get(), BCRYPT_OBJECT_LENGTH,
+                                                      reinterpret_cast<PUCHAR>(&objectLength),
+                                                      sizeof(objectLength), &got, 0));
   if (impl.failed) return;
   impl.object.resize(objectLength);
   impl.failed = !Succeeded(BCryptCreateHash(impl.algorithm.Get(), impl.hash.Put(),
@@ -100,8 +100,8 @@ bool Sha256::Update(const void* data, std::size_t length) {
   while (!m_impl->failed && length > 0) {
     // CNG takes 32-bit lengths: larger inputs go in pieces.
     const ULONG piece = length > ULONG_MAX ? ULONG_MAX : static_cast<ULONG>(length);
-    m_impl->failed = !Succeeded(
-        BCryptHashData(m_impl->hash.Get(), const_cast<PUCHAR>(bytes), piece, 0));
+    m_impl->failed =
+        !Succeeded(BCryptHashData(m_impl->hash.Get(), const_cast<PUCHAR>(bytes), piece, 0));
     bytes += piece;
     length -= piece;
   }
@@ -170,9 +170,8 @@ CryptoStatus GenerateP256(P256PrivateKey& privateKey) {
   }
   std::vector<unsigned char> blob(sizeof(BCRYPT_ECCKEY_BLOB) + kP256PrivateKeyBytes);
   ULONG written = 0;
-  const NTSTATUS exported =
-      BCryptExportKey(key.Get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, blob.data(),
-                      static_cast<ULONG>(blob.size()), &written, 0);
+  const NTSTATUS exported = BCryptExportKey(key.Get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, blob.data(),
+                                            static_cast<ULONG>(blob.size()), &written, 0);
   const bool whole = Succeeded(exported) && written == blob.size();
   if (whole) {
     // The blob holds X, Y, d; the private key form is d, X, Y.
@@ -188,8 +187,7 @@ std::string EncodeBase64Standard(const unsigned char* data, std::size_t length) 
   if (length == 0 || length > INT_MAX / 4) return std::string();
   const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
   DWORD size = 0;
-  if (!CryptBinaryToStringA(data, static_cast<DWORD>(length), flags, nullptr, &size) ||
-      size == 0) {
+  if (!CryptBinaryToStringA(data, static_cast<DWORD>(length), flags, nullptr, &size) || size == 0) {
     return std::string();
   }
   std::string text(size, '\0');

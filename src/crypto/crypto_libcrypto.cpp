@@ -105,8 +105,8 @@ struct Sha256::Impl {
 
 Sha256::Sha256() : m_impl(new Impl) {
   m_impl->context.Reset(EVP_MD_CTX_new());
-  m_impl->failed = !m_impl->context ||
-                   EVP_DigestInit_ex(m_impl->context.Get(), EVP_sha256(), nullptr) != 1;
+  m_impl->failed =
+      !m_impl->context || EVP_DigestInit_ex(m_impl->context.Get(), EVP_sha256(), nullptr) != 1;
 }
 
 Sha256::~Sha256() = default;
@@ -182,8 +182,8 @@ CryptoStatus GenerateP256(P256PrivateKey& privateKey) {
   std::size_t encodedLength = 0;
   UniqueBignum d;
   BIGNUM* scalar = nullptr;
-  if (EVP_PKEY_get_octet_string_param(key.Get(), OSSL_PKEY_PARAM_PUB_KEY, encoded,
-                                      sizeof(encoded), &encodedLength) != 1 ||
+  if (EVP_PKEY_get_octet_string_param(key.Get(), OSSL_PKEY_PARAM_PUB_KEY, encoded, sizeof(encoded),
+                                      &encodedLength) != 1 ||
       encodedLength != kEncodedPointBytes || encoded[0] != kUncompressedPoint ||
       EVP_PKEY_get_bn_param(key.Get(), OSSL_PKEY_PARAM_PRIV_KEY, &scalar) != 1) {
     return CryptoStatus::kFailed;
@@ -199,8 +199,8 @@ CryptoStatus GenerateP256(P256PrivateKey& privateKey) {
 std::string EncodeBase64Standard(const unsigned char* data, std::size_t length) {
   if (length == 0 || length > INT_MAX / 4) return std::string();
   std::string text(4 * ((length + 2) / 3) + 1, '\0');
-  const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]), data,
-                                      static_cast<int>(length));
+  const int written =
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]), data, static_cast<int>(length));
   text.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
   return text;
 }

@@ -20,7 +20,9 @@ constexpr std::size_t kChunkBytes = 256;
 struct IconvTraits {
   using Handle = iconv_t;
   // iconv_open reports failure as (iconv_t)-1: the cast is the interface.
-  static Handle Invalid() { return reinterpret_cast<iconv_t>(-1); }  // NOLINT(performance-no-int-to-ptr)
+  static Handle Invalid() {
+    return reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
+  }
   static void Close(Handle handle) { iconv_close(handle); }
 };
 using UniqueIconv = UniqueHandle<IconvTraits>;

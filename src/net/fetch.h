@@ -32,13 +32,13 @@ enum class FetchStatus {
   kOk,
   kUnsupportedAddress,  // a scheme other than http, https or file
   kConnectFailed,
-  kHttpError,        // status 400 and above
-  kTooLarge,         // more than FetchLimits::maxBytes
-  kStalled,          // connect or transfer time-out
+  kHttpError,         // status 400 and above
+  kTooLarge,          // more than FetchLimits::maxBytes
+  kStalled,           // connect or transfer time-out
   kDeadlineExceeded,  // the whole fetch took longer than FetchLimits::totalTimeoutSeconds
-  kRedirectRefused,  // too many redirects, one to a scheme other than http/https, or https->http
-  kLocalRefused,     // a local path or file: address where FetchLimits::allowLocalFiles is off
-  kNotRegularFile,   // a local path that names a device, a pipe or a directory
+  kRedirectRefused,   // too many redirects, one to a scheme other than http/https, or https->http
+  kLocalRefused,      // a local path or file: address where FetchLimits::allowLocalFiles is off
+  kNotRegularFile,    // a local path that names a device, a pipe or a directory
   kTransferFailed,
   kFileUnreadable,
   kOutOfMemory,

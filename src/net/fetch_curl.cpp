@@ -79,8 +79,8 @@ void InitialiseCurlOnce() {
 bool DeadlineReached(CURL* handle, const FetchLimits& limits) {
   curl_off_t elapsedMicroseconds = 0;
   curl_easy_getinfo(handle, CURLINFO_TOTAL_TIME_T, &elapsedMicroseconds);
-  return elapsedMicroseconds >= static_cast<curl_off_t>(limits.totalTimeoutSeconds) * 1000000 -
-                                    kDeadlineSlackMicroseconds;
+  return elapsedMicroseconds >=
+         static_cast<curl_off_t>(limits.totalTimeoutSeconds) * 1000000 - kDeadlineSlackMicroseconds;
 }
 
 FetchStatus StatusFromCurl(CURLcode code, const Download& download, bool deadlineReached) {

@@ -148,8 +148,8 @@ bool HasContentEncoding(HINTERNET request) {
 FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs,
                      ULONGLONG deadline, std::vector<char>& body) {
   DWORD declared = 0;
-  const bool hasLength = !HasContentEncoding(request) &&
-                         QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, declared);
+  const bool hasLength =
+      !HasContentEncoding(request) && QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, declared);
   if (hasLength && declared > limits.maxBytes) return FetchStatus::kTooLarge;
   if (hasLength) body.reserve(declared);
 
@@ -166,7 +166,8 @@ FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs
     // A read waits until its whole buffer is full, which a dripping server never lets happen:
     // ask only for what has arrived (waiting, within the time-out, for at least one byte).
     if (!InternetQueryDataAvailable(request, &available, 0, 0) ||
-        !InternetReadFile(request, chunk, std::min<DWORD>(std::max<DWORD>(available, 1), sizeof chunk),
+        !InternetReadFile(request, chunk,
+                          std::min<DWORD>(std::max<DWORD>(available, 1), sizeof chunk),
                           &received)) {
       const DWORD error = GetLastError();
       if (RemainingMs(deadline) == 0) return FetchStatus::kDeadlineExceeded;
@@ -266,8 +267,8 @@ FetchStatus SendRequest(HINTERNET connection, const UrlParts& parts, const Timeo
   // No flag that relaxes certificate checks is ever set: a secure request verifies the chain
   // and the host name.
   const DWORD flags = kRequestFlags | (parts.secure ? INTERNET_FLAG_SECURE : 0);
-  request.Reset(HttpOpenRequestA(connection, "GET", parts.object.c_str(), nullptr, nullptr,
-                                 nullptr, flags, 0));
+  request.Reset(HttpOpenRequestA(connection, "GET", parts.object.c_str(), nullptr, nullptr, nullptr,
+                                 flags, 0));
   if (!request) return StatusFromError(GetLastError());
   if (!ApplyTimeouts(request.Get(), timeouts)) return FetchStatus::kTransferFailed;
   // Compression is asked for only where WinINet will decode it.
@@ -276,8 +277,8 @@ FetchStatus SendRequest(HINTERNET connection, const UrlParts& parts, const Timeo
                                           sizeof decode) != FALSE;
   const ULONGLONG started = GetTickCount64();
   if (!HttpSendRequestA(request.Get(), decodes ? kAcceptEncodingHeader : nullptr,
-                        decodes ? static_cast<DWORD>(sizeof kAcceptEncodingHeader - 1) : 0,
-                        nullptr, 0)) {
+                        decodes ? static_cast<DWORD>(sizeof kAcceptEncodingHeader - 1) : 0, nullptr,
+                        0)) {
     const DWORD error = GetLastError();
     return StatusFromWait(error, GetTickCount64() - started, timeouts.stallMs);
   }
@@ -315,8 +316,8 @@ class WinInetSession : public HttpSession {
 };
 
 HINTERNET WinInetSession::ConnectionFor(const UrlParts& parts) {
-  const std::string key = parts.host + '\n' + std::to_string(parts.port) + '\n' +
-                          parts.userName + '\n' + parts.password;
+  const std::string key = parts.host + '\n' + std::to_string(parts.port) + '\n' + parts.userName +
+                          '\n' + parts.password;
   auto found = m_connections.find(key);
   if (found != m_connections.end()) return found->second.Get();
   UniqueInternetHandle connection = OpenConnection(m_session.Get(), parts);

@@ -39,7 +39,9 @@ const char kOpUpdateError[] = "Error actualizando";
 const char kTextComponentsError[] = "Error actualizando componentes";
 const char kTextMainExecutableError[] = "Error actualizando AppPrincipal";
 const char kTextActiveXError[] = "Error actualizando ActiveX";
-const char kTextLibraryError[] = "Error actualizando Librer\xED" "a";
+const char kTextLibraryError[] =
+    "Error actualizando Librer\xED"
+    "a";
 const char kOpMainExecutableAddress[] = "Actualizando AppPrincipal cUrl";
 
 const char kOpFileUpdated[] = "Fichero actualizado";

@@ -14,8 +14,8 @@ extern const char kComponentDestStem[];      // "destcomp", numbered "destcomp%d
 extern const char kDownloadUrlElement[];     // "urldescarga" (also a file entry's address)
 // Optional digests of an application release's files (see update/file_digest.h), in the form of
 // a file entry's `firma`: "firmacompN" for component N, "firmadescarga" for the main executable.
-extern const char kComponentDigestStem[];    // "firmacomp", numbered "firmacomp%d"
-extern const char kMainDigestElement[];      // "firmadescarga"
+extern const char kComponentDigestStem[];  // "firmacomp", numbered "firmacomp%d"
+extern const char kMainDigestElement[];    // "firmadescarga"
 
 // Library manifest.
 extern const char kLibraryElement[];         // "actLibreria"
@@ -30,7 +30,6 @@ extern const char kSignatureElement[];    // "firma"
 
 // File document.
 extern const char kFileContentElement[];  // "fichero"
-
 
 // Forms a numbered element name: `stem` followed by `number` in decimal ("urlcomp" 10 ->
 // "urlcomp10"). False when it does not fit `bufferSize` bytes.

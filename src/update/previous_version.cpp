@@ -60,9 +60,8 @@ bool ParseFileLine(const std::vector<std::string>& fields, KeptFile& file) {
 }
 
 bool WriteWhole(const std::string& path, const std::string& bytes, bool executable) {
-  const ReplaceResult result =
-      ReplaceFileContents(path.c_str(), reinterpret_cast<const unsigned char*>(bytes.data()),
-                          bytes.size(), executable);
+  const ReplaceResult result = ReplaceFileContents(
+      path.c_str(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), executable);
   return result == ReplaceResult::kReplaced || result == ReplaceResult::kWrittenInPlace;
 }
 

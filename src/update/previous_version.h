@@ -10,12 +10,12 @@
 #include "update/update_host.h"
 
 // Settings beside "path", "urlact" and "version".
-extern const char kStartWatchValue[];  // "vigilarArranque": seconds of probation, 0/absent = off
+extern const char kStartWatchValue[];   // "vigilarArranque": seconds of probation, 0/absent = off
 extern const char kHeldVersionValue[];  // "versionRetenida": the version held after a failed start
 
 // The keep folder's name inside the application directory, and the record's inside the folder.
-extern const char kKeepFolderName[];   // ".mubax-previous"
-extern const char kKeepRecordName[];   // "record.txt"
+extern const char kKeepFolderName[];  // ".mubax-previous"
+extern const char kKeepRecordName[];  // "record.txt"
 
 enum class KeepState {
   kKeeping,    // a mode is installing: files are kept one by one before each is replaced

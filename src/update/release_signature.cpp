@@ -214,7 +214,8 @@ CryptoStatus BuildSignatureFile(const P256PrivateKey& key, std::int64_t expires,
   P256Signature signature{};
   const CryptoStatus status = SignP256(key, message.data(), message.size(), signature);
   if (status != CryptoStatus::kOk) return status;
-  signatureFile = header + kSignatureWord + " " + LowerHex(signature.data(), signature.size()) + "\n";
+  signatureFile =
+      header + kSignatureWord + " " + LowerHex(signature.data(), signature.size()) + "\n";
   return CryptoStatus::kOk;
 }
 

@@ -109,8 +109,8 @@ class UpdateEngine {
   // Reports what the sink's last write says beyond its result: why it refused, or that it wrote
   // in place (then also logged, when logging).
   void ReportWrite(const char* address, int written, bool loggingFlag);
-  void InstallComponents(const XmlDocument& manifest, const char* appDirectory, bool appDirectoryKnown,
-                         int defaultSize, int& count, bool loggingFlag);
+  void InstallComponents(const XmlDocument& manifest, const char* appDirectory,
+                         bool appDirectoryKnown, int defaultSize, int& count, bool loggingFlag);
   void InstallMainExecutable(const XmlDocument& manifest, int defaultSize, bool loggingFlag);
   int InstallFileEntry(const XmlNode& entry, FileStage stage, int number, bool loggingFlag);
   // Runs `mode` for an offered version that differs from the installed one, unless the guard

@@ -21,9 +21,9 @@ enum class FileStage {
 // Windows, UTF-8 on POSIX) and live only for the call they are passed to.
 struct InstallItem {
   FileStage stage = FileStage::kMainExecutable;
-  int number = 0;                  // N of component N or additional file N; 0 otherwise
+  int number = 0;  // N of component N or additional file N; 0 otherwise
   const char* address = "";
-  const char* destination = "";    // kMainExecutableDestinationText for the main executable
+  const char* destination = "";  // kMainExecutableDestinationText for the main executable
 };
 
 class UpdateHost {

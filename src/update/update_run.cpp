@@ -70,8 +70,8 @@ void UpdateEngine::SetManifestOrigin(const char* manifestAddress) {
 
 bool UpdateEngine::FitRunDeadline(FetchLimits& limits) const {
   if (!m_hasRunDeadline) return true;
-  const auto left = std::chrono::ceil<std::chrono::seconds>(m_runDeadline -
-                                                            std::chrono::steady_clock::now());
+  const auto left =
+      std::chrono::ceil<std::chrono::seconds>(m_runDeadline - std::chrono::steady_clock::now());
   if (left.count() <= 0) return false;
   limits.totalTimeoutSeconds = std::min<long>(limits.totalTimeoutSeconds, left.count());
   return true;
@@ -120,8 +120,8 @@ void UpdateEngine::UpdateFromSettings(bool loggingFlag) {
   }
   SetManifestOrigin(address);
   if (LoadManifest(manifest, address, loggingFlag)) {
-    ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue,
-                       installedVersion, sizeof(installedVersion));
+    ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue, installedVersion,
+                       sizeof(installedVersion));
     if (CheckReleaseFiles(manifest, installedVersion, loggingFlag)) {
       UpdateFromManifest(manifest, installedVersion, loggingFlag);
     }
@@ -161,8 +161,8 @@ bool UpdateEngine::LoadSignedManifest(XmlDocument& manifest, const char* address
   const std::string signatureAddress = std::string(address) + kSignatureSuffix;
   std::vector<char> signature;
   if (FitRunDeadline(signatureLimits)) {
-    const FetchStatus fetched = m_fetcher->Fetch(signatureAddress.c_str(), signatureLimits,
-                                                 signature);
+    const FetchStatus fetched =
+        m_fetcher->Fetch(signatureAddress.c_str(), signatureLimits, signature);
     if (fetched == FetchStatus::kOk) {
       check = CheckReleaseSignature(*m_keys, signature, bytes, CurrentUnixTime());
     } else if (fetched == FetchStatus::kTooLarge) {
@@ -207,8 +207,7 @@ UpdateMode UpdateEngine::UpdateFromManifest(const XmlDocument& manifest,
   if (offeredVersion[0] == '\0' || std::strcmp(offeredVersion, installedVersion) == 0) {
     return UpdateMode::kNone;
   }
-  return RunMode(UpdateMode::kTransparent, installedVersion, offeredVersion, manifest,
-                 loggingFlag);
+  return RunMode(UpdateMode::kTransparent, installedVersion, offeredVersion, manifest, loggingFlag);
 }
 
 UpdateMode UpdateEngine::RunMode(UpdateMode mode, const char* installedVersion,

@@ -266,8 +266,9 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
     UniqueSafeArray bytes;
     {
       std::vector<char> body;
-      impl.m_lastFetchStatus = source != nullptr ? impl.m_fetcher->Fetch(source, impl.m_limits, body)
-                                                 : FetchStatus::kUnsupportedAddress;
+      impl.m_lastFetchStatus = source != nullptr
+                                   ? impl.m_fetcher->Fetch(source, impl.m_limits, body)
+                                   : FetchStatus::kUnsupportedAddress;
       if (impl.m_lastFetchStatus != FetchStatus::kOk || body.empty() ||
           body.size() > static_cast<std::size_t>(UINT_MAX)) {
         ClearDocument(document);

@@ -61,7 +61,8 @@ class UpdateSessionTest : public ::testing::Test {
     std::filesystem::create_directories(m_temp.Join("runtime"));
     std::filesystem::create_directories(m_temp.Join("app"));
     ResetTestSettings();
-    SetTestSetting(kAppSettingsKey, kAppPathValue, m_temp.Join("app") + kDirectorySeparator + "pos");
+    SetTestSetting(kAppSettingsKey, kAppPathValue,
+                   m_temp.Join("app") + kDirectorySeparator + "pos");
     SetTestSetting(kAppSettingsKey, kManifestUrlValue, "mem:manifest");
     SetTestSetting(kAppSettingsKey, kVersionValue, "1");
     m_fetcher.Add("mem:manifest", "<m><version>1</version></m>");

@@ -86,8 +86,8 @@ TEST(Sha256, PublishedVectorsWholeAndInPieces) {
     ASSERT_TRUE(ComputeSha256(c.message.data(), c.message.size(), whole));
     EXPECT_EQ(ToHex(whole), c.digest) << c.message.size();
     // Pieces of every awkward size: the digest must not depend on how the bytes arrive.
-    for (const std::size_t piece : {std::size_t{1}, std::size_t{63}, std::size_t{64},
-                                    std::size_t{65}, std::size_t{4096}}) {
+    for (const std::size_t piece :
+         {std::size_t{1}, std::size_t{63}, std::size_t{64}, std::size_t{65}, std::size_t{4096}}) {
       if (c.message.size() > 100000 && piece < 64) continue;
       Sha256 hash;
       for (std::size_t at = 0; at < c.message.size(); at += piece) {
@@ -191,16 +191,20 @@ TEST(Base64Url, PublishedVectorsAndTheTwoUrlCharacters) {
     std::string text;
   };
   const Case cases[] = {
-      {"f", "Zg"},         {"fo", "Zm8"},          {"foo", "Zm9v"},
-      {"foob", "Zm9vYg"},  {"fooba", "Zm9vYmE"},   {"foobar", "Zm9vYmFy"},
+      {"f", "Zg"},
+      {"fo", "Zm8"},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg"},
+      {"fooba", "Zm9vYmE"},
+      {"foobar", "Zm9vYmFy"},
       {"\xFB\xFF", "-_8"},  // standard base64: "+/8="
       // Long enough for a line break in the MIME form, which must not appear.
       {std::string(57, '\xFF'), std::string(76, '_')},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(EncodeBase64Url(reinterpret_cast<const unsigned char*>(c.bytes.data()),
-                              c.bytes.size()),
-              c.text)
+    EXPECT_EQ(
+        EncodeBase64Url(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size()),
+        c.text)
         << c.bytes.size();
   }
 }

@@ -56,12 +56,9 @@ TEST_F(FetchSessionTest, EachFetchAppliesItsOwnLimits) {
   };
   const FetchLimits plain;
   const Step steps[] = {
-      {"/large", &plain, FetchStatus::kOk},
-      {"/large", &tight, FetchStatus::kTooLarge},
-      {"/small", &tight, FetchStatus::kOk},
-      {"/hop", &noRedirects, FetchStatus::kRedirectRefused},
-      {"/hop", &plain, FetchStatus::kOk},
-      {"/gone", &plain, FetchStatus::kHttpError},
+      {"/large", &plain, FetchStatus::kOk}, {"/large", &tight, FetchStatus::kTooLarge},
+      {"/small", &tight, FetchStatus::kOk}, {"/hop", &noRedirects, FetchStatus::kRedirectRefused},
+      {"/hop", &plain, FetchStatus::kOk},   {"/gone", &plain, FetchStatus::kHttpError},
       {"/large", &plain, FetchStatus::kOk},
   };
   for (const Step& step : steps) {

@@ -47,8 +47,8 @@ TEST_F(PublishTest, ComponentCountLeavesOutTheMainExecutable) {
     SCOPED_TRACE(components);
     std::vector<std::string> mappings;
     for (int i = 1; i <= components; ++i) {
-      mappings.push_back(Source("c" + std::to_string(i) + ".dll", "x") + "=c" +
-                         std::to_string(i) + ".dll");
+      mappings.push_back(Source("c" + std::to_string(i) + ".dll", "x") + "=c" + std::to_string(i) +
+                         ".dll");
     }
     Release release;
     ASSERT_EQ(PlanAppRelease(AppOptions(mappings), release), std::vector<std::string>{});
@@ -66,14 +66,13 @@ TEST_F(PublishTest, ComponentDestinationsMustStayInsideTheApplicationDirectory) 
     const char* destination;
     bool accepted;
   };
-  for (const Row row : {Row{"sub/uno.dll", true}, Row{"sub\\uno.dll", true}, Row{"a..b", true},
-                        Row{"../../../etc/evil.dll", false}, Row{"sub\\..\\..\\x", false},
-                        Row{"/etc/x", false}, Row{"\\\\host\\share\\x", false},
-                        Row{"C:\\x", false}, Row{"x:stream", false}}) {
+  for (const Row row :
+       {Row{"sub/uno.dll", true}, Row{"sub\\uno.dll", true}, Row{"a..b", true},
+        Row{"../../../etc/evil.dll", false}, Row{"sub\\..\\..\\x", false}, Row{"/etc/x", false},
+        Row{"\\\\host\\share\\x", false}, Row{"C:\\x", false}, Row{"x:stream", false}}) {
     SCOPED_TRACE(row.destination);
     Release release;
-    const auto problems =
-        PlanAppRelease(AppOptions({source + "=" + row.destination}), release);
+    const auto problems = PlanAppRelease(AppOptions({source + "=" + row.destination}), release);
     EXPECT_EQ(problems.empty(), row.accepted);
   }
 }

@@ -125,17 +125,17 @@ TEST_F(ApplicationModeTest, MissingTrailingComponentsGetTheirLinesUpToTheWalkedB
     int count;
     std::size_t lines;
   };
-  for (const Row row : {Row{3, 3}, Row{kMaxWalkedCount, kMaxWalkedCount},
-                        Row{kMaxWalkedCount + 1, 1}}) {
+  for (const Row row :
+       {Row{3, 3}, Row{kMaxWalkedCount, kMaxWalkedCount}, Row{kMaxWalkedCount + 1, 1}}) {
     SCOPED_TRACE(row.count);
     m_host.events.clear();
     Run("<m><version>2</version><componentes>" + std::to_string(row.count) +
         "</componentes><tamfichero>10</tamfichero>" + Component(1, a1, "c1") + "</m>");
     const auto lines = m_host.Only("log Fichero actualizado|");
     ASSERT_EQ(lines.size(), row.lines);
-    EXPECT_EQ(lines.back(), "log Fichero actualizado|" +
-                                Line(row.lines == 1 ? a1 : "", AppFile(row.lines == 1 ? "c1" : ""),
-                                     row.lines == 1 ? 1 : 0));
+    EXPECT_EQ(lines.back(), "log Fichero actualizado|" + Line(row.lines == 1 ? a1 : "",
+                                                              AppFile(row.lines == 1 ? "c1" : ""),
+                                                              row.lines == 1 ? 1 : 0));
     const auto positions = m_host.Only("pos");
     ASSERT_EQ(positions.size(), row.lines + 1);
     EXPECT_EQ(positions[row.lines - 1], "pos " + std::to_string(row.lines));
@@ -183,8 +183,7 @@ TEST_F(ApplicationModeTest, SizeTextsThatCannotBeReadWholeOrAreEmptyAdmitNothing
 
   // Present but empty: a limit of 0, not some default.
   m_host.events.clear();
-  Run("<m><version>2</version><tamfichero></tamfichero><urldescarga>" + am +
-      "</urldescarga></m>");
+  Run("<m><version>2</version><tamfichero></tamfichero><urldescarga>" + am + "</urldescarga></m>");
   EXPECT_FALSE(PathExists(MainExecutable()));
   EXPECT_EQ(m_host.Only("log AppPrincipal actualizada"),
             (std::vector<std::string>{"log AppPrincipal actualizada|" + Line(am, "path app", 0)}));
@@ -264,8 +263,8 @@ class ComponentDestinationTest : public EngineTest {
     m_fetcher.Add("mem:c1", FileDocument("1"));
     m_fetcher.Add("mem:manifest",
                   "<m><version>2</version><componentes>1</componentes><tamfichero>10</tamfichero>"
-                  "<urlcomp1>mem:c1</urlcomp1><destcomp1>" + destinationText +
-                      "</destcomp1></m>");
+                  "<urlcomp1>mem:c1</urlcomp1><destcomp1>" +
+                      destinationText + "</destcomp1></m>");
     XmlDocument manifest;
     manifest.SetFetcher(m_fetcher);
     ASSERT_TRUE(manifest.Load("mem:manifest", true));
@@ -277,9 +276,18 @@ class ComponentDestinationTest : public EngineTest {
 
 TEST_F(ComponentDestinationTest, DestinationsLeavingTheApplicationDirectoryAreRefused) {
   const char* const kEscaping[] = {
-      "../../escaped.txt", "..\\..\\escaped.txt", "sub/../../escaped.txt", "sub\\..\\..\\x",
-      "..",                "/etc/escaped.txt",     "\\escaped.txt",       "\\\\host\\share\\x",
-      "//host/share/x",    "C:\\escaped.txt",     "c:escaped.txt",         "sub/.../x",
+      "../../escaped.txt",
+      "..\\..\\escaped.txt",
+      "sub/../../escaped.txt",
+      "sub\\..\\..\\x",
+      "..",
+      "/etc/escaped.txt",
+      "\\escaped.txt",
+      "\\\\host\\share\\x",
+      "//host/share/x",
+      "C:\\escaped.txt",
+      "c:escaped.txt",
+      "sub/.../x",
       ".. /x",
   };
   for (const char* destination : kEscaping) {

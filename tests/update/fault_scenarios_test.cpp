@@ -41,60 +41,71 @@ std::string Serve(TestHttpServer& server, const std::string& body) {
 }
 
 const Scenario kScenarios[] = {
-    {"404", [](TestHttpServer& s, const TempDir&) {
+    {"404",
+     [](TestHttpServer& s, const TempDir&) {
        s.AddStatus(kDocumentPath, 404);
        return s.Url(kDocumentPath);
      }},
-    {"500", [](TestHttpServer& s, const TempDir&) {
+    {"500",
+     [](TestHttpServer& s, const TempDir&) {
        s.AddStatus(kDocumentPath, 500);
        return s.Url(kDocumentPath);
      }},
-    {"connection refused", [](TestHttpServer&, const TempDir&) {
+    {"connection refused",
+     [](TestHttpServer&, const TempDir&) {
        return "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + kDocumentPath;
      }},
-    {"body short of its length", [](TestHttpServer& s, const TempDir&) {
+    {"body short of its length",
+     [](TestHttpServer& s, const TempDir&) {
        s.AddStall(kDocumentPath, "<d><fichero>4142", 0);
        return s.Url(kDocumentPath);
      }},
-    {"stall", [](TestHttpServer& s, const TempDir&) {
+    {"stall",
+     [](TestHttpServer& s, const TempDir&) {
        s.AddStall(kDocumentPath, "<d><fichero>4142", 60);
        return s.Url(kDocumentPath);
      }},
-    {"drip", [](TestHttpServer& s, const TempDir&) {
+    {"drip",
+     [](TestHttpServer& s, const TempDir&) {
        s.AddDrip(kDocumentPath, "<d><fichero>", 200);
        return s.Url(kDocumentPath);
      }},
-    {"endless body", [](TestHttpServer& s, const TempDir&) {
+    {"endless body",
+     [](TestHttpServer& s, const TempDir&) {
        s.AddEndless(kDocumentPath, "<d><fichero>");
        return s.Url(kDocumentPath);
      }},
-    {"redirect loop", [](TestHttpServer& s, const TempDir&) {
+    {"redirect loop",
+     [](TestHttpServer& s, const TempDir&) {
        s.AddRedirect(kDocumentPath, kDocumentPath);
        return s.Url(kDocumentPath);
      }},
-    {"redirect to file:", [](TestHttpServer& s, const TempDir& t) {
+    {"redirect to file:",
+     [](TestHttpServer& s, const TempDir& t) {
        const std::string local = t.Join("local.xml");
        WriteWholeFile(local, FileDocument("local bytes"));
        s.AddRedirect(kDocumentPath, "file://" + local);
        return s.Url(kDocumentPath);
      }},
-    {"local path named by a network manifest", [](TestHttpServer&, const TempDir& t) {
+    {"local path named by a network manifest",
+     [](TestHttpServer&, const TempDir& t) {
        const std::string local = t.Join("local.xml");
        WriteWholeFile(local, FileDocument("local bytes"));
        return local;
      }},
-    {"malformed XML", [](TestHttpServer& s, const TempDir&) {
-       return Serve(s, "<d><fichero>4142</d>");
-     }},
-    {"odd-length text", [](TestHttpServer& s, const TempDir&) { return Serve(s, Document("414")); }},
+    {"malformed XML",
+     [](TestHttpServer& s, const TempDir&) { return Serve(s, "<d><fichero>4142</d>"); }},
+    {"odd-length text",
+     [](TestHttpServer& s, const TempDir&) { return Serve(s, Document("414")); }},
     {"non-hex text", [](TestHttpServer& s, const TempDir&) { return Serve(s, Document("41G2")); }},
-    {"text of exactly twice the limit", [](TestHttpServer& s, const TempDir&) {
+    {"text of exactly twice the limit",
+     [](TestHttpServer& s, const TempDir&) {
        return Serve(s, Document(std::string(2 * kSizeLimit, 'A')));
      }},
-    {"NUL in text", [](TestHttpServer& s, const TempDir&) {
-       return Serve(s, Document("414243&#0;4445"));
-     }},
-    {"billion laughs", [](TestHttpServer& s, const TempDir&) {
+    {"NUL in text",
+     [](TestHttpServer& s, const TempDir&) { return Serve(s, Document("414243&#0;4445")); }},
+    {"billion laughs",
+     [](TestHttpServer& s, const TempDir&) {
        std::string dtd = "<!DOCTYPE d [<!ENTITY a \"4141414141\">";
        for (int i = 1; i < 10; ++i) {
          const std::string prev = "&" + std::string(1, static_cast<char>('a' + i - 1)) + ";";
@@ -103,9 +114,8 @@ const Scenario kScenarios[] = {
        }
        return Serve(s, dtd + "]><d><fichero>&j;</fichero></d>");
      }},
-    {"deep nesting inside fichero", [](TestHttpServer& s, const TempDir&) {
-       return Serve(s, Document(Nested(150000, "41")));
-     }},
+    {"deep nesting inside fichero",
+     [](TestHttpServer& s, const TempDir&) { return Serve(s, Document(Nested(150000, "41"))); }},
 };
 
 class FaultScenarioTest : public EngineTest, public ::testing::WithParamInterface<Scenario> {};
@@ -131,9 +141,9 @@ TEST_P(FaultScenarioTest, DestinationWholeNoTemporaryZeroLoggedLaunchedInTime) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   EXPECT_EQ(ReadFile(AppFile("x.dll")), kOldBytes);
-  EXPECT_EQ(m_host.Only("log Fichero actualizado"),
-            (std::vector<std::string>{"log Fichero actualizado|" +
-                                      Line(address, AppFile("x.dll"), 0)}));
+  EXPECT_EQ(
+      m_host.Only("log Fichero actualizado"),
+      (std::vector<std::string>{"log Fichero actualizado|" + Line(address, AppFile("x.dll"), 0)}));
   EXPECT_EQ(m_host.Only("launch").size(), 1u);
   EXPECT_EQ(m_host.events.back(), "end");
   EXPECT_LT(seconds, static_cast<double>(kTestRunLimitSeconds));

@@ -28,19 +28,23 @@ class FileReportsTest : public EngineTest {
 TEST_F(FileReportsTest, ApplicationReleaseReportsNumberedComponentsThenTheMainExecutable) {
   const std::string one = Serve("one", "uno"), main = Serve("main", "new main");
   Run("<m><version>2.0</version><componentes>3</componentes><tamfichero>100</tamfichero>"
-      "<urlcomp1>" + one + "</urlcomp1><destcomp1>uno.dll</destcomp1>"
+      "<urlcomp1>" +
+      one +
+      "</urlcomp1><destcomp1>uno.dll</destcomp1>"
       "<urlcomp2>mem:missing</urlcomp2><destcomp2>dos.dll</destcomp2>"
-      "<urlcomp3>" + one + "</urlcomp3><destcomp3>tres.dll</destcomp3>"
-      "<urldescarga>" + main + "</urldescarga></m>");
+      "<urlcomp3>" +
+      one +
+      "</urlcomp3><destcomp3>tres.dll</destcomp3>"
+      "<urldescarga>" +
+      main + "</urldescarga></m>");
 
-  EXPECT_EQ(m_host.reports,
-            (std::vector<std::string>{
-                "component 1 mem:one -> " + AppFile("uno.dll") + " = 1",
-                "component 2 mem:missing problem",
-                "component 2 mem:missing -> " + AppFile("dos.dll") + " = 0",
-                "component 3 mem:one -> " + AppFile("tres.dll") + " = 1",
-                "main 0 mem:main -> path app = 1",
-            }));
+  EXPECT_EQ(m_host.reports, (std::vector<std::string>{
+                                "component 1 mem:one -> " + AppFile("uno.dll") + " = 1",
+                                "component 2 mem:missing problem",
+                                "component 2 mem:missing -> " + AppFile("dos.dll") + " = 0",
+                                "component 3 mem:one -> " + AppFile("tres.dll") + " = 1",
+                                "main 0 mem:main -> path app = 1",
+                            }));
   EXPECT_TRUE(m_host.Only("log ").empty());
   EXPECT_EQ(ReadFile(MainExecutable()), "new main");
 }
@@ -53,8 +57,8 @@ TEST_F(FileReportsTest, LibraryReleaseReportsEachStage) {
   };
   Run("<m><fichAdicionales>2</fichAdicionales>" + entry("fichAdic1", a, AppFile("a1")) +
       entry("fichAdic2", "mem:gone", AppFile("a2")) + entry("actActiveX", x, AppFile("x.ocx")) +
-      "<actLibreria><versionLib>2.0</versionLib><urldescarga>" + l +
-      "</urldescarga><destFichero>" + AppFile("l.dll") + "</destFichero></actLibreria></m>");
+      "<actLibreria><versionLib>2.0</versionLib><urldescarga>" + l + "</urldescarga><destFichero>" +
+      AppFile("l.dll") + "</destFichero></actLibreria></m>");
 
   EXPECT_EQ(m_host.reports, (std::vector<std::string>{
                                 "additional 1 mem:a -> " + AppFile("a1") + " = 1",

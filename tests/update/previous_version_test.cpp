@@ -199,11 +199,11 @@ TEST(KeepRecord, ReadsBackWhatItWritesAndRefusesDamagedText) {
   const std::string good = FormatKeepRecord(record);
   const std::string damaged[] = {
       "",
-      good.substr(good.find('\n') + 1),                          // no header
-      "mubax-previous 1\noffered\t1\n",                          // no state
-      "mubax-previous 1\nstate\tsomewhere\n",                    // unknown state
+      good.substr(good.find('\n') + 1),                               // no header
+      "mubax-previous 1\noffered\t1\n",                               // no state
+      "mubax-previous 1\nstate\tsomewhere\n",                         // unknown state
       "mubax-previous 1\nstate\tkeeping\nfile\treplaced\t0\t\t/x\n",  // replaced, no copy
-      "mubax-previous 1\nstate\tkeeping\nfile\tnew\t0\t\n",      // cut short
+      "mubax-previous 1\nstate\tkeeping\nfile\tnew\t0\t\n",           // cut short
   };
   for (const std::string& text : damaged) {
     EXPECT_FALSE(ParseKeepRecord(text, read)) << text;

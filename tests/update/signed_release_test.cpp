@@ -34,7 +34,8 @@ struct Release {
 };
 
 std::string ApplicationManifest(const Release& r) {
-  std::string xml = "<m><version>" + r.version + "</version><componentes>2</componentes>"
+  std::string xml = "<m><version>" + r.version +
+                    "</version><componentes>2</componentes>"
                     "<tamfichero>10000</tamfichero>";
   const char* names[] = {"uno.dll", "dos.dll"};
   for (int i = 1; i <= 2; ++i) {
@@ -103,7 +104,8 @@ class SignedReleaseTest : public EngineTest {
     r.manifest = "<m><fichAdicionales>1</fichAdicionales>" +
                  Entry(r, "fichAdic1", "mem:c1", AppFile("uno.dll"), "") +
                  Entry(r, "actLibreria", "mem:lib", AppFile("lib.dll"),
-                       "<versionLib>" + r.version + "</versionLib>") + "</m>";
+                       "<versionLib>" + r.version + "</versionLib>") +
+                 "</m>";
   }
 
   void Sign(Release& r, const P256PrivateKey& key, std::int64_t expires) {
@@ -229,9 +231,7 @@ TEST_F(SignedReleaseTest, EachChangeInstallsNothingAndSaysWhy) {
        Nothing, "Firma caducada"},
       {"an old signed release replayed after its expiry", false,
        [](Release& r) { r.version = "1.5"; },
-       [](Release&, const P256PrivateKey*&, std::int64_t& expires) {
-         expires = Now() - 90 * kDay;
-       },
+       [](Release&, const P256PrivateKey*&, std::int64_t& expires) { expires = Now() - 90 * kDay; },
        Nothing, "Firma caducada"},
   };
   for (const Row& row : rows) {
@@ -259,8 +259,8 @@ TEST_F(SignedReleaseTest, EachChangeInstallsNothingAndSaysWhy) {
           << name << (row.refusal ? " must be untouched" : " must be installed");
     }
     if (row.refusal != nullptr) {
-      EXPECT_EQ(refused, std::vector<std::string>{std::string("log Manifiesto rechazado|") +
-                                                  row.refusal});
+      EXPECT_EQ(refused,
+                std::vector<std::string>{std::string("log Manifiesto rechazado|") + row.refusal});
       EXPECT_TRUE(m_host.Only("log ActualizaVersionAplicacion").empty());
     } else {
       EXPECT_TRUE(refused.empty());
@@ -307,8 +307,7 @@ TEST_F(SignedReleaseTest, WithoutKeysNoSignatureIsFetchedAndOnlyDigestFormFirmaI
     Run(ReleaseKeySet());
     EXPECT_EQ(ReadFile(AppFile("uno.dll")), c.c1Installs ? r.files["mem:c1"] : "old uno.dll");
     EXPECT_EQ(ReadFile(AppFile("lib.dll")), r.files["mem:lib"]);  // the others go on as today
-    EXPECT_EQ(std::count(m_fetcher.fetched.begin(), m_fetcher.fetched.end(), kSignatureAddress),
-              0);
+    EXPECT_EQ(std::count(m_fetcher.fetched.begin(), m_fetcher.fetched.end(), kSignatureAddress), 0);
   }
 }
 
@@ -318,9 +317,9 @@ TEST(FileDigest, FormAndPublishedDigests) {
   EXPECT_EQ(DigestOf(""), "S256:47DEQpj8HBSa-_TImW-5JCeuQeRkm5NMpJWZG3hSuFU");
   const std::string good = DigestOf("abc");
   EXPECT_TRUE(IsFileDigestText(good.c_str()));
-  for (const std::string& bad : {good.substr(0, 47), good + "A", "s256" + good.substr(4),
-                                 good.substr(0, 20) + "+" + good.substr(21),
-                                 good.substr(0, 47) + "="}) {
+  for (const std::string& bad :
+       {good.substr(0, 47), good + "A", "s256" + good.substr(4),
+        good.substr(0, 20) + "+" + good.substr(21), good.substr(0, 47) + "="}) {
     EXPECT_FALSE(IsFileDigestText(bad.c_str())) << bad;
   }
   EXPECT_FALSE(IsFileDigestText(nullptr));

@@ -24,11 +24,12 @@ std::string WriteNewPrivateFile(const std::string& path, const std::string& text
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return "cannot create " + path + " (error " + std::to_string(GetLastError()) + ")";
   DWORD written = 0;
-  const BOOL ok = WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written,
-                            nullptr) &&
-                  written == text.size() && FlushFileBuffers(file.Get());
+  const BOOL ok =
+      WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+      written == text.size() && FlushFileBuffers(file.Get());
   if (ok) return std::string();
-  const std::string error = "cannot write " + path + " (error " + std::to_string(GetLastError()) + ")";
+  const std::string error =
+      "cannot write " + path + " (error " + std::to_string(GetLastError()) + ")";
   file.Reset();
   DeleteFileW(widePath.c_str());
   return error;

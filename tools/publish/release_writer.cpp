@@ -154,8 +154,7 @@ bool WriteDocument(const ReleaseFile& file, Staging& staging, std::string& error
 // Writes the gzip form of the staged file `from` as the staged file `name`, a chunk at a time.
 // `from` is a copy on purpose: it names a temporary that staging.Open may move in memory.
 bool WriteGzipCopy(fs::path from,  // NOLINT(performance-unnecessary-value-param)
-                   const std::string& name, Staging& staging,
-                   std::string& error) {
+                   const std::string& name, Staging& staging, std::string& error) {
   std::ifstream in(from, std::ios::binary);
   std::ofstream out;
   if (!in || !staging.Open(name, out, error)) {
@@ -219,8 +218,8 @@ std::string WriteRelease(const Release& release, const std::string& manifestText
     return error;
   }
   if (!WriteText(manifestText, release.manifestName, staging, error)) return error;
-  if (release.gzip && !WriteGzipCopy(staging.LastTemporary(), release.manifestName + ".gz",
-                                     staging, error)) {
+  if (release.gzip &&
+      !WriteGzipCopy(staging.LastTemporary(), release.manifestName + ".gz", staging, error)) {
     return error;
   }
   if (!staging.Commit(error, partlyInPlace)) return error;

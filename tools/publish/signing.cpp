@@ -137,12 +137,12 @@ int RunSignCommand(const SignOptions& options) {
   }
   const std::string signature =
       SignManifestText(key, options.signing.lifetimeSeconds, manifest, error);
-  if (signature.empty() || !(error = ReplaceWhole(options.manifest + kSignatureSuffix, signature))
-                                .empty()) {
+  if (signature.empty() ||
+      !(error = ReplaceWhole(options.manifest + kSignatureSuffix, signature)).empty()) {
     PrintError(error);
     return 1;
   }
-  PrintLine("signed " + options.manifest + " with key " + KeyIdOf(PublicKeyOf(key)) +
-            " until " + FormatUtc(CurrentUnixTime() + options.signing.lifetimeSeconds));
+  PrintLine("signed " + options.manifest + " with key " + KeyIdOf(PublicKeyOf(key)) + " until " +
+            FormatUtc(CurrentUnixTime() + options.signing.lifetimeSeconds));
   return 0;
 }

@@ -36,7 +36,8 @@ class ReportingHost : public UpdateHost {
   explicit ReportingHost(const DryRunFileSink& sink) : m_sink(sink) {}
 
   void StartLogSession(const char* /*logPath*/) override {}
-  void WriteLog(const char* /*component*/, const char* /*operation*/, const char* /*text*/) override {}
+  void WriteLog(const char* /*component*/, const char* /*operation*/,
+                const char* /*text*/) override {}
   void SetProgressRange(std::uint16_t /*upper*/) override {}
   void SetProgressPos(int /*position*/) override {}
   void LaunchMainApplication() override {}
@@ -266,8 +267,8 @@ bool ToEngineTexts(const VerifyOptions& options, std::string& address, std::stri
 void PrintStartWatch(const std::vector<FileReport>& reports) {
   bool replacesMain = false;
   for (const FileReport& report : reports) {
-    replacesMain = replacesMain ||
-                   (report.stage == FileStage::kMainExecutable && report.result == 1);
+    replacesMain =
+        replacesMain || (report.stage == FileStage::kMainExecutable && report.result == 1);
   }
   PrintLine(replacesMain ? "start watch: the release replaces the main executable; a start watch "
                            "watches the new one start"
