@@ -16,3 +16,5 @@ constexpr std::size_t kLogSettingBufferSize = 256;
 constexpr std::size_t kLogPathBufferSize = 520;
 // The Linux settings store's path.
 constexpr std::size_t kStorePathBufferSize = 1024;
+// The log's own texts: its latched error message and the session identifier.
+constexpr std::size_t kLogTextBufferSize = 255;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/buffer_sizes.h"
 #include "common/fixed_buffer.h"
 #include "common/settings.h"
 
@@ -65,7 +66,7 @@ std::size_t GetSettingsStorePath(char* buffer, std::size_t bufferSize) {
 
 int ReadRegistryString(RegistryRoot, const char* subkey, const char* valueName, char* buffer,
                        std::size_t bufferSize) {
-  char storePath[1024];
+  char storePath[kStorePathBufferSize];
   if (subkey == nullptr || valueName == nullptr) return -1;
   if (GetSettingsStorePath(storePath, sizeof(storePath)) == 0) return -1;
 

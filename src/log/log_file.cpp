@@ -79,7 +79,7 @@ LogFile::LogFile() {
 LogFile::~LogFile() = default;
 
 void LogFile::Configure() {
-  char configPath[260] = {};
+  char configPath[kFullPathBufferSize] = {};
   const bool haveDirectory = GetWindowsDirectoryPath(configPath, sizeof(configPath)) != 0 &&
                              AppendText(configPath, sizeof(configPath), kDirectorySeparator) &&
                              AppendText(configPath, sizeof(configPath), kConfigFileName);
@@ -87,19 +87,19 @@ void LogFile::Configure() {
 
   m_enabled = true;
   m_level = kNormalLevel;
-  char levelText[256] = {};
+  char levelText[kLogSettingBufferSize] = {};
   if (ReadRegistryString(RegistryRoot::CurrentUser, kLevelKey, kLevelValue, levelText,
                          sizeof(levelText)) > 0) {
     m_level = ReadLeadingInt(levelText);
     m_enabled = m_level >= 0;
   }
 
-  char sizeText[256] = {};
+  char sizeText[kLogSettingBufferSize] = {};
   ReadIniString(kConfigSection, kMaxSizeKey, kMaxSizeDefault, sizeText, sizeof(sizeText),
                 configPath);
   m_maxSizeKB = ReadLeadingInt(sizeText);
 
-  char pathText[256] = {};
+  char pathText[kLogSettingBufferSize] = {};
   ReadIniString(kConfigSection, kPathKey, "", pathText, sizeof(pathText), configPath);
   if (pathText[0] != '\0') {
     CopyText(m_path, pathText);
@@ -107,7 +107,7 @@ void LogFile::Configure() {
   }
   // Without a Windows directory there is no default log: the path stays empty, so entries fail
   // rather than landing in whatever the working directory happens to be.
-  char directory[256] = {};
+  char directory[kLogSettingBufferSize] = {};
   char defaultPath[sizeof(m_path)] = {};
   if (GetWindowsDirectoryPath(directory, sizeof(directory)) != 0 &&
       FormatText(defaultPath, sizeof(defaultPath), "%s%s%s", directory, kDirectorySeparator,

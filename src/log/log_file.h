@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "common/buffer_sizes.h"
+
 using LogResult = std::int32_t;  // an HRESULT's value on every target
 constexpr LogResult kLogOk = 0;
 constexpr LogResult kLogFailed = static_cast<LogResult>(0x80004005u);  // E_FAIL
@@ -49,10 +51,10 @@ class LogFile {
                   const char* timestamp);
   std::uint32_t GetFileSizeKB() const;
 
-  char m_errorText[255];
+  char m_errorText[kLogTextBufferSize];
   std::int32_t m_maxSizeKB = 0;
   std::int32_t m_level = 0;
   bool m_enabled = true;
-  char m_sessionId[255];
-  char m_path[520];
+  char m_sessionId[kLogTextBufferSize];
+  char m_path[kLogPathBufferSize];
 };

@@ -35,6 +35,9 @@ constexpr char kUserAgent[] = "MUB-AX updater";
 // precompressed.
 constexpr char kAcceptEncodingHeader[] = "Accept-Encoding: gzip\r\n";
 
+// First guess at a header's length; a longer one is asked for again at its own length.
+constexpr std::size_t kHeaderTextBytes = 256;
+
 // Bytes asked of InternetReadFile at a time.
 constexpr DWORD kReadChunkBytes = 16 * 1024;
 
@@ -101,7 +104,7 @@ bool QueryNumber(HINTERNET request, DWORD query, DWORD& value) {
 }
 
 bool QueryText(HINTERNET request, DWORD query, std::string& text) {
-  std::string buffer(256, '\0');
+  std::string buffer(kHeaderTextBytes, '\0');
   for (int attempt = 0; attempt < 3; ++attempt) {
     DWORD length = static_cast<DWORD>(buffer.size());
     DWORD index = 0;
