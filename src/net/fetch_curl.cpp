@@ -53,6 +53,19 @@ void ReserveAnnounced(CURL* handle, Download& download) {
   download.body->reserve(std::min(static_cast<std::size_t>(announced), download.maxBytes));
 }
 
+// When the body outgrows its room, room for the whole cap at once: address space, not memory, as
+// only the pages written are ever backed. Growing by doubling would hold the old and the new copy
+// at once, up to twice the cap; this copies at most once and never past the cap.
+void ReserveToCap(Download& download, std::size_t incoming) {
+  std::vector<char>& body = *download.body;
+  if (body.size() + incoming <= body.capacity()) return;
+  try {
+    body.reserve(download.maxBytes);
+  } catch (const std::bad_alloc&) {
+    // No address space for the whole cap: grow step by step instead.
+  }
+}
+
 std::size_t CollectBytes(char* data, std::size_t size, std::size_t count, void* user) {
   Download& download = *static_cast<Download*>(user);
   const std::size_t length = size * count;
@@ -62,6 +75,7 @@ std::size_t CollectBytes(char* data, std::size_t size, std::size_t count, void* 
   }
   try {
     if (download.body->empty()) ReserveAnnounced(download.handle, download);
+    ReserveToCap(download, length);
     download.body->insert(download.body->end(), data, data + length);
   } catch (const std::bad_alloc&) {
     download.outOfMemory = true;
