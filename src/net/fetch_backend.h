@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "net/fetch.h"
@@ -20,8 +21,8 @@ class HttpSession {
                             std::vector<char>& body) = 0;
 };
 
-// A new session, or null when memory ran out.
-std::unique_ptr<HttpSession> CreateHttpSession();
+// A new session, or null when memory ran out. `trustedCertificatesFile`: see NetworkFetcher.
+std::unique_ptr<HttpSession> CreateHttpSession(const std::string& trustedCertificatesFile);
 
 // Reads a local file (already converted from a file: address when it was one).
 FetchStatus FetchLocalFile(const char* path, const FetchLimits& limits, std::vector<char>& body);

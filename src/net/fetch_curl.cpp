@@ -8,6 +8,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "common/unique_handle.h"
@@ -107,6 +108,9 @@ FetchStatus StatusFromCurl(CURLcode code, const Download& download, bool deadlin
     case CURLE_COULDNT_CONNECT:
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
+    // A server the certificate checks refuse is not connected to, as WinINet reports it too.
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
       return FetchStatus::kConnectFailed;
     case CURLE_OPERATION_TIMEDOUT:
       return FetchStatus::kStalled;
@@ -139,11 +143,13 @@ namespace {
 
 class CurlSession : public HttpSession {
  public:
-  explicit CurlSession(UniqueCurl curl) : m_curl(std::move(curl)) {}
+  CurlSession(UniqueCurl curl, std::string trustedCertificatesFile)
+      : m_curl(std::move(curl)), m_trustedCertificatesFile(std::move(trustedCertificatesFile)) {}
   FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>& body) override;
 
  private:
   UniqueCurl m_curl;
+  std::string m_trustedCertificatesFile;
 };
 
 // Every option of a fetch, set afresh: a reset handle keeps only its connections and caches.
@@ -179,6 +185,10 @@ FetchStatus CurlSession::Fetch(const char* url, const FetchLimits& limits,
   curl_easy_reset(handle);
   Download download{&body, limits.maxBytes, handle};
   SetRequestOptions(handle, url, limits, download);
+  if (!m_trustedCertificatesFile.empty()) {
+    curl_easy_setopt(handle, CURLOPT_CAINFO, m_trustedCertificatesFile.c_str());
+    curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr);
+  }
 
   const CURLcode code = curl_easy_perform(handle);
   FetchStatus status = StatusFromCurl(code, download, DeadlineReached(handle, limits));
@@ -195,12 +205,12 @@ FetchStatus CurlSession::Fetch(const char* url, const FetchLimits& limits,
 
 }  // namespace
 
-std::unique_ptr<HttpSession> CreateHttpSession() {
+std::unique_ptr<HttpSession> CreateHttpSession(const std::string& trustedCertificatesFile) {
   InitialiseCurlOnce();
   UniqueCurl curl(curl_easy_init());
   if (!curl) return nullptr;
   try {
-    return std::make_unique<CurlSession>(std::move(curl));
+    return std::make_unique<CurlSession>(std::move(curl), trustedCertificatesFile);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

@@ -79,6 +79,8 @@ const char* DescribeFetchStatus(FetchStatus status) {
 }
 
 NetworkFetcher::NetworkFetcher() = default;
+NetworkFetcher::NetworkFetcher(std::string trustedCertificatesFile)
+    : m_trustedCertificatesFile(std::move(trustedCertificatesFile)) {}
 NetworkFetcher::~NetworkFetcher() = default;
 
 FetchStatus NetworkFetcher::Fetch(const char* address, const FetchLimits& limits,
@@ -87,7 +89,7 @@ FetchStatus NetworkFetcher::Fetch(const char* address, const FetchLimits& limits
   switch (ClassifyAddress(address)) {
     case AddressKind::kHttp:
     case AddressKind::kHttps:
-      if (!m_session) m_session = CreateHttpSession();
+      if (!m_session) m_session = CreateHttpSession(m_trustedCertificatesFile);
       if (!m_session) return FetchStatus::kOutOfMemory;
       return m_session->Fetch(address, limits, body);
     case AddressKind::kFileUrl: {

@@ -391,7 +391,7 @@ FetchStatus WinInetSession::Fetch(const char* url, const FetchLimits& limits,
 // What kAcceptEncodingHeader asks for.
 const char kAcceptedContentEncodings[] = "gzip";
 
-std::unique_ptr<HttpSession> CreateHttpSession() {
+std::unique_ptr<HttpSession> CreateHttpSession(const std::string& /*trustedCertificatesFile*/) {
   // PRECONFIG: the proxy the user configured for the system applies to the updater too.
   UniqueInternetHandle session(
       InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
