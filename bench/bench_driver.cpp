@@ -10,15 +10,8 @@
 namespace {
 
 // Counts what the engine reports; everything else a front end would show is dropped.
-class CountingHost : public UpdateHost {
+class CountingHost : public SilentUpdateHost {
  public:
-  void StartLogSession(const char* /*logPath*/) override {}
-  void WriteLog(const char* /*component*/, const char* /*operation*/,
-                const char* /*text*/) override {}
-  void SetProgressRange(std::uint16_t /*upper*/) override {}
-  void SetProgressPos(int /*position*/) override {}
-  void LaunchMainApplication() override {}
-  void EndRun() override {}
   void ReportInstallProblem(const InstallItem& item, const char* reason) override {
     std::fprintf(stderr, "problem: %s: %s\n", item.address, reason);
   }

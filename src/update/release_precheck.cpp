@@ -4,26 +4,10 @@
 #include "update/log_texts.h"
 #include "update/update_engine.h"
 
-namespace {
-
-// Hears nothing: the check's progress and reports are not the run's.
-class SilentHost : public UpdateHost {
- public:
-  void StartLogSession(const char* /*logPath*/) override {}
-  void WriteLog(const char* /*component*/, const char* /*operation*/,
-                const char* /*text*/) override {}
-  void SetProgressRange(std::uint16_t /*upper*/) override {}
-  void SetProgressPos(int /*position*/) override {}
-  void LaunchMainApplication() override {}
-  void EndRun() override {}
-};
-
-}  // namespace
-
 bool UpdateEngine::CheckReleaseFiles(const XmlDocument& manifest, const char* installedVersion,
                                      bool loggingFlag) {
   if (!m_keys->RequiresSignatures()) return true;
-  SilentHost silent;
+  SilentUpdateHost silent;  // the check's progress and reports are not the run's
   DryRunFileSink nowhere;
   UpdateEngine check(silent, nowhere, *m_fetcher);
   check.m_keys = m_keys;

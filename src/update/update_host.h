@@ -69,6 +69,19 @@ enum class FileWriteOutcome {
   kFailed,          // any other failure
 };
 
+// A host that shows, logs and launches nothing: for runs whose only audience is their typed
+// reports (the release checker, the signed-release check, the benchmark). Override what is heard.
+class SilentUpdateHost : public UpdateHost {
+ public:
+  void StartLogSession(const char* /*logPath*/) override {}
+  void WriteLog(const char* /*component*/, const char* /*operation*/,
+                const char* /*text*/) override {}
+  void SetProgressRange(std::uint16_t /*upper*/) override {}
+  void SetProgressPos(int /*position*/) override {}
+  void LaunchMainApplication() override {}
+  void EndRun() override {}
+};
+
 // Where the installer's decoded bytes go: to disk, or nowhere in a dry run.
 class FileSink {
  public:

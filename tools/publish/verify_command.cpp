@@ -31,17 +31,10 @@ struct FileReport {
 };
 
 // Records each installation attempt; the window and console front ends do nothing with these.
-class ReportingHost : public UpdateHost {
+class ReportingHost : public SilentUpdateHost {
  public:
   explicit ReportingHost(const DryRunFileSink& sink) : m_sink(sink) {}
 
-  void StartLogSession(const char* /*logPath*/) override {}
-  void WriteLog(const char* /*component*/, const char* /*operation*/,
-                const char* /*text*/) override {}
-  void SetProgressRange(std::uint16_t /*upper*/) override {}
-  void SetProgressPos(int /*position*/) override {}
-  void LaunchMainApplication() override {}
-  void EndRun() override {}
   void ReportInstallProblem(const InstallItem& /*item*/, const char* reason) override {
     if (!m_pendingReasons.empty()) m_pendingReasons += "; ";
     m_pendingReasons += reason;
