@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   cmake make g++ pkg-config googletest
   mingw-w64 wine64 wine xvfb x11-apps xdotool imagemagick icoutils
-  libpugixml-dev libcurl4-openssl-dev libsimpleini-dev libcli11-dev libssl-dev
+  libpugixml-dev libexpat1-dev libcurl4-openssl-dev libsimpleini-dev libcli11-dev libssl-dev
   zlib1g-dev libz-mingw-w64-dev
   python3 python3-pytest
   clang-14 libclang-rt-14-dev

@@ -2,6 +2,7 @@
 // tests use to inject faults.
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "common/files.h"
@@ -38,8 +39,43 @@ bool IsTemporaryNameOf(const char* entryName, const char* fileName, std::size_t 
 }
 
 namespace {
+
 ReplaceStepHook g_stepHook = nullptr;
+
+class GatheringWriter : public ContentWriter {
+ public:
+  explicit GatheringWriter(std::string& bytes) : m_bytes(bytes) {}
+  bool Write(const unsigned char* data, std::size_t length) override {
+    try {
+      m_bytes.append(reinterpret_cast<const char*>(data), length);
+      return true;
+    } catch (const std::bad_alloc&) {
+      m_failed = true;
+      return false;
+    }
+  }
+  bool Failed() const { return m_failed; }
+
+ private:
+  std::string& m_bytes;
+  bool m_failed = false;
+};
+
 }  // namespace
+
+bool GatherContent(ContentProducer& content, std::string& bytes) {
+  bytes.clear();
+  GatheringWriter writer(bytes);
+  const bool produced = content.Produce(writer);
+  return produced && !writer.Failed();
+}
+
+ReplaceResult ReplaceFileContents(const char* destination, const unsigned char* data,
+                                  std::size_t length, bool executable) {
+  if (data == nullptr && length > 0) return ReplaceResult::kFailed;
+  BytesContent content(data, length);
+  return ReplaceFileContents(destination, content, executable);
+}
 
 void SetReplaceStepHook(ReplaceStepHook hook) { g_stepHook = hook; }
 

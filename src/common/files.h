@@ -56,6 +56,47 @@ enum class ReplaceResult {
 ReplaceResult ReplaceFileContents(const char* destination, const unsigned char* data,
                                   std::size_t length, bool executable = false);
 
+// Takes the new content of a file as it is made.
+class ContentWriter {
+ public:
+  virtual ~ContentWriter() = default;
+  // False when the bytes could not be written; the replacement then fails whatever follows.
+  virtual bool Write(const unsigned char* data, std::size_t length) = 0;
+};
+
+// Makes a file's new content piece by piece (decoding it as it is fetched, say), so that content
+// of any size goes to disk without being held whole.
+class ContentProducer {
+ public:
+  virtual ~ContentProducer() = default;
+  // Writes the whole content through `out`, in order. True when it is complete and may take the
+  // destination's place; false throws away whatever was written. Called at most once.
+  virtual bool Produce(ContentWriter& out) = 0;
+};
+
+// As above, with the content made by `content` while the temporary file is open: nothing is held
+// in memory but what the producer holds. The producer is run only when the destination is to be
+// written (it may not run at all, say for kNotWritable); when the destination is to be written in
+// place, its content is gathered in memory first, since the old bytes may only be touched once
+// the new ones are complete. kFailed, and the destination untouched, when the producer says so.
+ReplaceResult ReplaceFileContents(const char* destination, ContentProducer& content,
+                                  bool executable = false);
+
+// Content already in memory, as a producer: for the byte overload of ReplaceFileContents.
+class BytesContent : public ContentProducer {
+ public:
+  BytesContent(const unsigned char* data, std::size_t length) : m_data(data), m_length(length) {}
+  bool Produce(ContentWriter& out) override { return m_length == 0 || out.Write(m_data, m_length); }
+
+ private:
+  const unsigned char* m_data;
+  std::size_t m_length;
+};
+
+// Runs `content` into memory, for writing a file in place. False when the producer refuses or
+// memory runs out.
+bool GatherContent(ContentProducer& content, std::string& bytes);
+
 // The temporary files of a replacement: "." + file name + kTemporaryNameMarker + a unique suffix
 // of kTemporaryNameSuffixLength characters. The file name is cut where the whole would not fit a
 // 255-byte file name, or past `longestName` bytes where the whole path has a limit of its own.

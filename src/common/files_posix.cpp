@@ -191,11 +191,40 @@ bool CarryOver(int fd, const struct stat* existing, mode_t mode) {
   return ::fchmod(fd, mode) == 0;
 }
 
-// Writes the temporary file's bytes and flushes them: nothing is renamed into place before its
-// bytes are on the disk, or a crash could leave an empty or partial file under the old name.
-bool WriteAndFlush(int fd, const unsigned char* data, std::size_t length) {
-  if (StepFails(ReplaceStep::kWrite) || !WriteAll(fd, data, length)) return false;
+// Writes content into a file descriptor; the first failure sticks.
+class DescriptorWriter : public ContentWriter {
+ public:
+  explicit DescriptorWriter(int fd) : m_fd(fd) {}
+  bool Write(const unsigned char* data, std::size_t length) override {
+    if (m_failed) return false;
+    m_failed = !WriteAll(m_fd, data, length);
+    return !m_failed;
+  }
+  bool Failed() const { return m_failed; }
+
+ private:
+  int m_fd;
+  bool m_failed = false;
+};
+
+// Writes the temporary file's bytes as they are made and flushes them: nothing is renamed into
+// place before its bytes are on the disk, or a crash could leave an empty or partial file under
+// the old name.
+bool WriteAndFlush(int fd, ContentProducer& content) {
+  if (StepFails(ReplaceStep::kWrite)) return false;
+  DescriptorWriter writer(fd);
+  if (!content.Produce(writer) || writer.Failed()) return false;
   return !StepFails(ReplaceStep::kFlush) && ::fsync(fd) == 0;
+}
+
+// The fallback with content still to be made: gathered whole first, as the old bytes may only be
+// touched once the new ones are complete.
+ReplaceResult ProduceInPlace(const std::string& target, int fd, ContentProducer& content,
+                             mode_t mode) {
+  std::string bytes;
+  if (!GatherContent(content, bytes)) return ReplaceResult::kFailed;
+  return WriteInPlace(target, fd, reinterpret_cast<const unsigned char*>(bytes.data()),
+                      bytes.size(), mode);
 }
 
 }  // namespace
@@ -288,10 +317,9 @@ ReplaceResult OpenExisting(const std::string& target, ExistingFile& existing) {
   return IsRefusal(errno) ? ReplaceResult::kNotWritable : ReplaceResult::kFailed;
 }
 
-ReplaceResult ReplaceFileContents(const char* destination, const unsigned char* data,
-                                  std::size_t length, bool executable) {
+ReplaceResult ReplaceFileContents(const char* destination, ContentProducer& content,
+                                  bool executable) {
   if (destination == nullptr || destination[0] == '\0') return ReplaceResult::kFailed;
-  if (data == nullptr && length > 0) return ReplaceResult::kFailed;
   std::string target;
   if (!FollowLinks(destination, target) || target.back() == '/') return ReplaceResult::kFailed;
   const std::string directory = DirectoryOf(target);
@@ -309,7 +337,7 @@ ReplaceResult ReplaceFileContents(const char* destination, const unsigned char* 
   if (!file) {
     const bool refused = IsRefusal(errno);
     if (existing.exists && refused) {
-      return WriteInPlace(target, existing.writer.Get(), data, length, mode);
+      return ProduceInPlace(target, existing.writer.Get(), content, mode);
     }
     return ReplaceResult::kFailed;
   }
@@ -318,9 +346,9 @@ ReplaceResult ReplaceFileContents(const char* destination, const unsigned char* 
     file.Reset();
     temporary.Remove();
     if (!existing.exists) return ReplaceResult::kFailed;
-    return WriteInPlace(target, existing.writer.Get(), data, length, mode);
+    return ProduceInPlace(target, existing.writer.Get(), content, mode);
   }
-  if (!WriteAndFlush(file.Get(), data, length)) return ReplaceResult::kFailed;
+  if (!WriteAndFlush(file.Get(), content)) return ReplaceResult::kFailed;
   // A failed close can mean unwritten data; it must not be renamed into place.
   if (::close(file.Release()) != 0) return ReplaceResult::kFailed;
   existing.writer.Reset();

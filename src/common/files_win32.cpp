@@ -244,12 +244,39 @@ ReplaceResult CheckWritable(const char* target, DWORD& attributes, bool& exists)
   return IsRefusal(GetLastError()) ? ReplaceResult::kNotWritable : ReplaceResult::kFailed;
 }
 
-// Writes the temporary file's bytes and flushes them: nothing is moved into place before its
-// bytes are on the disk. A failed close can mean unwritten data, so it counts as a failure.
-bool WriteAndFlush(UniqueFileHandle& file, const unsigned char* data, std::size_t length) {
-  if (StepFails(ReplaceStep::kWrite) || !WriteAll(file.Get(), data, length)) return false;
+// Writes content into a file handle; the first failure sticks.
+class HandleWriter : public ContentWriter {
+ public:
+  explicit HandleWriter(HANDLE file) : m_file(file) {}
+  bool Write(const unsigned char* data, std::size_t length) override {
+    if (m_failed) return false;
+    m_failed = !WriteAll(m_file, data, length);
+    return !m_failed;
+  }
+  bool Failed() const { return m_failed; }
+
+ private:
+  HANDLE m_file;
+  bool m_failed = false;
+};
+
+// Writes the temporary file's bytes as they are made and flushes them: nothing is moved into place
+// before its bytes are on the disk. A failed close can mean unwritten data, so it counts as a
+// failure.
+bool WriteAndFlush(UniqueFileHandle& file, ContentProducer& content) {
+  if (StepFails(ReplaceStep::kWrite)) return false;
+  HandleWriter writer(file.Get());
+  if (!content.Produce(writer) || writer.Failed()) return false;
   if (StepFails(ReplaceStep::kFlush) || !FlushFileBuffers(file.Get())) return false;
   return CloseHandle(file.Release()) != 0;
+}
+
+// The fallback with content still to be made: gathered whole first, as the old bytes may only be
+// touched once the new ones are complete.
+ReplaceResult ProduceInPlace(const char* target, ContentProducer& content) {
+  std::string bytes;
+  if (!GatherContent(content, bytes)) return ReplaceResult::kFailed;
+  return WriteInPlace(target, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 }  // namespace
@@ -294,10 +321,9 @@ std::int64_t GetFileSizeBytes(const char* path) {
   return size.QuadPart;
 }
 
-ReplaceResult ReplaceFileContents(const char* destination, const unsigned char* data,
-                                  std::size_t length, bool /*executable: Windows runs any file*/) {
+ReplaceResult ReplaceFileContents(const char* destination, ContentProducer& content,
+                                  bool /*executable: Windows runs any file*/) {
   if (destination == nullptr || *destination == '\0') return ReplaceResult::kFailed;
-  if (data == nullptr && length > 0) return ReplaceResult::kFailed;
   try {
     char full[MAX_PATH] = {};
     std::size_t nameOffset = 0;
@@ -326,17 +352,16 @@ ReplaceResult ReplaceFileContents(const char* destination, const unsigned char* 
     }
     if (!file) {
       const bool refused = GetLastError() == ERROR_ACCESS_DENIED;
-      return exists && refused ? WriteInPlace(target.c_str(), data, length)
-                               : ReplaceResult::kFailed;
+      return exists && refused ? ProduceInPlace(target.c_str(), content) : ReplaceResult::kFailed;
     }
     TemporaryFile temporary(temporaryName);
     if (!CarryOver(temporary.Path(), target.c_str(), exists, attributes)) {
       // What the new file cannot be given, the old one keeps when written in place.
       file.Reset();
       temporary.Remove();
-      return exists ? WriteInPlace(target.c_str(), data, length) : ReplaceResult::kFailed;
+      return exists ? ProduceInPlace(target.c_str(), content) : ReplaceResult::kFailed;
     }
-    if (!WriteAndFlush(file, data, length)) {
+    if (!WriteAndFlush(file, content)) {
       file.Reset();  // a file still open without sharing could not be deleted
       return ReplaceResult::kFailed;
     }

@@ -53,6 +53,15 @@ extern const char kAcceptedContentEncodings[];
 // Human-readable reason, for diagnostics and the release tool.
 const char* DescribeFetchStatus(FetchStatus status);
 
+// Takes a document's bytes as they arrive, so a large one never has to be held whole.
+class ByteReceiver {
+ public:
+  virtual ~ByteReceiver() = default;
+  // The next bytes of the body, decoded when the transfer was compressed. False stops the fetch,
+  // which then ends in kOutOfMemory: the one reason a receiver has to give up.
+  virtual bool Receive(const char* data, std::size_t length) = 0;
+};
+
 // Where documents come from. The engine and XmlDocument are given one, so tests and fuzzers can
 // serve documents from memory and inject faults without a socket.
 class Fetcher {
@@ -62,6 +71,12 @@ class Fetcher {
   // throws: running out of memory is reported as kOutOfMemory. On failure `body` is emptied.
   virtual FetchStatus Fetch(const char* address, const FetchLimits& limits,
                             std::vector<char>& body) = 0;
+  // As Fetch, handing the bytes to `receiver` as they arrive; the same limits, the same statuses.
+  // On failure the receiver may have been given part of the body, which it must then discard.
+  // Only the bytes of a document the server answered with success are handed on. This default
+  // fetches the whole body first; fetchers that can, stream.
+  virtual FetchStatus FetchInto(const char* address, const FetchLimits& limits,
+                                ByteReceiver& receiver);
 };
 
 class HttpSession;
@@ -83,8 +98,13 @@ class NetworkFetcher : public Fetcher {
 
   FetchStatus Fetch(const char* address, const FetchLimits& limits,
                     std::vector<char>& body) override;
+  FetchStatus FetchInto(const char* address, const FetchLimits& limits,
+                        ByteReceiver& receiver) override;
 
  private:
+  // The session for http(s) addresses, made at the first; null when memory ran out.
+  HttpSession* Session();
+
   std::string m_trustedCertificatesFile;   // empty: the system's store
   std::unique_ptr<HttpSession> m_session;  // made at the first http(s) fetch
 };

@@ -19,10 +19,19 @@ class HttpSession {
   // emptied. Never throws.
   virtual FetchStatus Fetch(const char* url, const FetchLimits& limits,
                             std::vector<char>& body) = 0;
+  // As Fetch, handing the body to `receiver` as it arrives (see Fetcher::FetchInto). This default
+  // receives the whole body first.
+  virtual FetchStatus FetchInto(const char* url, const FetchLimits& limits, ByteReceiver& receiver);
 };
+
+// Hands a whole body to `receiver` at once: the fetch's status when that fetch failed,
+// kOutOfMemory when the receiver gave up. The non-streaming side of FetchInto.
+FetchStatus HandOver(FetchStatus fetched, std::vector<char>& body, ByteReceiver& receiver);
 
 // A new session, or null when memory ran out. `trustedCertificatesFile`: see NetworkFetcher.
 std::unique_ptr<HttpSession> CreateHttpSession(const std::string& trustedCertificatesFile);
 
 // Reads a local file (already converted from a file: address when it was one).
 FetchStatus FetchLocalFile(const char* path, const FetchLimits& limits, std::vector<char>& body);
+// As FetchLocalFile, handing the bytes to `receiver` as they are read.
+FetchStatus FetchLocalFileInto(const char* path, const FetchLimits& limits, ByteReceiver& receiver);

@@ -34,51 +34,85 @@ struct CurlTraits {
 };
 using UniqueCurl = UniqueHandle<CurlTraits>;
 
+// Collects a whole body into a vector, for Fetch.
+class BodyCollector : public ByteReceiver {
+ public:
+  BodyCollector(std::vector<char>& body, std::size_t maxBytes)
+      : m_body(body), m_maxBytes(maxBytes) {}
+  // Room for the whole body at its first bytes, when the server announced its length: growing a
+  // vector of hundreds of MiB step by step copies it and faults in fresh pages again at each step.
+  // An encoded body announces its encoded length, which is only a start.
+  void Expect(std::size_t announced) { m_body.reserve(std::min(announced, m_maxBytes)); }
+  bool Receive(const char* data, std::size_t length) override {
+    try {
+      ReserveToCap(length);
+      m_body.insert(m_body.end(), data, data + length);
+      return true;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+
+ private:
+  // When the body outgrows its room, room for the whole cap at once: address space, not memory,
+  // as only the pages written are ever backed. Growing by doubling would hold the old and the new
+  // copy at once, up to twice the cap; this copies at most once and never past the cap.
+  void ReserveToCap(std::size_t incoming) {
+    if (m_body.size() + incoming <= m_body.capacity()) return;
+    try {
+      m_body.reserve(m_maxBytes);
+    } catch (const std::bad_alloc&) {
+      // No address space for the whole cap: grow step by step instead.
+    }
+  }
+
+  std::vector<char>& m_body;
+  std::size_t m_maxBytes;
+};
+
 struct Download {
-  std::vector<char>* body;
+  ByteReceiver* receiver;
+  BodyCollector* collector;  // the receiver when it collects a whole body, else null
   std::size_t maxBytes;
   CURL* handle;
+  std::size_t received = 0;
+  bool started = false;
+  bool handOn = true;  // false for the body of an error answer, which no receiver is given
   bool tooLarge = false;
   bool outOfMemory = false;
 };
 
-// Room for the whole body at its first bytes, when the server announced its length: growing a
-// vector of hundreds of MiB step by step copies it and faults in fresh pages again at each step.
-// An encoded body announces its encoded length, which is only a start.
-void ReserveAnnounced(CURL* handle, Download& download) {
+// At a body's first bytes: whether the answer is one whose body is the document, and how long the
+// server says it is.
+void StartBody(Download& download) {
+  download.started = true;
+  long httpStatus = 0;
+  curl_easy_getinfo(download.handle, CURLINFO_RESPONSE_CODE, &httpStatus);
+  download.handOn = httpStatus < 300;
   curl_off_t announced = -1;
-  if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK ||
-      announced <= 0) {
-    return;
-  }
-  download.body->reserve(std::min(static_cast<std::size_t>(announced), download.maxBytes));
-}
-
-// When the body outgrows its room, room for the whole cap at once: address space, not memory, as
-// only the pages written are ever backed. Growing by doubling would hold the old and the new copy
-// at once, up to twice the cap; this copies at most once and never past the cap.
-void ReserveToCap(Download& download, std::size_t incoming) {
-  std::vector<char>& body = *download.body;
-  if (body.size() + incoming <= body.capacity()) return;
-  try {
-    body.reserve(download.maxBytes);
-  } catch (const std::bad_alloc&) {
-    // No address space for the whole cap: grow step by step instead.
+  if (download.collector != nullptr &&
+      curl_easy_getinfo(download.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
+          CURLE_OK &&
+      announced > 0) {
+    download.collector->Expect(static_cast<std::size_t>(announced));
   }
 }
 
-std::size_t CollectBytes(char* data, std::size_t size, std::size_t count, void* user) {
+std::size_t ReceiveBytes(char* data, std::size_t size, std::size_t count, void* user) {
   Download& download = *static_cast<Download*>(user);
   const std::size_t length = size * count;
-  if (download.body->size() + length > download.maxBytes) {
+  if (length > download.maxBytes - download.received) {
     download.tooLarge = true;
     return 0;  // makes libcurl abandon the transfer
   }
+  download.received += length;
   try {
-    if (download.body->empty()) ReserveAnnounced(download.handle, download);
-    ReserveToCap(download, length);
-    download.body->insert(download.body->end(), data, data + length);
+    if (!download.started) StartBody(download);
   } catch (const std::bad_alloc&) {
+    download.outOfMemory = true;
+    return 0;
+  }
+  if (download.handOn && !download.receiver->Receive(data, length)) {
     download.outOfMemory = true;
     return 0;
   }
@@ -146,8 +180,12 @@ class CurlSession : public HttpSession {
   CurlSession(UniqueCurl curl, std::string trustedCertificatesFile)
       : m_curl(std::move(curl)), m_trustedCertificatesFile(std::move(trustedCertificatesFile)) {}
   FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>& body) override;
+  FetchStatus FetchInto(const char* url, const FetchLimits& limits,
+                        ByteReceiver& receiver) override;
 
  private:
+  FetchStatus Perform(const char* url, const FetchLimits& limits, Download& download);
+
   UniqueCurl m_curl;
   std::string m_trustedCertificatesFile;
 };
@@ -173,17 +211,15 @@ void SetRequestOptions(CURL* handle, const char* url, const FetchLimits& limits,
   curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, kAcceptedContentEncodings);
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, CollectBytes);
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReceiveBytes);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &download);
 }
 
-FetchStatus CurlSession::Fetch(const char* url, const FetchLimits& limits,
-                               std::vector<char>& body) {
-  body.clear();
+FetchStatus CurlSession::Perform(const char* url, const FetchLimits& limits, Download& download) {
   if (url == nullptr) return FetchStatus::kUnsupportedAddress;
   CURL* handle = m_curl.Get();
   curl_easy_reset(handle);
-  Download download{&body, limits.maxBytes, handle};
+  download.handle = handle;
   SetRequestOptions(handle, url, limits, download);
   if (!m_trustedCertificatesFile.empty()) {
     curl_easy_setopt(handle, CURLOPT_CAINFO, m_trustedCertificatesFile.c_str());
@@ -199,8 +235,23 @@ FetchStatus CurlSession::Fetch(const char* url, const FetchLimits& limits,
     // A redirect left unfollowed (no Location) is not a document.
     if (httpStatus >= 300 && httpStatus < 400) status = FetchStatus::kRedirectRefused;
   }
+  return status;
+}
+
+FetchStatus CurlSession::Fetch(const char* url, const FetchLimits& limits,
+                               std::vector<char>& body) {
+  body.clear();
+  BodyCollector collector(body, limits.maxBytes);
+  Download download{&collector, &collector, limits.maxBytes, nullptr};
+  const FetchStatus status = Perform(url, limits, download);
   if (status != FetchStatus::kOk) body.clear();
   return status;
+}
+
+FetchStatus CurlSession::FetchInto(const char* url, const FetchLimits& limits,
+                                   ByteReceiver& receiver) {
+  Download download{&receiver, nullptr, limits.maxBytes, nullptr};
+  return Perform(url, limits, download);
 }
 
 }  // namespace

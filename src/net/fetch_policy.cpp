@@ -83,29 +83,98 @@ NetworkFetcher::NetworkFetcher(std::string trustedCertificatesFile)
     : m_trustedCertificatesFile(std::move(trustedCertificatesFile)) {}
 NetworkFetcher::~NetworkFetcher() = default;
 
+FetchStatus HandOver(FetchStatus fetched, std::vector<char>& body, ByteReceiver& receiver) {
+  if (fetched != FetchStatus::kOk) return fetched;
+  const bool taken = body.empty() || receiver.Receive(body.data(), body.size());
+  std::vector<char>().swap(body);
+  return taken ? FetchStatus::kOk : FetchStatus::kOutOfMemory;
+}
+
+FetchStatus Fetcher::FetchInto(const char* address, const FetchLimits& limits,
+                               ByteReceiver& receiver) {
+  std::vector<char> body;
+  const FetchStatus fetched = Fetch(address, limits, body);
+  return HandOver(fetched, body, receiver);
+}
+
+FetchStatus HttpSession::FetchInto(const char* url, const FetchLimits& limits,
+                                   ByteReceiver& receiver) {
+  std::vector<char> body;
+  const FetchStatus fetched = Fetch(url, limits, body);
+  return HandOver(fetched, body, receiver);
+}
+
+HttpSession* NetworkFetcher::Session() {
+  if (!m_session) m_session = CreateHttpSession(m_trustedCertificatesFile);
+  return m_session.get();
+}
+
+namespace {
+
+// Where an address's bytes come from under the fetch policy: an http(s) session, a local file,
+// or nowhere (then `refusal` says why).
+struct Route {
+  AddressKind kind = AddressKind::kEmpty;
+  std::string localPath;
+  FetchStatus refusal = FetchStatus::kOk;
+};
+
+Route RouteOf(const char* address, const FetchLimits& limits) {
+  Route route;
+  route.kind = ClassifyAddress(address);
+  switch (route.kind) {
+    case AddressKind::kHttp:
+    case AddressKind::kHttps:
+      break;
+    case AddressKind::kFileUrl:
+      if (!limits.allowLocalFiles) {
+        route.refusal = FetchStatus::kLocalRefused;
+      } else if (!FileAddressToPath(address, route.localPath)) {
+        route.refusal = FetchStatus::kUnsupportedAddress;
+      }
+      break;
+    case AddressKind::kLocalPath:
+      if (!limits.allowLocalFiles) route.refusal = FetchStatus::kLocalRefused;
+      route.localPath = address;
+      break;
+    case AddressKind::kEmpty:
+    case AddressKind::kOtherScheme:
+      route.refusal = FetchStatus::kUnsupportedAddress;
+      break;
+  }
+  return route;
+}
+
+bool IsHttp(AddressKind kind) { return kind == AddressKind::kHttp || kind == AddressKind::kHttps; }
+
+}  // namespace
+
 FetchStatus NetworkFetcher::Fetch(const char* address, const FetchLimits& limits,
                                   std::vector<char>& body) {
   body.clear();
-  switch (ClassifyAddress(address)) {
-    case AddressKind::kHttp:
-    case AddressKind::kHttps:
-      if (!m_session) m_session = CreateHttpSession(m_trustedCertificatesFile);
-      if (!m_session) return FetchStatus::kOutOfMemory;
-      return m_session->Fetch(address, limits, body);
-    case AddressKind::kFileUrl: {
-      if (!limits.allowLocalFiles) return FetchStatus::kLocalRefused;
-      std::string path;
-      if (!FileAddressToPath(address, path)) return FetchStatus::kUnsupportedAddress;
-      return FetchLocalFile(path.c_str(), limits, body);
-    }
-    case AddressKind::kLocalPath:
-      if (!limits.allowLocalFiles) return FetchStatus::kLocalRefused;
-      return FetchLocalFile(address, limits, body);
-    case AddressKind::kEmpty:
-    case AddressKind::kOtherScheme:
-      break;
+  try {
+    const Route route = RouteOf(address, limits);
+    if (route.refusal != FetchStatus::kOk) return route.refusal;
+    if (!IsHttp(route.kind)) return FetchLocalFile(route.localPath.c_str(), limits, body);
+    HttpSession* session = Session();
+    return session != nullptr ? session->Fetch(address, limits, body) : FetchStatus::kOutOfMemory;
+  } catch (const std::bad_alloc&) {
+    return FetchStatus::kOutOfMemory;
   }
-  return FetchStatus::kUnsupportedAddress;
+}
+
+FetchStatus NetworkFetcher::FetchInto(const char* address, const FetchLimits& limits,
+                                      ByteReceiver& receiver) {
+  try {
+    const Route route = RouteOf(address, limits);
+    if (route.refusal != FetchStatus::kOk) return route.refusal;
+    if (!IsHttp(route.kind)) return FetchLocalFileInto(route.localPath.c_str(), limits, receiver);
+    HttpSession* session = Session();
+    return session != nullptr ? session->FetchInto(address, limits, receiver)
+                              : FetchStatus::kOutOfMemory;
+  } catch (const std::bad_alloc&) {
+    return FetchStatus::kOutOfMemory;
+  }
 }
 
 Fetcher& DefaultFetcher() {

@@ -54,3 +54,11 @@ FetchStatus FetchLocalFile(const char* path, const FetchLimits& limits, std::vec
   if (result != FetchStatus::kOk) std::vector<char>().swap(body);
   return result;
 }
+
+// Local documents on Windows are read whole: the DOM they go to holds them whole anyway.
+FetchStatus FetchLocalFileInto(const char* path, const FetchLimits& limits,
+                               ByteReceiver& receiver) {
+  std::vector<char> body;
+  const FetchStatus fetched = FetchLocalFile(path, limits, body);
+  return HandOver(fetched, body, receiver);
+}

@@ -1,4 +1,6 @@
 // The engine's file sinks: to disk, each file replaced in one step, or nowhere (a dry run).
+#include <string>
+
 #include "common/app_directory.h"
 #include "common/buffer_sizes.h"
 #include "common/files.h"
@@ -15,14 +17,30 @@ bool ResolveInstallDestination(const char* destination, char* buffer, std::size_
   return buffer[0] != '\0';
 }
 
+int FileSink::WriteFileFrom(ContentProducer& content, const char* destination) {
+  std::string bytes;
+  if (!GatherContent(content, bytes)) return 0;
+  return WriteFileBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                        destination);
+}
+
 int DiskFileSink::WriteFileBytes(const unsigned char* data, std::size_t length,
                                  const char* destination) {
+  if (data == nullptr && length > 0) {
+    m_lastOutcome = FileWriteOutcome::kFailed;
+    return 0;
+  }
+  BytesContent content(data, length);
+  return WriteFileFrom(content, destination);
+}
+
+int DiskFileSink::WriteFileFrom(ContentProducer& content, const char* destination) {
   m_lastOutcome = FileWriteOutcome::kFailed;
   char path[kPathBufferSize];
   if (!ResolveInstallDestination(destination, path, sizeof(path))) return 0;
   // The registered main executable is started right after the run: it must stay runnable.
   const bool mainExecutable = destination == nullptr;
-  switch (ReplaceFileContents(path, data, length, mainExecutable)) {
+  switch (ReplaceFileContents(path, content, mainExecutable)) {
     case ReplaceResult::kReplaced:
       m_lastOutcome = FileWriteOutcome::kReplaced;
       return 1;
@@ -36,6 +54,31 @@ int DiskFileSink::WriteFileBytes(const unsigned char* data, std::size_t length,
       break;
   }
   return 0;
+}
+
+namespace {
+
+// Counts what a dry run's content would have written.
+class CountingWriter : public ContentWriter {
+ public:
+  bool Write(const unsigned char* /*data*/, std::size_t length) override {
+    m_length += length;
+    return true;
+  }
+  std::size_t Length() const { return m_length; }
+
+ private:
+  std::size_t m_length = 0;
+};
+
+}  // namespace
+
+int DryRunFileSink::WriteFileFrom(ContentProducer& content, const char* destination) {
+  if (destination != nullptr && destination[0] == '\0') return 0;
+  CountingWriter counter;
+  if (!content.Produce(counter)) return 0;
+  m_writes.push_back(Write{destination != nullptr ? destination : "", counter.Length()});
+  return 1;
 }
 
 int DryRunFileSink::WriteFileBytes(const unsigned char* /*data*/, std::size_t length,

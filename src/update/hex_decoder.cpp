@@ -38,3 +38,56 @@ void EncodeHex(const unsigned char* data, std::size_t length, char* output) {
     output[2 * i + 1] = kDigitText[data[i] & 0x0F];
   }
 }
+
+namespace {
+
+bool IsTextSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+HexTextStream::HexTextStream(DecodedBytesSink& sink, std::size_t longestText)
+    : m_sink(sink), m_longestText(longestText) {}
+
+void HexTextStream::Feed(const char* text, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = text[i];
+    if (IsTextSpace(c)) {
+      if (m_length > 0) ++m_heldSpace;  // leading white space is trimmed away
+      continue;
+    }
+    if (m_heldSpace > 0) {
+      // White space with text after it lies inside the text: no digit, so never decoded.
+      m_length += m_heldSpace;
+      m_heldSpace = 0;
+      Refuse();
+    }
+    ++m_length;
+    if (m_refused) continue;
+    const unsigned char digit = kHexDigitValues[static_cast<unsigned char>(c)];
+    if (digit == kNotHexDigit || m_length > m_longestText) {
+      Refuse();
+      continue;
+    }
+    if (!m_highPending) {
+      m_high = digit;
+      m_highPending = true;
+      continue;
+    }
+    m_highPending = false;
+    m_block[m_filled++] = static_cast<unsigned char>((m_high << 4) | digit);
+    if (m_filled == kBlockBytes) Flush();
+  }
+}
+
+void HexTextStream::Flush() {
+  if (m_filled > 0) m_sink.DecodedBytes(m_block, m_filled);
+  m_filled = 0;
+}
+
+HexTextVerdict HexTextStream::Finish() {
+  if (m_length > m_longestText) return HexTextVerdict::kTooLong;
+  if (m_length == 0) return HexTextVerdict::kEmpty;
+  if (m_refused || m_highPending) return HexTextVerdict::kNotHex;
+  Flush();
+  return HexTextVerdict::kDecoded;
+}

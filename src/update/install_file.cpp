@@ -1,6 +1,6 @@
-// Installing one file and reporting it: fetch its document, take the hexadecimal text, decode it,
-// hand the bytes to the sink; one typed report per file to the host, one result line to the log.
-// Working memory is sized from the document received, not from the size limit.
+// Installing one file and reporting it: its document streamed through the XML reader and the
+// hexadecimal decoder into the sink; one typed report per file to the host, one result line to
+// the log. Working memory does not grow with the file.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "common/fixed_buffer.h"
+#include "update/file_content_stream.h"
 #include "update/file_digest.h"
-#include "update/hex_decoder.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
@@ -118,11 +118,8 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
   return result;
 }
 
-bool UpdateEngine::CheckFileDigest(FileDigestCheck& digest, const char* address,
-                                   const unsigned char* content, std::size_t length,
-                                   bool loggingFlag) {
-  digest.Update(content, length);
-  switch (digest.Finish()) {
+bool UpdateEngine::ReportDigest(DigestVerdict verdict, const char* address, bool loggingFlag) {
+  switch (verdict) {
     case DigestVerdict::kMatches:
     case DigestVerdict::kUnchecked:
       return true;
@@ -138,6 +135,42 @@ bool UpdateEngine::CheckFileDigest(FileDigestCheck& digest, const char* address,
   }
   ++m_digestRefusals;
   Log(loggingFlag, kOpInstallFile, kTextDigestMismatch);
+  return false;
+}
+
+bool UpdateEngine::ReportContent(const FileContentStream& file, const char* address,
+                                 bool loggingFlag) {
+  switch (file.Verdict()) {
+    case FileContentVerdict::kComplete:
+      return true;
+    case FileContentVerdict::kOutOfMemory:
+      throw std::bad_alloc();
+    case FileContentVerdict::kFetchFailed:
+      Refuse(address, DescribeFetchStatus(file.FetchFailure()));
+      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
+      break;
+    case FileContentVerdict::kNotWellFormed:
+      Refuse(address, "file document is not well-formed XML");
+      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
+      break;
+    case FileContentVerdict::kNoElement:
+      Refuse(address, "file document has no fichero element");
+      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
+      break;
+    case FileContentVerdict::kTooLong:
+      Refuse(address, "file is not smaller than its size limit");
+      break;
+    case FileContentVerdict::kEmpty:
+      Refuse(address, "fichero is empty or not a child of the root");
+      Log(loggingFlag, kOpInstallFile, kTextEmptyContent);
+      break;
+    case FileContentVerdict::kNotHex:
+      Refuse(address, "fichero is not an even number of hexadecimal digits");
+      break;
+    case FileContentVerdict::kDigestRefused:
+      ReportDigest(file.Digest(), address, loggingFlag);
+      break;
+  }
   return false;
 }
 
@@ -163,53 +196,15 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
     Refuse(address, "the run's time for fetching is used up");
     return 0;
   }
-  std::string text;
-  {
-    XmlDocument document;
-    document.SetFetchLimits(limits);
-    document.SetFetcher(*m_fetcher);
-    if (!document.Load(address, true)) {
-      const FetchStatus fetch = document.GetLastFetchStatus();
-      Refuse(address, fetch != FetchStatus::kOk ? DescribeFetchStatus(fetch)
-                                                : "file document is not well-formed XML");
-      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
-      return 0;
-    }
-    if (!document.Exists(kFileContentElement)) {
-      Refuse(address, "file document has no fichero element");
-      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
-      return 0;
-    }
-    // The text must be shorter than twice the limit: a file of maxSize bytes is refused.
-    const std::size_t longestText = 2 * static_cast<std::size_t>(maxSize) - 1;
-    const long long length = document.GetLongValue(kFileContentElement, text, longestText);
-    if (length == kLongTextTooLong) {
-      Refuse(address, "file is not smaller than its size limit");
-      return 0;
-    }
-    if (length <= 0) {
-      Refuse(address, "fichero is empty or not a child of the root");
-      Log(loggingFlag, kOpInstallFile, kTextEmptyContent);
-      return 0;
-    }
-  }  // the document goes here, before the decoded copy is made
-
-  // Not zero-filled first: the decoder writes every byte, and filling hundreds of MiB only to
-  // overwrite them cost as much as the decoding.
-  const std::size_t contentLength = text.size() / 2;
-  std::unique_ptr<unsigned char[]> content(new (std::nothrow) unsigned char[contentLength]);
-  if (!content) {
-    Log(loggingFlag, kOpContentAllocation, kTextNull);
-    return 0;
-  }
-  const HexDecoder decoder;
-  if (decoder.Decode(content.get(), text.data(), text.size()) != 0) {
-    Refuse(address, "fichero is not an even number of hexadecimal digits");
-    return 0;
-  }
-  std::string().swap(text);
-  if (!CheckFileDigest(digest, address, content.get(), contentLength, loggingFlag)) return 0;
-  const int written = m_sink.WriteFileBytes(content.get(), contentLength, destination);
+  // The text must be shorter than twice the limit: a file of maxSize bytes is refused.
+  const std::size_t longestText = 2 * static_cast<std::size_t>(maxSize) - 1;
+  // The document goes straight into the file being written; the sink keeps it out of place until
+  // every check has passed, and may not run it at all (an unwritable destination), so it is judged
+  // here then: its refusals come first, as when it was read before the destination was tried.
+  auto file = std::make_unique<FileContentStream>(*m_fetcher, address, limits, longestText, digest);
+  const int written = m_sink.WriteFileFrom(*file, destination);
+  file->Judge();
+  if (!ReportContent(*file, address, loggingFlag)) return 0;
   ReportWrite(address, written, loggingFlag);
   return written;
 }

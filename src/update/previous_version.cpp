@@ -232,21 +232,32 @@ SettleResult PreviousVersionStore::RemoveFolder() {
   return SettleResult::kDone;
 }
 
+bool KeepingFileSink::KeepBefore(const char* destination) {
+  if (!m_keepFailed) {
+    char path[kPathBufferSize];
+    // No usable destination: the disk refuses it as well, and there is nothing to keep.
+    if (ResolveInstallDestination(destination, path, sizeof(path)) &&
+        !m_store.Keep(path, destination == nullptr)) {
+      m_keepFailed = true;
+    }
+  }
+  if (m_keepFailed) m_lastOutcome = FileWriteOutcome::kFailed;
+  return !m_keepFailed;
+}
+
 int KeepingFileSink::WriteFileBytes(const unsigned char* data, std::size_t length,
                                     const char* destination) {
-  if (m_keepFailed) {
-    m_lastOutcome = FileWriteOutcome::kFailed;
-    return 0;
-  }
-  char path[kPathBufferSize];
-  // No usable destination: the disk refuses it as well, and there is nothing to keep.
-  if (ResolveInstallDestination(destination, path, sizeof(path)) &&
-      !m_store.Keep(path, destination == nullptr)) {
-    m_keepFailed = true;
-    m_lastOutcome = FileWriteOutcome::kFailed;
-    return 0;
-  }
+  if (!KeepBefore(destination)) return 0;
   const int written = m_inner.WriteFileBytes(data, length, destination);
+  m_lastOutcome = m_inner.LastWriteOutcome();
+  return written;
+}
+
+// The old file is kept before the new one is fetched into place: a keep of a file whose document
+// is then refused costs a copy, never a wrong revert, as the copy holds the very bytes that stay.
+int KeepingFileSink::WriteFileFrom(ContentProducer& content, const char* destination) {
+  if (!KeepBefore(destination)) return 0;
+  const int written = m_inner.WriteFileFrom(content, destination);
   m_lastOutcome = m_inner.LastWriteOutcome();
   return written;
 }

@@ -115,6 +115,7 @@ class KeepingFileSink : public FileSink {
   KeepingFileSink(FileSink& inner, PreviousVersionStore& store) : m_inner(inner), m_store(store) {}
   int WriteFileBytes(const unsigned char* data, std::size_t length,
                      const char* destination) override;
+  int WriteFileFrom(ContentProducer& content, const char* destination) override;
   FileWriteOutcome LastWriteOutcome() const override { return m_lastOutcome; }
   // True once a keep has failed: nothing after it was written.
   bool KeepFailed() const { return m_keepFailed; }
@@ -122,6 +123,9 @@ class KeepingFileSink : public FileSink {
  private:
   FileSink& m_inner;
   PreviousVersionStore& m_store;
+  // Keeps `destination` unless a keep failed before or fails now; false: write nothing.
+  bool KeepBefore(const char* destination);
+
   FileWriteOutcome m_lastOutcome = FileWriteOutcome::kUnreported;
   bool m_keepFailed = false;
 };

@@ -14,7 +14,8 @@
 
 class XmlDocument;
 class XmlNode;
-class FileDigestCheck;
+class FileContentStream;
+enum class DigestVerdict;
 
 // Address used when the settings name none: the build's update server and a fixed path.
 extern const char kDefaultManifestAddress[];
@@ -99,10 +100,11 @@ class UpdateEngine {
   // document from those same bytes. False (logged and reported) when it was refused.
   bool LoadSignedManifest(XmlDocument& manifest, const char* address, const FetchLimits& limits,
                           bool loggingFlag);
-  // The digest check of one file's decoded bytes, before they are handed to the sink; false
-  // (refused, logged) unless they may be written.
-  bool CheckFileDigest(FileDigestCheck& digest, const char* address, const unsigned char* content,
-                       std::size_t length, bool loggingFlag);
+  // Reports a file's digest verdict; false (refused, logged) unless its bytes may be written.
+  bool ReportDigest(DigestVerdict verdict, const char* address, bool loggingFlag);
+  // Reports why a streamed file document was refused; true when it was not. Raises
+  // std::bad_alloc when memory ran out on the way.
+  bool ReportContent(const FileContentStream& file, const char* address, bool loggingFlag);
   // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
   bool FitRunDeadline(FetchLimits& limits) const;
   void Refuse(const char* address, const char* reason);
@@ -139,6 +141,7 @@ class DiskFileSink : public FileSink {
  public:
   int WriteFileBytes(const unsigned char* data, std::size_t length,
                      const char* destination) override;
+  int WriteFileFrom(ContentProducer& content, const char* destination) override;
   FileWriteOutcome LastWriteOutcome() const override { return m_lastOutcome; }
 
  private:
@@ -155,6 +158,8 @@ class DryRunFileSink : public FileSink {
   };
   int WriteFileBytes(const unsigned char* data, std::size_t length,
                      const char* destination) override;
+  // Makes the content without keeping it: only its length is recorded.
+  int WriteFileFrom(ContentProducer& content, const char* destination) override;
   const std::vector<Write>& Writes() const { return m_writes; }
 
  private:

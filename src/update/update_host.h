@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/files.h"
 #include "update/release_signature.h"
 
 // The part of a release a file belongs to.
@@ -92,4 +93,8 @@ class FileSink {
   // `destination` is null. Returns 1 when the whole file is in place, 0 otherwise.
   virtual int WriteFileBytes(const unsigned char* data, std::size_t length,
                              const char* destination) = 0;
+  // As WriteFileBytes, for content made as it is written (see ContentProducer); the sink may
+  // decide not to make it at all, and writes nothing the producer does not call complete. This
+  // default gathers the content in memory for WriteFileBytes; sinks that can, stream it.
+  virtual int WriteFileFrom(ContentProducer& content, const char* destination);
 };

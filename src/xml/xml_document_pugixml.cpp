@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/fixed_buffer.h"
+#include "xml/expat_parser.h"
 #include "xml/numbered_name.h"
 #include "xml/xml_document.h"
 
@@ -176,6 +177,16 @@ bool DocumentReferencesResolve(const char* data, std::size_t size) {
   return check.Resolve();
 }
 
+// pugixml takes much that is not XML (duplicate attributes, bytes that are not of the document's
+// encoding, control characters); expat, which the streaming reader uses, takes none of it. A
+// document is loaded only when expat finds it well-formed too, so both read the same documents.
+bool ExpatAccepts(const char* data, std::size_t size) {
+  ExpatParser parser;
+  parser.Parse(data, size, true);
+  if (parser.OutOfMemory()) throw std::bad_alloc();
+  return !parser.Failed();
+}
+
 // pugixml accepts fragments; a document is one element, with only markup and white space around.
 // A DOCTYPE is refused: pugixml would leave its entities unexpanded where the DOM expands them,
 // and no document of ours needs one. The nesting limit the DOM parser applies is checked here, so
@@ -261,12 +272,14 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
     if (m_impl->lastFetchStatus == FetchStatus::kOutOfMemory) throw std::bad_alloc();
     if (m_impl->lastFetchStatus != FetchStatus::kOk) return false;
     // Checked before the in-place parse rewrites the bytes.
-    referencesResolve = DocumentReferencesResolve(fresh->storage.data(), fresh->storage.size());
+    referencesResolve = ExpatAccepts(fresh->storage.data(), fresh->storage.size()) &&
+                        DocumentReferencesResolve(fresh->storage.data(), fresh->storage.size());
     result = fresh->document.load_buffer_inplace(fresh->storage.data(), fresh->storage.size(),
                                                  kParseOptions);
   } else {
     m_impl->lastFetchStatus = FetchStatus::kOk;
-    referencesResolve = DocumentReferencesResolve(source, std::strlen(source));
+    referencesResolve = ExpatAccepts(source, std::strlen(source)) &&
+                        DocumentReferencesResolve(source, std::strlen(source));
     result = fresh->document.load_string(source, kParseOptions);
   }
   if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();

@@ -1,0 +1,76 @@
+// The child-text reader on Windows: the bytes are gathered and the DOM reads them at the end, so
+// the text is MSXML's own; it is handed on as one piece.
+#include <new>
+#include <string>
+#include <vector>
+
+#include "net/fetched_bytes_fetcher.h"
+#include "xml/child_text_reader.h"
+#include "xml/xml_document.h"
+
+namespace {
+
+// The address the gathered bytes are served at to the DOM; never fetched from anywhere else.
+constexpr char kGatheredAddress[] = "gathered:document";
+
+class DomChildTextReader : public ChildTextReader {
+ public:
+  DomChildTextReader(const char* childName, TextPieceSink& sink)
+      : m_childName(childName), m_sink(sink) {}
+
+  bool Feed(const char* bytes, std::size_t length) override {
+    try {
+      m_bytes.insert(m_bytes.end(), bytes, bytes + length);
+      return true;
+    } catch (const std::bad_alloc&) {
+      m_outOfMemory = true;
+      return false;
+    }
+  }
+
+  ChildTextOutcome Finish() override {
+    ChildTextOutcome outcome;
+    outcome.outOfMemory = m_outOfMemory;
+    if (m_outOfMemory) return outcome;
+    try {
+      Read(outcome);
+    } catch (const std::bad_alloc&) {
+      outcome = ChildTextOutcome();
+      outcome.outOfMemory = true;
+    }
+    return outcome;
+  }
+
+ private:
+  void Read(ChildTextOutcome& outcome) {
+    FetchedBytesFetcher gathered(kGatheredAddress, m_bytes);
+    XmlDocument document;
+    FetchLimits limits;
+    limits.maxBytes = static_cast<std::size_t>(-1);
+    document.SetFetchLimits(limits);
+    document.SetFetcher(gathered);
+    outcome.wellFormed = document.Load(kGatheredAddress, true);
+    if (!outcome.wellFormed) return;
+    outcome.exists = document.Exists(m_childName.c_str());
+    std::string text;
+    const long long length =
+        document.GetLongValue(m_childName.c_str(), text, static_cast<std::size_t>(-1));
+    outcome.childFound = length >= 0 && outcome.exists;
+    if (outcome.childFound && !text.empty()) m_sink.TextPiece(text.data(), text.size());
+  }
+
+  std::string m_childName;
+  TextPieceSink& m_sink;
+  std::vector<char> m_bytes;
+  bool m_outOfMemory = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ChildTextReader> CreateChildTextReader(const char* childName, TextPieceSink& sink) {
+  try {
+    return std::make_unique<DomChildTextReader>(childName != nullptr ? childName : "", sink);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
