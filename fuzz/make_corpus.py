@@ -158,6 +158,37 @@ def hex_seeds():
     }
 
 
+def file_document_seeds():
+    """Byte 0 picks the size limit (below 128: 1 + value % 64 bytes), byte 1 the piece size."""
+    small, large, one_byte_pieces, seven_byte_pieces = b"\x03", b"\xff", b"\x00", b"\x06"
+    documents = {
+        "plain": document("4D5A9000"),
+        "spaced": '<r>\n <fichero>\n  4D5A \n</fichero>\n</r>',
+        "descendants": "<r><fichero>4D<x>5A<y>90</y></x>00</fichero></r>",
+        "cdata": "<r><fichero>4D<![CDATA[5A]]><x/><![CDATA[ ]]></fichero></r>",
+        "space_runs": "<r><fichero>4D<x/>  \r\n<y/>5A<!-- c -->  <?p x?>\n90</fichero></r>",
+        "space_reference": "<r><fichero>4D<x/>&#32;<y/>5A</fichero></r>",
+        "references": "<r><fichero>&#x34;D&#53;A</fichero></r>",
+        "two_children": "<r><fichero>4D</fichero><fichero>5A</fichero></r>",
+        "deeper_namesake": "<r><x><fichero>4D</fichero></x><fichero>5A</fichero></r>",
+        "root_named": "<fichero>4D5A</fichero>",
+        "empty": "<r><fichero> </fichero></r>",
+        "odd": "<r><fichero>4D5</fichero></r>",
+        "windows_1252": b'<?xml version="1.0" encoding="windows-1252"?><r><fichero>4D\x80\xe9</fichero></r>',
+        "utf16": b"\xff\xfe" + "<r><fichero>4D5A</fichero></r>".encode("utf-16-le"),
+        "deep": nested(257, "<fichero>4D</fichero>"),
+        "doctype": "<!DOCTYPE r><r><fichero>4D</fichero></r>",
+        "nul_reference": "<r><fichero>4D&#0;</fichero></r>",
+        "duplicate_attribute": '<r a="1" a="2"><fichero>4D</fichero></r>',
+    }
+    seeds = {}
+    for name, content in documents.items():
+        data = content if isinstance(content, bytes) else content.encode()
+        seeds[name] = large + seven_byte_pieces + data
+        seeds[name + "_small_limit"] = small + one_byte_pieces + data
+    return seeds
+
+
 def write(target, seeds):
     directory = ROOT / target
     directory.mkdir(parents=True, exist_ok=True)
@@ -170,6 +201,7 @@ def main():
     write("fuzz_engine", engine_seeds())
     write("fuzz_xml_document", xml_seeds())
     write("fuzz_hex_decoder", hex_seeds())
+    write("fuzz_file_document", file_document_seeds())
 
 
 if __name__ == "__main__":

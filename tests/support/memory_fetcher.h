@@ -2,6 +2,7 @@
 // and a fault is one entry in a table.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,6 +32,23 @@ class MemoryFetcher : public Fetcher {
     return FetchStatus::kOk;
   }
 
+  // Hands bodies to FetchInto's receiver in pieces of `length` bytes (0, the default: whole), as
+  // a network delivers them.
+  void SetPieceLength(std::size_t length) { m_pieceLength = length; }
+
+  FetchStatus FetchInto(const char* address, const FetchLimits& limits,
+                        ByteReceiver& receiver) override {
+    std::vector<char> body;
+    const FetchStatus status = Fetch(address, limits, body);
+    if (status != FetchStatus::kOk) return status;
+    const std::size_t piece = m_pieceLength > 0 ? m_pieceLength : body.size();
+    for (std::size_t at = 0; at < body.size(); at += piece) {
+      const std::size_t length = body.size() - at < piece ? body.size() - at : piece;
+      if (!receiver.Receive(body.data() + at, length)) return FetchStatus::kOutOfMemory;
+    }
+    return FetchStatus::kOk;
+  }
+
   std::vector<std::string> fetched;  // every address asked for, in order
 
  private:
@@ -39,4 +57,5 @@ class MemoryFetcher : public Fetcher {
     FetchStatus status;
   };
   std::map<std::string, Entry> m_documents;
+  std::size_t m_pieceLength = 0;
 };
