@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/files.h"
 
@@ -62,6 +64,21 @@ class GatheringWriter : public ContentWriter {
 };
 
 }  // namespace
+
+void ReplacementBatch::Finish() {
+  for (const std::string& directory : m_unflushed) FlushDirectoryEntries(directory);
+  m_unflushed.clear();
+}
+
+std::vector<std::string>* ReplacementBatch::StaleTemporaries(const std::string& directory) {
+  const auto found = m_searched.find(directory);
+  return found != m_searched.end() ? &found->second : nullptr;
+}
+
+void ReplacementBatch::RecordSearch(const std::string& directory,
+                                    std::vector<std::string> temporaries) {
+  m_searched[directory] = std::move(temporaries);
+}
 
 bool GatherContent(ContentProducer& content, std::string& bytes) {
   bytes.clear();

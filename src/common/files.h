@@ -6,7 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 // "\\" on Windows, "/" on POSIX: what ends a directory in paths the updater builds itself.
 extern const char kDirectorySeparator[];
@@ -79,8 +82,41 @@ class ContentProducer {
 // written (it may not run at all, say for kNotWritable); when the destination is to be written in
 // place, its content is gathered in memory first, since the old bytes may only be touched once
 // the new ones are complete. kFailed, and the destination untouched, when the producer says so.
+// What the replacements of one run share, so that a release of many small files costs per file
+// little more than its own bytes: each directory is searched for a killed run's temporary files
+// once, not once per file (which grew with the square of the files in it), and each directory's
+// entries are flushed once when the batch is finished, not after every rename. Every file's own
+// bytes are still on the disk before its rename; until Finish, a crash may undo a rename, leaving
+// the old file whole. Only one run writes at a time, so no temporary file appears in a directory
+// once it was searched. Not for use from two threads at once.
+class ReplacementBatch {
+ public:
+  ReplacementBatch() = default;
+  ~ReplacementBatch() { Finish(); }
+  ReplacementBatch(const ReplacementBatch&) = delete;
+  ReplacementBatch& operator=(const ReplacementBatch&) = delete;
+
+  // Flushes the entries of every directory a file was renamed into since the last Finish.
+  void Finish();
+
+  // For the replacement back ends: the temporary files found in `directory` when it was first
+  // searched (null when it was not yet), which they take off as they remove them.
+  std::vector<std::string>* StaleTemporaries(const std::string& directory);
+  void RecordSearch(const std::string& directory, std::vector<std::string> temporaries);
+  // A rename into `directory` whose entry still has to reach the disk.
+  void DeferDirectoryFlush(const std::string& directory) { m_unflushed.insert(directory); }
+
+ private:
+  std::map<std::string, std::vector<std::string>> m_searched;
+  std::set<std::string> m_unflushed;
+};
+
+// Flushes the entries of `directory` to disk (a rename into it is durable afterwards). POSIX:
+// fsync of the directory; Windows: nothing, as MoveFileExA writes through.
+void FlushDirectoryEntries(const std::string& directory);
+
 ReplaceResult ReplaceFileContents(const char* destination, ContentProducer& content,
-                                  bool executable = false);
+                                  bool executable = false, ReplacementBatch* batch = nullptr);
 
 // Content already in memory, as a producer: for the byte overload of ReplaceFileContents.
 class BytesContent : public ContentProducer {

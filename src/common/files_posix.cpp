@@ -71,15 +71,47 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Removes the temporary files a killed run left while writing `fileName` in `directory`.
-void RemoveStaleTemporaryFiles(const std::string& directory, const std::string& fileName) {
+// Removes the temporary file `name` a killed run left in `directory` (regular files only).
+void RemoveStaleTemporaryFile(const std::string& directory, const char* name) {
+  const std::string path = directory + "/" + name;
+  struct stat info;
+  if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path.c_str());
+}
+
+// The names in `directory` that may be temporary files of a replacement.
+std::vector<std::string> ListTemporaryNames(const std::string& directory) {
+  std::vector<std::string> names;
   UniqueDir entries(::opendir(directory.c_str()));
-  if (!entries) return;
+  if (!entries) return names;
   while (const dirent* entry = ::readdir(entries.Get())) {
-    if (!IsTemporaryNameOf(entry->d_name, fileName.c_str())) continue;
-    const std::string path = directory + "/" + entry->d_name;
-    struct stat info;
-    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path.c_str());
+    if (std::strstr(entry->d_name, kTemporaryNameMarker) != nullptr)
+      names.emplace_back(entry->d_name);
+  }
+  return names;
+}
+
+// Removes the temporary files a killed run left while writing `fileName` in `directory`: searched
+// for once per batch, or here and now without one.
+void RemoveStaleTemporaryFiles(const std::string& directory, const std::string& fileName,
+                               ReplacementBatch* batch) {
+  std::vector<std::string> unbatched;
+  std::vector<std::string>* names = batch != nullptr ? batch->StaleTemporaries(directory) : nullptr;
+  if (names == nullptr) {
+    if (batch != nullptr) {
+      batch->RecordSearch(directory, ListTemporaryNames(directory));
+      names = batch->StaleTemporaries(directory);
+    } else {
+      unbatched = ListTemporaryNames(directory);
+      names = &unbatched;
+    }
+  }
+  for (auto name = names->begin(); name != names->end();) {
+    if (IsTemporaryNameOf(name->c_str(), fileName.c_str())) {
+      RemoveStaleTemporaryFile(directory, name->c_str());
+      name = names->erase(name);
+    } else {
+      ++name;
+    }
   }
 }
 
@@ -317,8 +349,13 @@ ReplaceResult OpenExisting(const std::string& target, ExistingFile& existing) {
   return IsRefusal(errno) ? ReplaceResult::kNotWritable : ReplaceResult::kFailed;
 }
 
+void FlushDirectoryEntries(const std::string& directory) {
+  UniqueFd directoryHandle(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directoryHandle) ::fsync(directoryHandle.Get());
+}
+
 ReplaceResult ReplaceFileContents(const char* destination, ContentProducer& content,
-                                  bool executable) {
+                                  bool executable, ReplacementBatch* batch) {
   if (destination == nullptr || destination[0] == '\0') return ReplaceResult::kFailed;
   std::string target;
   if (!FollowLinks(destination, target) || target.back() == '/') return ReplaceResult::kFailed;
@@ -331,7 +368,7 @@ ReplaceResult ReplaceFileContents(const char* destination, ContentProducer& cont
   mode_t mode = existing.exists ? (existing.info.st_mode & 07777) : kNewFileMode;
   if (executable) mode |= (mode & 0444) >> 2;
 
-  RemoveStaleTemporaryFiles(directory, name);
+  RemoveStaleTemporaryFiles(directory, name, batch);
   std::string temporaryPath = directory + "/" + TemporaryNamePrefix(name.c_str()) + "XXXXXX";
   UniqueFd file(StepFails(ReplaceStep::kCreateTemporary) ? -1 : ::mkstemp(&temporaryPath[0]));
   if (!file) {
@@ -357,7 +394,10 @@ ReplaceResult ReplaceFileContents(const char* destination, ContentProducer& cont
   }
   temporary.Keep();
   // The rename is durable only once the directory entry itself reaches the disk.
-  UniqueFd directoryHandle(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directoryHandle) ::fsync(directoryHandle.Get());
+  if (batch != nullptr) {
+    batch->DeferDirectoryFlush(directory);
+  } else {
+    FlushDirectoryEntries(directory);
+  }
   return ReplaceResult::kReplaced;
 }

@@ -321,8 +321,13 @@ std::int64_t GetFileSizeBytes(const char* path) {
   return size.QuadPart;
 }
 
+void FlushDirectoryEntries(const std::string& /*directory*/) {}
+
+// Windows searches a directory for stale temporary files by their name's pattern, so the batch
+// has nothing to save there, and MoveFileExA writes the rename through.
 ReplaceResult ReplaceFileContents(const char* destination, ContentProducer& content,
-                                  bool /*executable: Windows runs any file*/) {
+                                  bool /*executable: Windows runs any file*/,
+                                  ReplacementBatch* /*batch*/) {
   if (destination == nullptr || *destination == '\0') return ReplaceResult::kFailed;
   try {
     char full[MAX_PATH] = {};

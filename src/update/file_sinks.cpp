@@ -40,7 +40,7 @@ int DiskFileSink::WriteFileFrom(ContentProducer& content, const char* destinatio
   if (!ResolveInstallDestination(destination, path, sizeof(path))) return 0;
   // The registered main executable is started right after the run: it must stay runnable.
   const bool mainExecutable = destination == nullptr;
-  switch (ReplaceFileContents(path, content, mainExecutable)) {
+  switch (ReplaceFileContents(path, content, mainExecutable, &m_batch)) {
     case ReplaceResult::kReplaced:
       m_lastOutcome = FileWriteOutcome::kReplaced;
       return 1;

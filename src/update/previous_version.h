@@ -116,6 +116,7 @@ class KeepingFileSink : public FileSink {
   int WriteFileBytes(const unsigned char* data, std::size_t length,
                      const char* destination) override;
   int WriteFileFrom(ContentProducer& content, const char* destination) override;
+  void FinishWrites() override { m_inner.FinishWrites(); }
   FileWriteOutcome LastWriteOutcome() const override { return m_lastOutcome; }
   // True once a keep has failed: nothing after it was written.
   bool KeepFailed() const { return m_keepFailed; }

@@ -142,10 +142,12 @@ class DiskFileSink : public FileSink {
   int WriteFileBytes(const unsigned char* data, std::size_t length,
                      const char* destination) override;
   int WriteFileFrom(ContentProducer& content, const char* destination) override;
+  void FinishWrites() override { m_batch.Finish(); }
   FileWriteOutcome LastWriteOutcome() const override { return m_lastOutcome; }
 
  private:
   FileWriteOutcome m_lastOutcome = FileWriteOutcome::kUnreported;
+  ReplacementBatch m_batch;
 };
 
 // Writes nothing: records what would be written, for checking a release before it goes live.

@@ -97,4 +97,7 @@ class FileSink {
   // decide not to make it at all, and writes nothing the producer does not call complete. This
   // default gathers the content in memory for WriteFileBytes; sinks that can, stream it.
   virtual int WriteFileFrom(ContentProducer& content, const char* destination);
+  // After the last file of a run: whatever the sink deferred (flushing directory entries) is
+  // done before the main application starts.
+  virtual void FinishWrites() {}
 };

@@ -224,6 +224,8 @@ UpdateMode UpdateEngine::RunMode(UpdateMode mode, const char* installedVersion,
   } else {
     UpdateTransparentMode(installedVersion, offeredVersion, manifest, loggingFlag);
   }
+  // The renames are on the disk before the guard records the release as installed.
+  m_sink.FinishWrites();
   if (m_guard != nullptr) m_guard->EndInstall(loggingFlag);
   return mode;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_ops.h"
 #include "support/marked_buffer.h"
 #include "support/temp_dir.h"
 
@@ -215,6 +216,28 @@ TEST_F(FilesTest, ReplaceRemovesOnlyTheStaleTemporaryFilesOfItsDestination) {
   expected.push_back("pos.exe");
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(Entries(dir.Path()), expected);
+}
+
+TEST_F(FilesTest, ABatchSearchesADirectoryOnceAndStillRemovesEveryStaleFile) {
+  const std::string marker = kTemporaryNameMarker;
+  const std::vector<std::string> stale = {
+      ".a.dll" + marker + "a1B2c3", ".b.dll" + marker + "x9Y8z7", ".b.dll" + marker + "q1W2e3"};
+  const std::string other = ".c.dll" + marker + "a1B2c3";  // no file of this run's
+  for (const std::string& name : stale) ASSERT_TRUE(WriteWholeFile(dir.Join(name), "killed"));
+  ASSERT_TRUE(WriteWholeFile(dir.Join(other), "killed"));
+  {
+    ReplacementBatch batch;
+    for (const char* name : {"a.dll", "b.dll"}) {
+      BytesContent content(reinterpret_cast<const unsigned char*>("new"), 3);
+      EXPECT_EQ(ReplaceFileContents(dir.Join(name).c_str(), content, false, &batch),
+                ReplaceResult::kReplaced);
+    }
+    batch.Finish();
+  }
+  EXPECT_EQ(Entries(dir.Path()), (std::vector<std::string>{other, "a.dll", "b.dll"}));
+  std::string bytes;
+  ASSERT_TRUE(ReadFileBytes(dir.Join("b.dll").c_str(), bytes));
+  EXPECT_EQ(bytes, "new");
 }
 
 TEST_F(FilesTest, TemporaryNameOfALongFileNameStillFitsAFileName) {
