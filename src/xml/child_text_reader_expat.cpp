@@ -66,14 +66,14 @@ class ExpatChildTextReader : public ChildTextReader, private ExpatParser {
     m_inCdata = starts;
   }
 
-  void OnCharacters(const char* data, std::size_t length, bool reference) override {
+  void OnCharacters(const char* data, std::size_t length) override {
     if (!m_inChild || Failed()) return;
     if (m_inCdata || m_runHasContent) {
       Emit(data, length);
       return;
     }
     try {
-      if (reference || !AllSpace(data, length)) {
+      if (!AllSpace(data, length) || CurrentEventIsReference()) {
         m_runHasContent = true;
         if (!m_heldSpace.empty()) Emit(m_heldSpace.data(), m_heldSpace.size());
         m_heldSpace.clear();

@@ -106,7 +106,7 @@ void XMLCALL ExpatParser::EndElement(void* user, const XML_Char* /*name*/) {
 void XMLCALL ExpatParser::Characters(void* user, const XML_Char* data, int length) {
   auto& self = *static_cast<ExpatParser*>(user);
   if (length <= 0) return;
-  self.OnCharacters(data, static_cast<std::size_t>(length), self.CurrentEventIsReference());
+  self.OnCharacters(data, static_cast<std::size_t>(length));
 }
 
 void XMLCALL ExpatParser::Comment(void* user, const XML_Char* /*data*/) {

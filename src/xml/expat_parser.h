@@ -30,13 +30,15 @@ class ExpatParser {
  protected:
   // The events the streaming reader needs, after the checks of this class. `depth` is 0 for the
   // document element. Markup stands for anything that is not character data: it ends a run of
-  // character data. `reference` tells character data written as a reference apart from literal
-  // characters.
+  // character data.
   virtual void OnStartElement(const char* /*name*/, int /*depth*/) {}
   virtual void OnEndElement(int /*depth*/) {}
   virtual void OnMarkup() {}
   virtual void OnCdata(bool /*starts*/) {}
-  virtual void OnCharacters(const char* /*data*/, std::size_t /*length*/, bool /*reference*/) {}
+  virtual void OnCharacters(const char* /*data*/, std::size_t /*length*/) {}
+  // Within OnCharacters: whether the characters were written as a reference ("&#32;", "&amp;"),
+  // not as themselves.
+  bool CurrentEventIsReference() const;
 
  private:
   static void XMLCALL StartElement(void* user, const XML_Char* name, const XML_Char** attributes);
@@ -51,7 +53,6 @@ class ExpatParser {
   static int XMLCALL UnknownEncoding(void* data, const XML_Char* name, XML_Encoding* info);
   // Stops the parse: the document is refused.
   void Refuse();
-  bool CurrentEventIsReference() const;
 
   XML_Parser m_parser;
   int m_depth = -1;  // of the element open innermost; -1 outside the document element

@@ -1,5 +1,8 @@
 // Installing one file: decoding, size limits, refusals that must leave the destination intact.
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "common/files.h"
 #include "update/engine_fixture.h"
@@ -79,6 +82,60 @@ TEST_F(InstallFileTest, LimitNearTheTopOfTheIntegerRangeNeitherWrapsNorReserves)
   const std::string bytes = PatternBytes(300);
   EXPECT_EQ(Install(ServeFile("/big-limit.xml", bytes), AppFile("c.bin"), 2147483647), 1);
   EXPECT_EQ(ReadFile(AppFile("c.bin")), bytes);
+}
+
+// Collects what a HexTextStream hands on.
+class CollectedBytes : public DecodedBytesSink {
+ public:
+  void DecodedBytes(const unsigned char* data, std::size_t length) override {
+    bytes.append(reinterpret_cast<const char*>(data), length);
+  }
+  std::string bytes;
+};
+
+TEST(HexTextStream, AnySplitGivesTheVerdictOfTheWholeText) {
+  struct Case {
+    std::string text;
+    std::size_t longest;
+    HexTextVerdict verdict;
+    std::string bytes;
+  };
+  const std::vector<Case> cases = {
+      {"4D5a", 4, HexTextVerdict::kDecoded, "\x4D\x5A"},
+      {" \r\n\t4D5A \n ", 4, HexTextVerdict::kDecoded, "\x4D\x5A"},  // trimmed first
+      {"4D5A", 3, HexTextVerdict::kTooLong, ""},
+      {"4D 5A", 4, HexTextVerdict::kTooLong, ""},  // inner white space counts to the length
+      {"4D 5A", 5, HexTextVerdict::kNotHex, ""},
+      {"4G", 100, HexTextVerdict::kNotHex, ""},
+      {"4D5", 100, HexTextVerdict::kNotHex, ""},
+      {"zz99", 2, HexTextVerdict::kTooLong, ""},  // the length is checked before the digits
+      {"  \n ", 100, HexTextVerdict::kEmpty, ""},
+      {"", 100, HexTextVerdict::kEmpty, ""},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t split = 0; split <= c.text.size(); ++split) {
+      CollectedBytes out;
+      HexTextStream stream(out, c.longest);
+      stream.Feed(c.text.data(), split);
+      stream.Feed(c.text.data() + split, c.text.size() - split);
+      EXPECT_EQ(stream.Finish(), c.verdict) << "[" << c.text << "] split at " << split;
+      if (c.verdict == HexTextVerdict::kDecoded) {
+        EXPECT_EQ(out.bytes, c.bytes) << c.text;
+      }
+    }
+  }
+}
+
+TEST(HexTextStream, LongTextsComeOutWholeInBlocks) {
+  const std::string bytes = PatternBytes(300 * 1024 + 7, 5);
+  const std::string text = EncodeHex(bytes);
+  CollectedBytes out;
+  HexTextStream stream(out, text.size());
+  for (std::size_t at = 0; at < text.size(); at += 4093) {
+    stream.Feed(text.data() + at, std::min<std::size_t>(4093, text.size() - at));
+  }
+  EXPECT_EQ(stream.Finish(), HexTextVerdict::kDecoded);
+  EXPECT_EQ(out.bytes, bytes);
 }
 
 TEST_F(InstallFileTest, RefusedTextsLeaveTheDestinationUntouched) {
