@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "common/unique_handle.h"
+#include "common/posix_handles.h"
 #include "log/log_text.h"
 
 namespace {
@@ -16,16 +16,6 @@ constexpr std::size_t kLongestUtf8Character = 4;
 constexpr std::size_t kUtf32CharacterBytes = 4;
 constexpr char kReplacement = '?';
 constexpr std::size_t kChunkBytes = 256;
-
-struct IconvTraits {
-  using Handle = iconv_t;
-  // iconv_open reports failure as (iconv_t)-1: the cast is the interface.
-  static Handle Invalid() {
-    return reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
-  }
-  static void Close(Handle handle) { iconv_close(handle); }
-};
-using UniqueIconv = UniqueHandle<IconvTraits>;
 
 // How many bytes the UTF-8 character at `at` takes; 0 when the bytes there are not one. Lets a
 // character Windows-1252 lacks be replaced whole, where a stray byte is replaced alone.

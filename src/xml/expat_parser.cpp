@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "common/posix_handles.h"
 #include "xml/xml_document.h"
 
 namespace {
@@ -15,6 +16,7 @@ constexpr int kBytesInEightBitEncoding = 256;
 constexpr int kFirstNonAsciiByte = 0x80;
 constexpr int kUnmappedByte = -1;
 constexpr std::size_t kUtf32Bytes = 4;
+constexpr char kCodePointEncoding[] = "UTF-32LE";
 
 // The code point iconv gives for one byte of `from`, or kUnmappedByte.
 int DecodeOneByte(iconv_t converter, unsigned char byte) {
@@ -130,14 +132,13 @@ void XMLCALL ExpatParser::StartDoctype(void* user, const XML_Char* /*name*/,
 }
 
 int XMLCALL ExpatParser::UnknownEncoding(void* data, const XML_Char* name, XML_Encoding* info) {
-  iconv_t converter = iconv_open("UTF-32LE", name);
-  if (converter == reinterpret_cast<iconv_t>(-1)) return XML_STATUS_ERROR;
+  const UniqueIconv converter(iconv_open(kCodePointEncoding, name));
+  if (converter.Get() == IconvTraits::Invalid()) return XML_STATUS_ERROR;
   bool asciiCompatible = true;
   for (int byte = 0; byte < kBytesInEightBitEncoding; ++byte) {
-    info->map[byte] = DecodeOneByte(converter, static_cast<unsigned char>(byte));
+    info->map[byte] = DecodeOneByte(converter.Get(), static_cast<unsigned char>(byte));
     if (byte < kFirstNonAsciiByte && info->map[byte] != byte) asciiCompatible = false;
   }
-  iconv_close(converter);
   info->data = nullptr;
   info->convert = nullptr;
   info->release = nullptr;
