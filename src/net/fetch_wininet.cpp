@@ -16,6 +16,7 @@
 
 #include "common/unique_handle.h"
 #include "net/address.h"
+#include "net/collecting_receiver.h"
 
 namespace {
 
@@ -148,15 +149,18 @@ bool HasContentEncoding(HINTERNET request) {
          encoding != "identity";
 }
 
+// Hands the body to `receiver` as it arrives; `collector`, when the receiver keeps the whole body,
+// is told the declared length first.
 FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs,
-                     ULONGLONG deadline, std::vector<char>& body) {
+                     ULONGLONG deadline, ByteReceiver& receiver, CollectingReceiver* collector) {
   DWORD declared = 0;
   const bool hasLength =
       !HasContentEncoding(request) && QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, declared);
   if (hasLength && declared > limits.maxBytes) return FetchStatus::kTooLarge;
-  if (hasLength) body.reserve(declared);
+  if (hasLength && collector != nullptr) collector->Expect(declared);
 
   char chunk[kReadChunkBytes];
+  std::size_t total = 0;
   for (;;) {
     // No read may wait past the whole fetch's deadline: a server that drips ends in time too.
     const DWORD remainingMs = RemainingMs(deadline);
@@ -177,13 +181,14 @@ FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs
       return StatusFromWait(error, GetTickCount64() - started, waitMs);
     }
     if (received == 0) break;
-    if (received > limits.maxBytes - std::min(body.size(), limits.maxBytes)) {
+    if (received > limits.maxBytes - std::min(total, limits.maxBytes)) {
       return FetchStatus::kTooLarge;
     }
-    body.insert(body.end(), chunk, chunk + received);
+    total += received;
+    if (!receiver.Receive(chunk, received)) return FetchStatus::kOutOfMemory;
   }
   // A connection closed early ends the read like a complete body does.
-  if (hasLength && body.size() != declared) return FetchStatus::kTransferFailed;
+  if (hasLength && total != declared) return FetchStatus::kTransferFailed;
   return FetchStatus::kOk;
 }
 
@@ -308,9 +313,15 @@ class WinInetSession : public HttpSession {
  public:
   explicit WinInetSession(UniqueInternetHandle session) : m_session(std::move(session)) {}
   FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>& body) override;
+  FetchStatus FetchInto(const char* url, const FetchLimits& limits,
+                        ByteReceiver& receiver) override;
 
  private:
-  FetchStatus FollowAndRead(const char* url, const FetchLimits& limits, std::vector<char>& body);
+  // Runs one fetch, never throwing: running out of memory is kOutOfMemory.
+  FetchStatus Run(const char* url, const FetchLimits& limits, ByteReceiver& receiver,
+                  CollectingReceiver* collector);
+  FetchStatus FollowAndRead(const char* url, const FetchLimits& limits, ByteReceiver& receiver,
+                            CollectingReceiver* collector);
   // The connection handle for the server of `parts`, opened at its first use; null on failure.
   HINTERNET ConnectionFor(const UrlParts& parts);
 
@@ -329,7 +340,7 @@ HINTERNET WinInetSession::ConnectionFor(const UrlParts& parts) {
 }
 
 FetchStatus WinInetSession::FollowAndRead(const char* url, const FetchLimits& limits,
-                                          std::vector<char>& body) {
+                                          ByteReceiver& receiver, CollectingReceiver* collector) {
   const ULONGLONG deadline =
       GetTickCount64() + static_cast<ULONGLONG>(ToMilliseconds(limits.totalTimeoutSeconds));
   std::string current = url;
@@ -363,27 +374,38 @@ FetchStatus WinInetSession::FollowAndRead(const char* url, const FetchLimits& li
       current.swap(next);
       continue;
     }
+    // An error answer's body is never handed on: it is not the document.
     if (status >= 400) return FetchStatus::kHttpError;
-    return ReadBody(request.Get(), limits, timeouts.stallMs, deadline, body);
+    return ReadBody(request.Get(), limits, timeouts.stallMs, deadline, receiver, collector);
+  }
+}
+
+FetchStatus WinInetSession::Run(const char* url, const FetchLimits& limits, ByteReceiver& receiver,
+                                CollectingReceiver* collector) {
+  if (url == nullptr) return FetchStatus::kUnsupportedAddress;
+  try {
+    return FollowAndRead(url, limits, receiver, collector);
+  } catch (const std::bad_alloc&) {
+    return FetchStatus::kOutOfMemory;
+  } catch (...) {
+    return FetchStatus::kTransferFailed;
   }
 }
 
 FetchStatus WinInetSession::Fetch(const char* url, const FetchLimits& limits,
                                   std::vector<char>& body) {
   body.clear();
-  if (url == nullptr) return FetchStatus::kUnsupportedAddress;
-  FetchStatus status;
-  try {
-    status = FollowAndRead(url, limits, body);
-  } catch (const std::bad_alloc&) {
-    status = FetchStatus::kOutOfMemory;
-  } catch (...) {
-    status = FetchStatus::kTransferFailed;
-  }
+  CollectingReceiver collector(body);
+  const FetchStatus status = Run(url, limits, collector, &collector);
   if (status != FetchStatus::kOk) {
     std::vector<char>().swap(body);
   }
   return status;
+}
+
+FetchStatus WinInetSession::FetchInto(const char* url, const FetchLimits& limits,
+                                      ByteReceiver& receiver) {
+  return Run(url, limits, receiver, nullptr);
 }
 
 }  // namespace
