@@ -10,6 +10,8 @@ cd "$root"
 work=$(mktemp -d /tmp/mubax-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
+# The tool chains, curl and GNU time (the peak RSS of each program) on a fresh machine.
+bash scripts/install-deps.sh
 windows=1
 for argument in "$@"; do [ "$argument" = --no-windows ] && windows=0; done
 
