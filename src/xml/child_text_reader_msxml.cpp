@@ -8,6 +8,18 @@
 // after the last line break of a CDATA section; and it keeps every string it hands to
 // characters() until the parse ends (two bytes per character of text), so it would not even hold
 // memory down under Wine.
+//
+// Nor XmlLite's IXmlReader, though it would stream too (fed from a worker thread whose stream
+// waits for Feed: Wine's reader cannot be paused with E_PENDING, it hands out half-read nodes).
+// Wine 8's reader checks far less than the DOM: a reference to an undefined entity or to a
+// character XML forbids (`&#0;`) passes on as literal text, indistinguishable from `&amp;`;
+// control characters, bytes that are not UTF-8 (read as U+FFFD) and duplicate attributes are
+// taken; and at the end of a document cut short it reports end tags that never came, so the
+// document reads as whole. None of it can be caught from what the reader reports without reading
+// the bytes ourselves. It also knows only UTF-8 and UTF-16, and holds each run of character data
+// whole in its buffer, two bytes a character, until the markup that ends it: measured under Wine
+// with a 32 MiB file it took 6.0 s against this reader's 3.6 s, for 6.9 times the file in memory
+// against 8.8.
 #include <new>
 #include <string>
 #include <vector>
