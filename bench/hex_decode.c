@@ -8,56 +8,30 @@
 #include <string.h>
 #include <unistd.h>
 
-enum { kChunk = 1 << 16 };
+#include "fichero_scan.h"
 
-static int Digit(int c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+static int WriteToFd(void* target, const unsigned char* data, size_t length) {
+  return write(*(int*)target, data, length) == (ssize_t)length;
 }
 
 /* Decodes the document read from `input` into DEST, as described above; 0 when done. */
 static int DecodeInto(int input, const char* dest) {
-  static char in[kChunk];
-  static unsigned char out[kChunk];
-  static const char kOpen[] = "<fichero>";
+  static char in[kScanBlock];
+  static struct FicheroScan scan;
   char temporary[4096];
   if (snprintf(temporary, sizeof temporary, "%s.bench-new", dest) >= (int)sizeof temporary)
     return 2;
   int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return 1;
-  size_t matched = 0, used = 0;
-  int inside = 0, done = 0, high = -1;
+  ScanStart(&scan, WriteToFd, &fd);
   ssize_t got;
-  while (!done && (got = read(input, in, sizeof in)) > 0) {
-    for (ssize_t i = 0; i < got && !done; ++i) {
-      if (!inside) {
-        matched = in[i] == kOpen[matched] ? matched + 1 : (in[i] == '<');
-        inside = matched == sizeof kOpen - 1;
-        continue;
-      }
-      int value = Digit((unsigned char)in[i]);
-      if (value < 0) {
-        done = in[i] == '<';
-        continue;
-      }
-      if (high < 0) {
-        high = value;
-        continue;
-      }
-      out[used++] = (unsigned char)(high << 4 | value);
-      high = -1;
-      if (used == sizeof out) {
-        if (write(fd, out, used) != (ssize_t)used) return 1;
-        used = 0;
-      }
-    }
+  while (!scan.done && (got = read(input, in, sizeof in)) > 0) {
+    if (!ScanBytes(&scan, in, (size_t)got)) return 1;
   }
   while (read(input, in, sizeof in) > 0) {
   }
-  if (write(fd, out, used) != (ssize_t)used || fsync(fd) != 0 || close(fd) != 0) return 1;
-  return rename(temporary, dest) == 0 && done ? 0 : 1;
+  if (!ScanFinish(&scan) || fsync(fd) != 0 || close(fd) != 0) return 1;
+  return rename(temporary, dest) == 0 && scan.done ? 0 : 1;
 }
 
 int main(int argc, char** argv) {

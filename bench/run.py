@@ -65,6 +65,19 @@ def median_table(samples):
     return {key: statistics.median(values) for key, values in samples.items() if values}
 
 
+def finish_case(target, label, served, written, count, samples):
+    """Checks every installed file against the release's bytes, removes both, and returns the
+    case's row of medians."""
+    for n in range(1, count + 1):
+        if not filecmp.cmp(written / f"{n}.bin", served / "files" / f"{n}.bin", False):
+            raise SystemExit(f"{target} {label}: file {n} differs")
+    shutil.rmtree(served)
+    shutil.rmtree(written)
+    row = (label, median_table(samples))
+    print(f"{target} {label}: {row[1]}", file=sys.stderr)
+    return row
+
+
 def linux_cases(args, work, www, server):
     cases = [("1 MiB", 1 * MIB, 1), ("8 MiB", 8 * MIB, 1), ("32 MiB", 32 * MIB, 1),
              ("128 MiB", 128 * MIB, 1), ("1000 x 4 KiB", 4096, 1000)]
@@ -113,13 +126,7 @@ def linux_cases(args, work, www, server):
             wall, rss, _ = run(pipeline, shell=True)
             samples["decode"].append(wall)
             samples["rss_decode"].append(rss)
-        for n in range(1, count + 1):
-            if not filecmp.cmp(out / name / f"{n}.bin", www / name / "files" / f"{n}.bin", False):
-                raise SystemExit(f"{label}: file {n} differs")
-        shutil.rmtree(www / name)
-        shutil.rmtree(out / name)
-        rows.append((label, median_table(samples)))
-        print(f"linux {label}: {rows[-1][1]}", file=sys.stderr)
+        rows.append(finish_case("linux", label, www / name, out / name, count, samples))
     return rows
 
 
@@ -145,12 +152,7 @@ def windows_cases(args, work, www, server):
                                 dest + "\\" + name + "\\reference.bin"])
             samples["wininet"].append(wall)
             samples["rss_wininet"].append(rss)
-        if not filecmp.cmp(out / name / "1.bin", www / name / "files" / "1.bin", False):
-            raise SystemExit(f"Windows {label}: file differs")
-        shutil.rmtree(www / name)
-        shutil.rmtree(out / name)
-        rows.append((label, median_table(samples)))
-        print(f"windows {label}: {rows[-1][1]}", file=sys.stderr)
+        rows.append(finish_case("windows", label, www / name, out / name, 1, samples))
     return rows
 
 

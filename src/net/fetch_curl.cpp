@@ -13,6 +13,7 @@
 
 #include "common/unique_handle.h"
 #include "net/address.h"
+#include "net/collecting_receiver.h"
 #include "net/fetch_backend.h"
 
 namespace {
@@ -34,29 +35,22 @@ struct CurlTraits {
 };
 using UniqueCurl = UniqueHandle<CurlTraits>;
 
-// Collects a whole body into a vector, for Fetch.
-class BodyCollector : public ByteReceiver {
+// Collects a whole body into a vector, for Fetch. Beyond what every collector does, it makes room
+// for the whole cap when a body outgrows its room: address space, not memory, as Linux backs only
+// the pages written. Growing by doubling would hold the old and the new copy at once, up to twice
+// the cap; this copies at most once and never past the cap.
+class BodyCollector : public CollectingReceiver {
  public:
   BodyCollector(std::vector<char>& body, std::size_t maxBytes)
-      : m_body(body), m_maxBytes(maxBytes) {}
-  // Room for the whole body at its first bytes, when the server announced its length: growing a
-  // vector of hundreds of MiB step by step copies it and faults in fresh pages again at each step.
+      : CollectingReceiver(body), m_body(body), m_maxBytes(maxBytes) {}
   // An encoded body announces its encoded length, which is only a start.
-  void Expect(std::size_t announced) { m_body.reserve(std::min(announced, m_maxBytes)); }
+  void ExpectAnnounced(std::size_t announced) { Expect(std::min(announced, m_maxBytes)); }
   bool Receive(const char* data, std::size_t length) override {
-    try {
-      ReserveToCap(length);
-      m_body.insert(m_body.end(), data, data + length);
-      return true;
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
+    ReserveToCap(length);
+    return CollectingReceiver::Receive(data, length);
   }
 
  private:
-  // When the body outgrows its room, room for the whole cap at once: address space, not memory,
-  // as only the pages written are ever backed. Growing by doubling would hold the old and the new
-  // copy at once, up to twice the cap; this copies at most once and never past the cap.
   void ReserveToCap(std::size_t incoming) {
     if (m_body.size() + incoming <= m_body.capacity()) return;
     try {
@@ -94,7 +88,7 @@ void StartBody(Download& download) {
       curl_easy_getinfo(download.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
           CURLE_OK &&
       announced > 0) {
-    download.collector->Expect(static_cast<std::size_t>(announced));
+    download.collector->ExpectAnnounced(static_cast<std::size_t>(announced));
   }
 }
 

@@ -83,6 +83,20 @@ class PreviousVersionTest : public ::testing::Test {
     EXPECT_FALSE(PathExists(Folder()));
   }
   // What the next run does with a record it finds (ReleaseProbation::FinishEarlierRun).
+  // A fresh install of the release, then `settle` run on it with the power cut before step `cut`;
+  // `first` is what that run returned. False when the record could not be loaded.
+  bool CutPowerAt(int cut, SettleResult (*settle)(PreviousVersionStore&), SettleResult& first) {
+    SetUp();
+    InstallRelease();
+    g_stepsLeft = cut;
+    SetSettleStepHook(CutPowerAfterSteps);
+    PreviousVersionStore store(AppDir());
+    const bool loaded = store.Load();
+    if (loaded) first = settle(store);
+    SetSettleStepHook(nullptr);
+    return loaded;
+  }
+
   void NextRunSettles() {
     PreviousVersionStore next(AppDir());
     ASSERT_TRUE(next.HasRecord());
@@ -134,14 +148,9 @@ TEST_F(PreviousVersionTest, AKeepThatFailsStopsThatFileAndEveryLaterOneAndTheRev
 TEST_F(PreviousVersionTest, RevertCutAtEachStepIsFinishedByTheNextRun) {
   for (int cut = 0;; ++cut) {
     SCOPED_TRACE("power cut before step " + std::to_string(cut));
-    SetUp();
-    InstallRelease();
-    g_stepsLeft = cut;
-    SetSettleStepHook(CutPowerAfterSteps);
-    PreviousVersionStore store(AppDir());
-    ASSERT_TRUE(store.Load());
-    const SettleResult first = store.Revert(true);
-    SetSettleStepHook(nullptr);
+    SettleResult first = SettleResult::kFailed;
+    ASSERT_TRUE(CutPowerAt(
+        cut, [](PreviousVersionStore& store) { return store.Revert(true); }, first));
     if (first == SettleResult::kDone) {
       ExpectOldVersion();
       EXPECT_EQ(HeldVersion(), "1.1");
@@ -160,14 +169,9 @@ TEST_F(PreviousVersionTest, RevertCutAtEachStepIsFinishedByTheNextRun) {
 TEST_F(PreviousVersionTest, CleanUpCutAtEachStepLeavesAWholeVersion) {
   for (int cut = 0;; ++cut) {
     SCOPED_TRACE("power cut before step " + std::to_string(cut));
-    SetUp();
-    InstallRelease();
-    g_stepsLeft = cut;
-    SetSettleStepHook(CutPowerAfterSteps);
-    PreviousVersionStore store(AppDir());
-    ASSERT_TRUE(store.Load());
-    const SettleResult first = store.Clean();
-    SetSettleStepHook(nullptr);
+    SettleResult first = SettleResult::kFailed;
+    ASSERT_TRUE(CutPowerAt(
+        cut, [](PreviousVersionStore& store) { return store.Clean(); }, first));
     if (first == SettleResult::kDone) {
       ExpectNewVersion();
       break;
