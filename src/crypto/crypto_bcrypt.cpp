@@ -117,11 +117,6 @@ bool Sha256::Final(Sha256Digest& digest) {
   return true;
 }
 
-bool ComputeSha256(const void* data, std::size_t length, Sha256Digest& digest) {
-  Sha256 hash;
-  return hash.Update(data, length) && hash.Final(digest);
-}
-
 CryptoStatus VerifyP256(const P256PublicKey& key, const void* message, std::size_t length,
                         const P256Signature& signature) {
   const UniqueAlgorithm algorithm = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
