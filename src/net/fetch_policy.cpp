@@ -97,6 +97,20 @@ FetchStatus Fetcher::FetchInto(const char* address, const FetchLimits& limits,
   return HandOver(fetched, body, receiver);
 }
 
+FetchStatus Fetcher::FetchFrom(const char* address, const FetchLimits& limits,
+                               const ResumePoint& /*from*/, ByteReceiver& receiver) {
+  WholeBodyReceiver whole(receiver);
+  const FetchStatus fetched = FetchInto(address, limits, whole);
+  if (fetched == FetchStatus::kOk && !whole.StartOnce()) return FetchStatus::kOutOfMemory;
+  return fetched;
+}
+
+std::string ChooseValidator(const std::string& etag, const std::string& lastModified) {
+  const bool weak = etag.compare(0, 2, "W/") == 0;
+  if (!etag.empty() && !weak) return etag;
+  return lastModified;
+}
+
 FetchStatus HttpSession::FetchInto(const char* url, const FetchLimits& limits,
                                    ByteReceiver& receiver) {
   std::vector<char> body;
@@ -171,6 +185,21 @@ FetchStatus NetworkFetcher::FetchInto(const char* address, const FetchLimits& li
     if (!IsHttp(route.kind)) return FetchLocalFileInto(route.localPath.c_str(), limits, receiver);
     HttpSession* session = Session();
     return session != nullptr ? session->FetchInto(address, limits, receiver)
+                              : FetchStatus::kOutOfMemory;
+  } catch (const std::bad_alloc&) {
+    return FetchStatus::kOutOfMemory;
+  }
+}
+
+FetchStatus NetworkFetcher::FetchFrom(const char* address, const FetchLimits& limits,
+                                      const ResumePoint& from, ByteReceiver& receiver) {
+  try {
+    const Route route = RouteOf(address, limits);
+    if (route.refusal != FetchStatus::kOk) return route.refusal;
+    // A local file is read again whole: it costs no line, and has no validator to check.
+    if (!IsHttp(route.kind)) return Fetcher::FetchFrom(address, limits, from, receiver);
+    HttpSession* session = Session();
+    return session != nullptr ? session->FetchFrom(address, limits, from, receiver)
                               : FetchStatus::kOutOfMemory;
   } catch (const std::bad_alloc&) {
     return FetchStatus::kOutOfMemory;
