@@ -199,7 +199,9 @@ FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs
 
   char chunk[kReadChunkBytes];
   std::size_t total = 0;
-  for (;;) {
+  // A body whose announced length has arrived is whole: waiting on for the server to close would
+  // let a deadline falling just then turn a complete document into a cut one.
+  while (!hasLength || total < declared) {
     // No read may wait past the whole fetch's deadline: a server that drips ends in time too.
     const DWORD remainingMs = RemainingMs(deadline);
     if (remainingMs == 0) return FetchStatus::kDeadlineExceeded;

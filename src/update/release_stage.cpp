@@ -170,13 +170,17 @@ class PartReceiver : public ByteReceiver {
       return Fail(FetchStatus::kTooLarge);  // staged parts never outgrow their document's cap
     }
     if (!m_part.Append(data, length)) return Fail(FetchStatus::kTransferFailed);
-    if (m_part.Size() >= m_document.durable + kStageCheckpointBytes) Checkpoint();
+    if (m_part.Size() >= m_document.durable + kStageCheckpointBytes ||
+        std::chrono::steady_clock::now() - m_lastCheckpoint >= kStageCheckpointInterval) {
+      Checkpoint();
+    }
     return true;
   }
 
   // Flushes what arrived and records its length.
   void Checkpoint() {
-    if (!m_part.Flush()) return;
+    m_lastCheckpoint = std::chrono::steady_clock::now();
+    if (m_part.Size() == m_document.durable || !m_part.Flush()) return;
     m_document.durable = m_part.Size();
     m_save(m_owner);  // a record not written keeps a shorter length, which stays true
   }
@@ -203,6 +207,7 @@ class PartReceiver : public ByteReceiver {
   void* m_owner;
   SaveFunction m_save;
   std::uint64_t m_sizeBefore = 0;
+  std::chrono::steady_clock::time_point m_lastCheckpoint = std::chrono::steady_clock::now();
   FetchStatus m_refusal = FetchStatus::kOk;
 };
 

@@ -17,9 +17,11 @@ extern const char kStageRecordName[];  // "record.txt"
 // Longest validator kept: a server's ETag beyond it (or one with control characters, which could
 // not be sent back in a header) counts as none.
 constexpr std::size_t kLongestValidator = 200;
-// A download flushes what it has and records its length after this many bytes, so a killed run
-// loses at most this much of it.
-constexpr std::uint64_t kStageCheckpointBytes = std::uint64_t{1} << 20;
+// A download flushes what it has and records its length every few seconds on a slow line, and
+// every few MiB on a fast one, so a killed run loses little of it and a fast one does not spend
+// its time flushing.
+constexpr std::chrono::seconds kStageCheckpointInterval{2};
+constexpr std::uint64_t kStageCheckpointBytes = std::uint64_t{8} << 20;
 // Attempts at one document in one run; each after the first only when the one before it brought
 // bytes (a connection that dropped), so a dead server costs one attempt.
 constexpr int kMaxStageAttempts = 8;
