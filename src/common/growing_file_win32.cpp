@@ -29,8 +29,7 @@ bool GrowingFile::Open(const char* path, std::uint64_t keepBytes) {
                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!impl->file) return false;
   LARGE_INTEGER size;
-  if (GetFileType(impl->file.Get()) != FILE_TYPE_DISK ||
-      !GetFileSizeEx(impl->file.Get(), &size)) {
+  if (GetFileType(impl->file.Get()) != FILE_TYPE_DISK || !GetFileSizeEx(impl->file.Get(), &size)) {
     return false;
   }
   std::uint64_t length = static_cast<std::uint64_t>(size.QuadPart);

@@ -21,7 +21,8 @@ const char kTextOtherRunUpdating[] = "Otra actualizaci\xF3n en curso. No se actu
 const char kOpRunEnd[] = "Actualizando() ";
 const char kTextRunEnd[] = "IniAppUsuario";
 const char kTextDownloadContinues[] =
-    "Descarga incompleta. Se contin\xFA" "a en el pr\xF3ximo arranque";
+    "Descarga incompleta. Se contin\xFA"
+    "a en el pr\xF3ximo arranque";
 
 const char kOpManifestRefused[] = "Manifiesto rechazado";
 const char kTextSignatureMissing[] = "Sin fichero de firma";

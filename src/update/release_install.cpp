@@ -99,8 +99,8 @@ void UpdateEngine::InstallRelease(const XmlDocument& manifest, const char* insta
     UpdateFromManifest(manifest, installedVersion, loggingFlag);
     return;
   }
-  const StageOutcome staged = stage.Stage(release, ListDocuments(manifest, installedVersion),
-                                          *m_fetcher, m_runDeadline);
+  const StageOutcome staged =
+      stage.Stage(release, ListDocuments(manifest, installedVersion), *m_fetcher, m_runDeadline);
   if (staged == StageOutcome::kDeferred) {
     m_host.ReportReleaseDeferred();
     Log(loggingFlag, kOpUpdating, kTextDownloadContinues);

@@ -94,8 +94,8 @@ std::string FormatStageRecord(const StageRecord& record) {
   text += std::string(kReleaseKey) + "\t" + record.release + "\n";
   for (const StagedDocument& document : record.documents) {
     text += std::string(kDocumentKey) + "\t" + (document.complete ? "1" : "0") + "\t" +
-            std::to_string(document.durable) + "\t" + document.validator + "\t" +
-            document.address + "\n";
+            std::to_string(document.durable) + "\t" + document.validator + "\t" + document.address +
+            "\n";
   }
   return text;
 }
@@ -165,8 +165,8 @@ class PartReceiver : public ByteReceiver {
   }
 
   bool Receive(const char* data, std::size_t length) override {
-    if (length > m_document.limits.maxBytes - std::min<std::uint64_t>(
-                                                  m_part.Size(), m_document.limits.maxBytes)) {
+    if (length > m_document.limits.maxBytes -
+                     std::min<std::uint64_t>(m_part.Size(), m_document.limits.maxBytes)) {
       return Fail(FetchStatus::kTooLarge);  // staged parts never outgrow their document's cap
     }
     if (!m_part.Append(data, length)) return Fail(FetchStatus::kTransferFailed);
@@ -270,9 +270,8 @@ bool ReleaseStage::Adopt(const std::string& release, std::vector<StagedDocument>
   return SaveRecord();
 }
 
-StageOutcome ReleaseStage::Stage(const std::string& release,
-                                 std::vector<StagedDocument> documents, Fetcher& network,
-                                 std::chrono::steady_clock::time_point deadline) {
+StageOutcome ReleaseStage::Stage(const std::string& release, std::vector<StagedDocument> documents,
+                                 Fetcher& network, std::chrono::steady_clock::time_point deadline) {
   if (release.empty() || !Adopt(release, documents)) return StageOutcome::kUnavailable;
   for (std::size_t index = 0; index < m_record.documents.size(); ++index) {
     StagedDocument& document = m_record.documents[index];
@@ -300,8 +299,9 @@ bool ReleaseStage::StageDocument(std::size_t index, Fetcher& network,
     return true;
   }
   document.durable = part.Size();
-  PartReceiver receiver(document, part, this,
-                        [](void* owner) { return static_cast<ReleaseStage*>(owner)->SaveRecord(); });
+  PartReceiver receiver(document, part, this, [](void* owner) {
+    return static_cast<ReleaseStage*>(owner)->SaveRecord();
+  });
   for (int attempt = 0; attempt < kMaxStageAttempts; ++attempt) {
     FetchLimits limits = document.limits;
     if ((g_attemptHook != nullptr && !g_attemptHook(static_cast<int>(index) + 1)) ||

@@ -29,10 +29,10 @@ constexpr int kMaxStageAttempts = 8;
 // One document of the release, as the install will ask for it.
 struct StagedDocument {
   std::string address;
-  FetchLimits limits;          // the largest cap and time-out the install asks with
-  std::string validator;       // recorded: what the bytes held came with
-  std::uint64_t durable = 0;   // recorded: bytes known to be on the disk
-  bool complete = false;       // recorded: the whole document is staged
+  FetchLimits limits;                      // the largest cap and time-out the install asks with
+  std::string validator;                   // recorded: what the bytes held came with
+  std::uint64_t durable = 0;               // recorded: bytes known to be on the disk
+  bool complete = false;                   // recorded: the whole document is staged
   FetchStatus failure = FetchStatus::kOk;  // this run only: why it could not be staged
 };
 

@@ -235,8 +235,8 @@ std::string HeaderOf(const Request& request, const char* name) {
 std::size_t RequestedStart(const Request& request, const Route& route) {
   const std::string range = HeaderOf(request, "Range");
   const std::string condition = HeaderOf(request, "If-Range");
-  if (!route.resumable.honourRanges || range.compare(0, 6, "bytes=") != 0 ||
-      range.back() != '-' || (!condition.empty() && condition != route.resumable.etag)) {
+  if (!route.resumable.honourRanges || range.compare(0, 6, "bytes=") != 0 || range.back() != '-' ||
+      (!condition.empty() && condition != route.resumable.etag)) {
     return 0;
   }
   return static_cast<std::size_t>(std::stoull(range.substr(6)));

@@ -40,15 +40,14 @@ class TestHttpServer {
 
   // How a resumable document is served.
   struct Resumable {
-    std::string etag = "\"v1\"";  // sent as ETag; empty: no validator at all
-    bool honourRanges = true;       // false: every request gets 200 and the whole body
+    std::string etag = "\"v1\"";     // sent as ETag; empty: no validator at all
+    bool honourRanges = true;        // false: every request gets 200 and the whole body
     std::size_t bytesPerSecond = 0;  // 0: as fast as the client reads
     std::size_t dropAfterBytes = 0;  // each answer closes after this many body bytes (0: never)
   };
   // 200 with `body` and its ETag; with `options.honourRanges`, a request "Range: bytes=N-" whose
   // If-Range (if any) is the ETag gets 206 from byte N (416 past the end), as static servers do.
-  void AddResumableFile(const std::string& path, const std::string& body,
-                        const Resumable& options);
+  void AddResumableFile(const std::string& path, const std::string& body, const Resumable& options);
   // Body bytes sent for `path` so far, over every answer.
   std::size_t BodyBytesSent(const std::string& path) const;
 

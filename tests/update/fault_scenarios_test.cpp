@@ -255,7 +255,8 @@ class StagedReleaseTest : public EngineTest {
 };
 
 const char kDeferredLine[] =
-    "log ActualizandoVersion |Descarga incompleta. Se contin\xFA" "a en el pr\xF3ximo arranque";
+    "log ActualizandoVersion |Descarga incompleta. Se contin\xFA"
+    "a en el pr\xF3ximo arranque";
 
 }  // namespace
 
@@ -287,7 +288,8 @@ TEST_F(StagedReleaseTest, DroppedConnectionResumesOnlyWhereRangesAreGranted) {
     bool honourRanges;
     const char* installed;
   };
-  for (const Case& c : {Case{"ranges granted", true, "new"}, Case{"ranges ignored", false, "old"}}) {
+  for (const Case& c :
+       {Case{"ranges granted", true, "new"}, Case{"ranges ignored", false, "old"}}) {
     SCOPED_TRACE(c.name);
     for (const char* name : {"c1.dll", "c2.dll", "pos.exe"}) WriteWholeFile(AppFile(name), "old");
     TestHttpServer::Resumable flaky;
@@ -381,8 +383,8 @@ TEST(StageRecordTest, RoundTripsAndRefusesWhatIsNotOne) {
   const std::string whole = FormatStageRecord(record);
   for (const std::string& text :
        {whole.substr(0, whole.size() - 1), std::string("mubax-staging 2\nrelease\tab\n"),
-        std::string("mubax-staging 1\n"), whole + "doc\t1\t-5\t\tx\n",
-        whole + "doc\t1\t5\t\t\n", whole + "unknown\tline\n"}) {
+        std::string("mubax-staging 1\n"), whole + "doc\t1\t-5\t\tx\n", whole + "doc\t1\t5\t\t\n",
+        whole + "unknown\tline\n"}) {
     StageRecord refused;
     EXPECT_FALSE(ParseStageRecord(text, refused)) << text;
   }
