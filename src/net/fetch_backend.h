@@ -53,6 +53,10 @@ class WholeBodyReceiver : public ByteReceiver {
 // Last-Modified date; a weak ETag alone gives none (If-Range takes only strong validators).
 std::string ChooseValidator(const std::string& etag, const std::string& lastModified);
 
+// Where a 206 answer's body starts, from its "Content-Range: bytes FIRST-LAST/LENGTH"; -1 when
+// the header says otherwise.
+long long ContentRangeStart(const std::string& contentRange);
+
 // Hands a whole body to `receiver` at once: the fetch's status when that fetch failed,
 // kOutOfMemory when the receiver gave up. The non-streaming side of FetchInto.
 FetchStatus HandOver(FetchStatus fetched, std::vector<char>& body, ByteReceiver& receiver);

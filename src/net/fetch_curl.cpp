@@ -95,22 +95,6 @@ std::string LastHeader(CURL* handle, const char* name) {
   return header->value;
 }
 
-// Where a 206 answer's body starts, from "Content-Range: bytes FIRST-LAST/LENGTH"; -1 when the
-// header is missing or says otherwise.
-long long RangeStart(CURL* handle) {
-  const std::string range = LastHeader(handle, "Content-Range");
-  constexpr char kUnit[] = "bytes ";
-  if (range.compare(0, sizeof kUnit - 1, kUnit) != 0) return -1;
-  long long first = 0;
-  std::size_t digits = 0;
-  for (std::size_t i = sizeof kUnit - 1; i < range.size() && range[i] >= '0' && range[i] <= '9';
-       ++i, ++digits) {
-    if (first > (std::numeric_limits<long long>::max() - 9) / 10) return -1;
-    first = first * 10 + (range[i] - '0');
-  }
-  return digits > 0 ? first : -1;
-}
-
 // Tells a FetchFrom receiver where the body starts. False when it refused, or when the server
 // answered with a range other than the one asked for.
 bool TellStart(Download& download, long httpStatus) {
@@ -119,7 +103,8 @@ bool TellStart(Download& download, long httpStatus) {
                                     LastHeader(download.handle, "Last-Modified"));
   if (httpStatus == 206) {
     if (download.resume->offset == 0 ||
-        RangeStart(download.handle) != static_cast<long long>(download.resume->offset)) {
+        ContentRangeStart(LastHeader(download.handle, "Content-Range")) !=
+            static_cast<long long>(download.resume->offset)) {
       download.badRange = true;
       return false;
     }

@@ -111,6 +111,21 @@ std::string ChooseValidator(const std::string& etag, const std::string& lastModi
   return lastModified;
 }
 
+long long ContentRangeStart(const std::string& contentRange) {
+  constexpr char kUnit[] = "bytes ";
+  constexpr long long kLargest = 0x7FFFFFFFFFFFFFFFLL;
+  if (contentRange.compare(0, sizeof kUnit - 1, kUnit) != 0) return -1;
+  long long first = 0;
+  std::size_t digits = 0;
+  for (std::size_t i = sizeof kUnit - 1;
+       i < contentRange.size() && contentRange[i] >= '0' && contentRange[i] <= '9'; ++i) {
+    if (first > (kLargest - 9) / 10) return -1;
+    first = first * 10 + (contentRange[i] - '0');
+    ++digits;
+  }
+  return digits > 0 ? first : -1;
+}
+
 FetchStatus HttpSession::FetchInto(const char* url, const FetchLimits& limits,
                                    ByteReceiver& receiver) {
   std::vector<char> body;

@@ -7,7 +7,6 @@
 #include <wininet.h>
 
 #include <algorithm>
-#include <climits>
 #include <map>
 #include <memory>
 #include <cstring>
@@ -150,24 +149,6 @@ bool HasContentEncoding(HINTERNET request) {
          encoding != "identity";
 }
 
-// Where a 206 answer's body starts, from "bytes FIRST-LAST/LENGTH"; -1 when missing or otherwise.
-long long RangeStart(HINTERNET request) {
-  std::string range;
-  constexpr char kUnit[] = "bytes ";
-  if (!QueryText(request, HTTP_QUERY_CONTENT_RANGE, range) ||
-      range.compare(0, sizeof kUnit - 1, kUnit) != 0) {
-    return -1;
-  }
-  long long first = 0;
-  std::size_t digits = 0;
-  for (std::size_t i = sizeof kUnit - 1; i < range.size() && range[i] >= '0' && range[i] <= '9';
-       ++i, ++digits) {
-    if (first > (LLONG_MAX - 9) / 10) return -1;
-    first = first * 10 + (range[i] - '0');
-  }
-  return digits > 0 ? first : -1;
-}
-
 // Tells a FetchFrom receiver where the body of a successful answer starts.
 FetchStatus TellStart(HINTERNET request, DWORD status, const ResumePoint& from,
                       ByteReceiver& receiver) {
@@ -179,7 +160,9 @@ FetchStatus TellStart(HINTERNET request, DWORD status, const ResumePoint& from,
   start.validator = ChooseValidator(etag, lastModified);
   if (status == 206) {
     // Only the range asked for can be spliced onto what is held.
-    if (from.offset == 0 || RangeStart(request) != static_cast<long long>(from.offset)) {
+    std::string range;
+    QueryText(request, HTTP_QUERY_CONTENT_RANGE, range);
+    if (from.offset == 0 || ContentRangeStart(range) != static_cast<long long>(from.offset)) {
       return FetchStatus::kTransferFailed;
     }
     start.offset = from.offset;
