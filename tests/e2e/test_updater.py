@@ -403,3 +403,30 @@ def test_slow_line_release_arrives_whole_within_three_starts(box, server):
     assert server.bytes_sent <= 1.1 * document_bytes(server)
     deferred = "ActualizandoVersion  Descarga incompleta. Se contin\u00faa en el pr\u00f3ximo arranque"
     assert log_lines(box).count(deferred) == starts - 1
+
+
+def test_killed_while_installing_the_next_start_installs_from_the_stage(box, server):
+    """kill -9 once every document is staged (the install under way): the next start installs
+    the whole release from what was staged, without fetching a document again."""
+    files = publish_slow_release(box, server, 4000000)
+    record = os.path.join(box.app_dir, ".mubax-staging", "record.txt")
+
+    def all_staged():
+        try:
+            with open(record, encoding="utf-8") as text:
+                lines = [line.split("\t") for line in text if line.startswith("doc\t")]
+        except OSError:
+            return False
+        return len(lines) == 3 and all(fields[1] == "1" for fields in lines)
+
+    updater = subprocess.Popen(box.command(program("mubax-updater")), env=updater_env(box))
+    assert wait_for(all_staged, 60)
+    updater.kill()
+    updater.wait(30)
+    killed_in_install = os.path.exists(record)
+    run_updater(box)
+    assert release_state(box, files) == "new"
+    assert not os.path.exists(os.path.join(box.app_dir, ".mubax-staging"))
+    assert [n for n in os.listdir(box.app_dir) if ".mubax-new." in n] == []
+    documents = [path for path in server.requests if path != "/manifest.xml"]
+    assert len(documents) == (3 if killed_in_install else 6), server.requests
