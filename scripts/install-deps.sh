@@ -9,7 +9,7 @@ PACKAGES=(
   libpugixml-dev libexpat1-dev libcurl4-openssl-dev libsimpleini-dev libcli11-dev libssl-dev
   zlib1g-dev libz-mingw-w64-dev
   python3 python3-pytest
-  curl time
+  curl time nginx-light
   clang-14 libclang-rt-14-dev
   dpkg-dev lintian file unzip binutils-mingw-w64-x86-64 osslsigncode openssl gzip
 )

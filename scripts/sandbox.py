@@ -2,6 +2,7 @@
 (the POSIX INI store, or the registry of a Wine prefix) and a throw-away application directory.
 Used by the demo and by the end-to-end tests."""
 
+import hashlib
 import http.server
 import os
 import shutil
@@ -20,13 +21,18 @@ def hex_document(data: bytes) -> bytes:
 
 class LoopbackServer:
     """HTTP on 127.0.0.1 and an ephemeral port, serving documents set by the caller. A path can
-    be held back: its request waits until release() is called."""
+    be held back: its request waits until release() is called. Every document carries an ETag and
+    a request "Range: bytes=N-" whose If-Range matches it gets 206 from byte N, as a static server
+    answers; `bytes_per_second` paces every body like a slow line."""
 
     def __init__(self, tls=None):
         """`tls`: (certificate file, key file) to serve https instead of http."""
         self.documents = {}
         self._scheme = "https" if tls else "http"
         self.requests = []
+        self.ranges = []  # the Range header of each request that had one
+        self.bytes_sent = 0  # body bytes, over every answer
+        self.bytes_per_second = 0  # 0: as fast as the client reads
         self._held = {}
         server = self
 
@@ -40,13 +46,19 @@ class LoopbackServer:
                 if body is None:
                     self.send_response(404)
                     body = b"not found"
+                    start = 0
                 else:
-                    self.send_response(200)
+                    start = server._range_start(self.headers, body)
+                    self.send_response(206 if start else 200)
+                    self.send_header("ETag", server.etag(body))
+                    if start:
+                        self.send_header("Content-Range",
+                                         f"bytes {start}-{len(body) - 1}/{len(body)}")
                 self.send_header("Content-Type", "text/xml")
-                self.send_header("Content-Length", str(len(body)))
+                self.send_header("Content-Length", str(len(body) - start))
                 self.send_header("Connection", "close")
                 self.end_headers()
-                self.wfile.write(body)
+                server._send(self.wfile, body[start:])
 
             def log_message(self, *args):
                 pass
@@ -62,6 +74,33 @@ class LoopbackServer:
 
     def url(self, path: str) -> str:
         return f"{self._scheme}://127.0.0.1:{self._httpd.server_address[1]}{path}"
+
+    @staticmethod
+    def etag(body: bytes) -> str:
+        return '"' + hashlib.sha256(body).hexdigest()[:16] + '"'
+
+    def _range_start(self, headers, body: bytes) -> int:
+        asked = headers.get("Range", "")
+        if asked:
+            self.ranges.append(asked)
+        condition = headers.get("If-Range")
+        if (not asked.startswith("bytes=") or not asked.endswith("-")
+                or (condition and condition != self.etag(body))):
+            return 0
+        start = int(asked[6:-1])
+        return start if start < len(body) else 0
+
+    def _send(self, out, data: bytes):
+        step = max(self.bytes_per_second // 10, 1) if self.bytes_per_second else len(data)
+        for at in range(0, len(data), step or 1):
+            try:
+                out.write(data[at:at + step])
+                out.flush()
+            except OSError:
+                return  # the client went away (or was killed)
+            self.bytes_sent += len(data[at:at + step])
+            if self.bytes_per_second:
+                time.sleep(0.1)
 
     def add(self, path: str, body: bytes):
         self.documents[path] = body

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,10 +54,30 @@ extern const char kAcceptedContentEncodings[];
 // Human-readable reason, for diagnostics and the release tool.
 const char* DescribeFetchStatus(FetchStatus status);
 
+// Where a fetch takes up a document whose first bytes are already held (a staged download).
+struct ResumePoint {
+  std::uint64_t offset = 0;  // bytes held; 0 asks for the whole document
+  // The strong ETag or Last-Modified the held bytes came with, sent as If-Range so that a
+  // document changed since is sent whole instead of spliced onto bytes of the old one. Without
+  // one nothing is resumed.
+  std::string validator;
+};
+
+// What an answer says of its body, told before its first byte.
+struct BodyStart {
+  // Where the body starts in the document: the resume point's offset when the server sent the
+  // range asked for (206 with that first byte), 0 when it sent the whole document.
+  std::uint64_t offset = 0;
+  std::string validator;  // the answer's strong ETag, else its Last-Modified; empty: none
+};
+
 // Takes a document's bytes as they arrive, so a large one never has to be held whole.
 class ByteReceiver {
  public:
   virtual ~ByteReceiver() = default;
+  // Before the first byte of a successful answer's body (also before an empty one ends). False
+  // stops the fetch as Receive's false does. Only FetchFrom calls it.
+  virtual bool Start(const BodyStart& /*start*/) { return true; }
   // The next bytes of the body, decoded when the transfer was compressed. False stops the fetch,
   // which then ends in kOutOfMemory: the one reason a receiver has to give up.
   virtual bool Receive(const char* data, std::size_t length) = 0;
@@ -77,6 +98,14 @@ class Fetcher {
   // fetches the whole body first; fetchers that can, stream.
   virtual FetchStatus FetchInto(const char* address, const FetchLimits& limits,
                                 ByteReceiver& receiver);
+  // As FetchInto, taking up the document at `from` where the fetcher can: asks for the bytes
+  // from `from.offset` on, valid only while the document still has `from.validator`, and for the
+  // plain (not compressed) representation, as a range of a compressed one says nothing of the
+  // decoded bytes held. Tells the receiver first where the body starts (BodyStart::offset 0: the
+  // server sent the whole document, which replaces what was held). `limits.maxBytes` counts the
+  // bytes of this answer's body. This default always fetches the whole document.
+  virtual FetchStatus FetchFrom(const char* address, const FetchLimits& limits,
+                                const ResumePoint& from, ByteReceiver& receiver);
 };
 
 class HttpSession;
@@ -99,6 +128,9 @@ class NetworkFetcher : public Fetcher {
   FetchStatus Fetch(const char* address, const FetchLimits& limits,
                     std::vector<char>& body) override;
   FetchStatus FetchInto(const char* address, const FetchLimits& limits,
+                        ByteReceiver& receiver) override;
+  // http(s): a Range request with If-Range (see Fetcher::FetchFrom); local files: read whole.
+  FetchStatus FetchFrom(const char* address, const FetchLimits& limits, const ResumePoint& from,
                         ByteReceiver& receiver) override;
 
  private:

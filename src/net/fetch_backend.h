@@ -22,7 +22,40 @@ class HttpSession {
   // As Fetch, handing the body to `receiver` as it arrives (see Fetcher::FetchInto). This default
   // receives the whole body first.
   virtual FetchStatus FetchInto(const char* url, const FetchLimits& limits, ByteReceiver& receiver);
+  // As Fetcher::FetchFrom: a Range request from `from.offset` with If-Range, asking for the plain
+  // representation, when the offset is not 0 and a validator is known; otherwise the whole
+  // document. Tells `receiver` where the body starts before its first byte.
+  virtual FetchStatus FetchFrom(const char* url, const FetchLimits& limits, const ResumePoint& from,
+                                ByteReceiver& receiver) = 0;
 };
+
+// Hands the whole body to `inner` after telling it that it starts at 0: the side of FetchFrom
+// for fetches that take up nothing.
+class WholeBodyReceiver : public ByteReceiver {
+ public:
+  explicit WholeBodyReceiver(ByteReceiver& inner) : m_inner(inner) {}
+  bool Receive(const char* data, std::size_t length) override {
+    return StartOnce() && m_inner.Receive(data, length);
+  }
+  // For a body that ended without a byte.
+  bool StartOnce() {
+    if (m_started) return true;
+    m_started = true;
+    return m_inner.Start(BodyStart());
+  }
+
+ private:
+  ByteReceiver& m_inner;
+  bool m_started = false;
+};
+
+// The one rule both clients follow for the validator an answer gives: a strong ETag, else the
+// Last-Modified date; a weak ETag alone gives none (If-Range takes only strong validators).
+std::string ChooseValidator(const std::string& etag, const std::string& lastModified);
+
+// Where a 206 answer's body starts, from its "Content-Range: bytes FIRST-LAST/LENGTH"; -1 when
+// the header says otherwise.
+long long ContentRangeStart(const std::string& contentRange);
 
 // Hands a whole body to `receiver` at once: the fetch's status when that fetch failed,
 // kOutOfMemory when the receiver gave up. The non-streaming side of FetchInto.

@@ -35,6 +35,13 @@ struct CurlTraits {
 };
 using UniqueCurl = UniqueHandle<CurlTraits>;
 
+struct CurlListTraits {
+  using Handle = curl_slist*;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle list) { curl_slist_free_all(list); }
+};
+using UniqueCurlList = UniqueHandle<CurlListTraits>;
+
 // Collects a whole body into a vector, for Fetch. Beyond what every collector does, it makes room
 // for the whole cap when a body outgrows its room: address space, not memory, as Linux backs only
 // the pages written. Growing by doubling would hold the old and the new copy at once, up to twice
@@ -69,12 +76,46 @@ struct Download {
   BodyCollector* collector;  // the receiver when it collects a whole body, else null
   std::size_t maxBytes;
   CURL* handle;
+  const ResumePoint* resume = nullptr;  // FetchFrom's: the receiver is told where the body starts
   std::size_t received = 0;
   bool started = false;
   bool handOn = true;  // false for the body of an error answer, which no receiver is given
   bool tooLarge = false;
   bool outOfMemory = false;
+  bool badRange = false;  // a partial answer that does not start where it was asked to
 };
+
+// The last answer's header `name`, empty when it has none.
+std::string LastHeader(CURL* handle, const char* name) {
+  curl_header* header = nullptr;
+  if (curl_easy_header(handle, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK ||
+      header == nullptr || header->value == nullptr) {
+    return std::string();
+  }
+  return header->value;
+}
+
+// Tells a FetchFrom receiver where the body starts. False when it refused, or when the server
+// answered with a range other than the one asked for.
+bool TellStart(Download& download, long httpStatus) {
+  BodyStart start;
+  start.validator = ChooseValidator(LastHeader(download.handle, "ETag"),
+                                    LastHeader(download.handle, "Last-Modified"));
+  if (httpStatus == 206) {
+    if (download.resume->offset == 0 ||
+        ContentRangeStart(LastHeader(download.handle, "Content-Range")) !=
+            static_cast<long long>(download.resume->offset)) {
+      download.badRange = true;
+      return false;
+    }
+    start.offset = download.resume->offset;
+  }
+  if (!download.receiver->Start(start)) {
+    download.outOfMemory = true;
+    return false;
+  }
+  return true;
+}
 
 // At a body's first bytes: whether the answer is one whose body is the document, and how long the
 // server says it is.
@@ -83,6 +124,7 @@ void StartBody(Download& download) {
   long httpStatus = 0;
   curl_easy_getinfo(download.handle, CURLINFO_RESPONSE_CODE, &httpStatus);
   download.handOn = httpStatus < 300;
+  if (download.handOn && download.resume != nullptr && !TellStart(download, httpStatus)) return;
   curl_off_t announced = -1;
   if (download.collector != nullptr &&
       curl_easy_getinfo(download.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
@@ -106,6 +148,7 @@ std::size_t ReceiveBytes(char* data, std::size_t size, std::size_t count, void* 
     download.outOfMemory = true;
     return 0;
   }
+  if (download.outOfMemory || download.badRange) return 0;
   if (download.handOn && !download.receiver->Receive(data, length)) {
     download.outOfMemory = true;
     return 0;
@@ -128,6 +171,7 @@ bool DeadlineReached(CURL* handle, const FetchLimits& limits) {
 
 FetchStatus StatusFromCurl(CURLcode code, const Download& download, bool deadlineReached) {
   if (download.outOfMemory) return FetchStatus::kOutOfMemory;
+  if (download.badRange) return FetchStatus::kTransferFailed;
   if (download.tooLarge) return FetchStatus::kTooLarge;
   if (code == CURLE_OPERATION_TIMEDOUT && deadlineReached) return FetchStatus::kDeadlineExceeded;
   switch (code) {
@@ -176,9 +220,13 @@ class CurlSession : public HttpSession {
   FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>& body) override;
   FetchStatus FetchInto(const char* url, const FetchLimits& limits,
                         ByteReceiver& receiver) override;
+  FetchStatus FetchFrom(const char* url, const FetchLimits& limits, const ResumePoint& from,
+                        ByteReceiver& receiver) override;
 
  private:
   FetchStatus Perform(const char* url, const FetchLimits& limits, Download& download);
+  // For a resumed fetch: the range and its condition, and no compressed representation.
+  bool AskForRange(const ResumePoint& from, UniqueCurlList& headers);
 
   UniqueCurl m_curl;
   std::string m_trustedCertificatesFile;
@@ -220,6 +268,12 @@ FetchStatus CurlSession::Perform(const char* url, const FetchLimits& limits, Dow
     curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr);
   }
 
+  UniqueCurlList headers;
+  if (download.resume != nullptr && download.resume->offset > 0 &&
+      !download.resume->validator.empty() && !AskForRange(*download.resume, headers)) {
+    return FetchStatus::kOutOfMemory;
+  }
+
   const CURLcode code = curl_easy_perform(handle);
   FetchStatus status = StatusFromCurl(code, download, DeadlineReached(handle, limits));
   if (status == FetchStatus::kOk) {
@@ -228,8 +282,26 @@ FetchStatus CurlSession::Perform(const char* url, const FetchLimits& limits, Dow
     if (httpStatus >= 400) status = FetchStatus::kHttpError;
     // A redirect left unfollowed (no Location) is not a document.
     if (httpStatus >= 300 && httpStatus < 400) status = FetchStatus::kRedirectRefused;
+    // An empty body is still a start: the receiver learns that nothing it held stays.
+    if (status == FetchStatus::kOk && download.resume != nullptr && !download.started) {
+      download.started = true;
+      if (!TellStart(download, httpStatus)) status = StatusFromCurl(code, download, false);
+    }
   }
   return status;
+}
+
+bool CurlSession::AskForRange(const ResumePoint& from, UniqueCurlList& headers) {
+  CURL* handle = m_curl.Get();
+  const std::string range = std::to_string(from.offset) + "-";
+  const std::string condition = "If-Range: " + from.validator;
+  headers.Reset(curl_slist_append(nullptr, condition.c_str()));
+  if (!headers) return false;
+  curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.Get());
+  curl_easy_setopt(handle, CURLOPT_RANGE, range.c_str());  // copied by libcurl
+  // The decoded bytes held are a prefix of the plain document, not of a compressed one.
+  curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, nullptr);
+  return true;
 }
 
 FetchStatus CurlSession::Fetch(const char* url, const FetchLimits& limits,
@@ -245,6 +317,13 @@ FetchStatus CurlSession::Fetch(const char* url, const FetchLimits& limits,
 FetchStatus CurlSession::FetchInto(const char* url, const FetchLimits& limits,
                                    ByteReceiver& receiver) {
   Download download{&receiver, nullptr, limits.maxBytes, nullptr};
+  return Perform(url, limits, download);
+}
+
+FetchStatus CurlSession::FetchFrom(const char* url, const FetchLimits& limits,
+                                   const ResumePoint& from, ByteReceiver& receiver) {
+  Download download{&receiver, nullptr, limits.maxBytes, nullptr};
+  download.resume = &from;
   return Perform(url, limits, download);
 }
 

@@ -97,6 +97,35 @@ FetchStatus Fetcher::FetchInto(const char* address, const FetchLimits& limits,
   return HandOver(fetched, body, receiver);
 }
 
+FetchStatus Fetcher::FetchFrom(const char* address, const FetchLimits& limits,
+                               const ResumePoint& /*from*/, ByteReceiver& receiver) {
+  WholeBodyReceiver whole(receiver);
+  const FetchStatus fetched = FetchInto(address, limits, whole);
+  if (fetched == FetchStatus::kOk && !whole.StartOnce()) return FetchStatus::kOutOfMemory;
+  return fetched;
+}
+
+std::string ChooseValidator(const std::string& etag, const std::string& lastModified) {
+  const bool weak = etag.compare(0, 2, "W/") == 0;
+  if (!etag.empty() && !weak) return etag;
+  return lastModified;
+}
+
+long long ContentRangeStart(const std::string& contentRange) {
+  constexpr char kUnit[] = "bytes ";
+  constexpr long long kLargest = 0x7FFFFFFFFFFFFFFFLL;
+  if (contentRange.compare(0, sizeof kUnit - 1, kUnit) != 0) return -1;
+  long long first = 0;
+  std::size_t digits = 0;
+  for (std::size_t i = sizeof kUnit - 1;
+       i < contentRange.size() && contentRange[i] >= '0' && contentRange[i] <= '9'; ++i) {
+    if (first > (kLargest - 9) / 10) return -1;
+    first = first * 10 + (contentRange[i] - '0');
+    ++digits;
+  }
+  return digits > 0 ? first : -1;
+}
+
 FetchStatus HttpSession::FetchInto(const char* url, const FetchLimits& limits,
                                    ByteReceiver& receiver) {
   std::vector<char> body;
@@ -171,6 +200,21 @@ FetchStatus NetworkFetcher::FetchInto(const char* address, const FetchLimits& li
     if (!IsHttp(route.kind)) return FetchLocalFileInto(route.localPath.c_str(), limits, receiver);
     HttpSession* session = Session();
     return session != nullptr ? session->FetchInto(address, limits, receiver)
+                              : FetchStatus::kOutOfMemory;
+  } catch (const std::bad_alloc&) {
+    return FetchStatus::kOutOfMemory;
+  }
+}
+
+FetchStatus NetworkFetcher::FetchFrom(const char* address, const FetchLimits& limits,
+                                      const ResumePoint& from, ByteReceiver& receiver) {
+  try {
+    const Route route = RouteOf(address, limits);
+    if (route.refusal != FetchStatus::kOk) return route.refusal;
+    // A local file is read again whole: it costs no line, and has no validator to check.
+    if (!IsHttp(route.kind)) return Fetcher::FetchFrom(address, limits, from, receiver);
+    HttpSession* session = Session();
+    return session != nullptr ? session->FetchFrom(address, limits, from, receiver)
                               : FetchStatus::kOutOfMemory;
   } catch (const std::bad_alloc&) {
     return FetchStatus::kOutOfMemory;

@@ -149,6 +149,27 @@ bool HasContentEncoding(HINTERNET request) {
          encoding != "identity";
 }
 
+// Tells a FetchFrom receiver where the body of a successful answer starts.
+FetchStatus TellStart(HINTERNET request, DWORD status, const ResumePoint& from,
+                      ByteReceiver& receiver) {
+  BodyStart start;
+  std::string etag;
+  std::string lastModified;
+  QueryText(request, HTTP_QUERY_ETAG, etag);
+  QueryText(request, HTTP_QUERY_LAST_MODIFIED, lastModified);
+  start.validator = ChooseValidator(etag, lastModified);
+  if (status == 206) {
+    // Only the range asked for can be spliced onto what is held.
+    std::string range;
+    QueryText(request, HTTP_QUERY_CONTENT_RANGE, range);
+    if (from.offset == 0 || ContentRangeStart(range) != static_cast<long long>(from.offset)) {
+      return FetchStatus::kTransferFailed;
+    }
+    start.offset = from.offset;
+  }
+  return receiver.Start(start) ? FetchStatus::kOk : FetchStatus::kOutOfMemory;
+}
+
 // Hands the body to `receiver` as it arrives; `collector`, when the receiver keeps the whole body,
 // is told the declared length first.
 FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs,
@@ -161,7 +182,9 @@ FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs
 
   char chunk[kReadChunkBytes];
   std::size_t total = 0;
-  for (;;) {
+  // A body whose announced length has arrived is whole: waiting on for the server to close would
+  // let a deadline falling just then turn a complete document into a cut one.
+  while (!hasLength || total < declared) {
     // No read may wait past the whole fetch's deadline: a server that drips ends in time too.
     const DWORD remainingMs = RemainingMs(deadline);
     if (remainingMs == 0) return FetchStatus::kDeadlineExceeded;
@@ -268,9 +291,20 @@ UniqueInternetHandle OpenConnection(HINTERNET session, const UrlParts& parts) {
       parts.password.empty() ? nullptr : parts.password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
 }
 
+// The request headers beyond WinINet's own: compression where WinINet decodes it; for a resumed
+// fetch instead the range and its condition, and the plain representation, since the decoded
+// bytes held are a prefix of that one, not of a compressed one.
+std::string ExtraHeaders(bool decodes, const ResumePoint* from) {
+  if (from != nullptr && from->offset > 0 && !from->validator.empty()) {
+    return "Range: bytes=" + std::to_string(from->offset) + "-\r\nIf-Range: " + from->validator +
+           "\r\nAccept-Encoding: identity\r\n";
+  }
+  return decodes ? kAcceptEncodingHeader : "";
+}
+
 // One GET of `parts` on `connection`; on success `request` holds the answered request.
 FetchStatus SendRequest(HINTERNET connection, const UrlParts& parts, const Timeouts& timeouts,
-                        UniqueInternetHandle& request) {
+                        const ResumePoint* from, UniqueInternetHandle& request) {
   ApplyTimeouts(connection, timeouts);
   // No flag that relaxes certificate checks is ever set: a secure request verifies the chain
   // and the host name.
@@ -283,10 +317,10 @@ FetchStatus SendRequest(HINTERNET connection, const UrlParts& parts, const Timeo
   BOOL decode = TRUE;
   const bool decodes = InternetSetOptionA(request.Get(), INTERNET_OPTION_HTTP_DECODING, &decode,
                                           sizeof decode) != FALSE;
+  const std::string headers = ExtraHeaders(decodes, from);
   const ULONGLONG started = GetTickCount64();
-  if (!HttpSendRequestA(request.Get(), decodes ? kAcceptEncodingHeader : nullptr,
-                        decodes ? static_cast<DWORD>(sizeof kAcceptEncodingHeader - 1) : 0, nullptr,
-                        0)) {
+  if (!HttpSendRequestA(request.Get(), headers.empty() ? nullptr : headers.c_str(),
+                        static_cast<DWORD>(headers.size()), nullptr, 0)) {
     const DWORD error = GetLastError();
     return StatusFromWait(error, GetTickCount64() - started, timeouts.stallMs);
   }
@@ -315,13 +349,16 @@ class WinInetSession : public HttpSession {
   FetchStatus Fetch(const char* url, const FetchLimits& limits, std::vector<char>& body) override;
   FetchStatus FetchInto(const char* url, const FetchLimits& limits,
                         ByteReceiver& receiver) override;
+  FetchStatus FetchFrom(const char* url, const FetchLimits& limits, const ResumePoint& from,
+                        ByteReceiver& receiver) override;
 
  private:
-  // Runs one fetch, never throwing: running out of memory is kOutOfMemory.
+  // Runs one fetch, never throwing: running out of memory is kOutOfMemory. With `from` (FetchFrom)
+  // the receiver is told where the body starts.
   FetchStatus Run(const char* url, const FetchLimits& limits, ByteReceiver& receiver,
-                  CollectingReceiver* collector);
+                  CollectingReceiver* collector, const ResumePoint* from = nullptr);
   FetchStatus FollowAndRead(const char* url, const FetchLimits& limits, ByteReceiver& receiver,
-                            CollectingReceiver* collector);
+                            CollectingReceiver* collector, const ResumePoint* from);
   // The connection handle for the server of `parts`, opened at its first use; null on failure.
   HINTERNET ConnectionFor(const UrlParts& parts);
 
@@ -340,7 +377,8 @@ HINTERNET WinInetSession::ConnectionFor(const UrlParts& parts) {
 }
 
 FetchStatus WinInetSession::FollowAndRead(const char* url, const FetchLimits& limits,
-                                          ByteReceiver& receiver, CollectingReceiver* collector) {
+                                          ByteReceiver& receiver, CollectingReceiver* collector,
+                                          const ResumePoint* from) {
   const ULONGLONG deadline =
       GetTickCount64() + static_cast<ULONGLONG>(ToMilliseconds(limits.totalTimeoutSeconds));
   std::string current = url;
@@ -357,7 +395,7 @@ FetchStatus WinInetSession::FollowAndRead(const char* url, const FetchLimits& li
     HINTERNET connection = ConnectionFor(parts);
     if (connection == nullptr) return StatusFromError(GetLastError());
     UniqueInternetHandle request;
-    const FetchStatus sent = SendRequest(connection, parts, timeouts, request);
+    const FetchStatus sent = SendRequest(connection, parts, timeouts, from, request);
     if (sent != FetchStatus::kOk) {
       return RemainingMs(deadline) == 0 ? FetchStatus::kDeadlineExceeded : sent;
     }
@@ -376,15 +414,19 @@ FetchStatus WinInetSession::FollowAndRead(const char* url, const FetchLimits& li
     }
     // An error answer's body is never handed on: it is not the document.
     if (status >= 400) return FetchStatus::kHttpError;
+    if (from != nullptr) {
+      const FetchStatus told = TellStart(request.Get(), status, *from, receiver);
+      if (told != FetchStatus::kOk) return told;
+    }
     return ReadBody(request.Get(), limits, timeouts.stallMs, deadline, receiver, collector);
   }
 }
 
 FetchStatus WinInetSession::Run(const char* url, const FetchLimits& limits, ByteReceiver& receiver,
-                                CollectingReceiver* collector) {
+                                CollectingReceiver* collector, const ResumePoint* from) {
   if (url == nullptr) return FetchStatus::kUnsupportedAddress;
   try {
-    return FollowAndRead(url, limits, receiver, collector);
+    return FollowAndRead(url, limits, receiver, collector, from);
   } catch (const std::bad_alloc&) {
     return FetchStatus::kOutOfMemory;
   } catch (...) {
@@ -406,6 +448,11 @@ FetchStatus WinInetSession::Fetch(const char* url, const FetchLimits& limits,
 FetchStatus WinInetSession::FetchInto(const char* url, const FetchLimits& limits,
                                       ByteReceiver& receiver) {
   return Run(url, limits, receiver, nullptr);
+}
+
+FetchStatus WinInetSession::FetchFrom(const char* url, const FetchLimits& limits,
+                                      const ResumePoint& from, ByteReceiver& receiver) {
+  return Run(url, limits, receiver, nullptr, &from);
 }
 
 }  // namespace

@@ -20,6 +20,9 @@ const char kOpManifestLoadFailed[] = "Error al recuperar informaci\xF3n desde ";
 const char kTextOtherRunUpdating[] = "Otra actualizaci\xF3n en curso. No se actualiza";
 const char kOpRunEnd[] = "Actualizando() ";
 const char kTextRunEnd[] = "IniAppUsuario";
+const char kTextDownloadContinues[] =
+    "Descarga incompleta. Se contin\xFA"
+    "a en el pr\xF3ximo arranque";
 
 const char kOpManifestRefused[] = "Manifiesto rechazado";
 const char kTextSignatureMissing[] = "Sin fichero de firma";

@@ -17,6 +17,9 @@ extern const char kOpManifestLoadFailed[];  // "Error al recuperar información 
 extern const char kTextOtherRunUpdating[];  // "Otra actualización en curso. No se actualiza"
 extern const char kOpRunEnd[];              // "Actualizando() "
 extern const char kTextRunEnd[];            // "IniAppUsuario"
+// The run's fetch budget ended before the release was downloaded whole: nothing of it installed.
+extern const char
+    kTextDownloadContinues[];  // "Descarga incompleta. Se continúa en el próximo arranque"
 
 // Signed releases: why a manifest was refused, one text per SignatureCheck.
 extern const char kOpManifestRefused[];        // "Manifiesto rechazado"

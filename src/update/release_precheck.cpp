@@ -1,6 +1,7 @@
-// All or nothing for signed releases: every file is fetched and checked against its digest by a
-// run of the same mode that writes nothing, before the real run writes any. A changed or swapped
-// document then leaves the whole installation as it was, not half of a release in place.
+// All or nothing for signed releases: every staged file is read and checked against its digest
+// by a run of the same mode that writes nothing, before the real run writes any. A changed or
+// swapped document then leaves the whole installation as it was, not half of a release in place.
+// The documents come from the stage, so each crosses the line once.
 #include "update/log_texts.h"
 #include "update/update_engine.h"
 

@@ -9,6 +9,7 @@
 
 #include "update/release_signature.h"
 #include "update/release_guard.h"
+#include "update/release_stage.h"
 #include "update/update_host.h"
 #include "net/fetch.h"
 
@@ -94,12 +95,27 @@ class UpdateEngine {
                  bool loggingFlag);
   void LogResult(bool loggingFlag, const char* address, int result);
   // The update proper: the manifest address from the settings, the manifest, the mode.
-  void UpdateFromSettings(bool loggingFlag);
-  bool LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag);
-  // With keys: fetches the manifest's bytes and its signature, checks them, and loads the
-  // document from those same bytes. False (logged and reported) when it was refused.
-  bool LoadSignedManifest(XmlDocument& manifest, const char* address, const FetchLimits& limits,
-                          bool loggingFlag);
+  void UpdateFromSettings(const char* appDirectory, bool loggingFlag);
+  // Fetches the manifest's bytes and loads the document from them; `release` receives the
+  // release's identity (see ReleaseIdentity).
+  bool LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag,
+                    std::string& release);
+  // With keys: checks the signature of the manifest's `bytes` before they are loaded. False
+  // (logged and reported) when it was refused.
+  bool CheckManifestSignature(const char* address, const FetchLimits& limits,
+                              const std::vector<char>& bytes, bool loggingFlag);
+  // Two phases: every document of the release is staged in the application directory's staging
+  // folder, then the mode installs from the staged documents. A release the run's fetch budget
+  // cut is deferred: nothing of it installed, what was staged kept for the next run.
+  void InstallRelease(const XmlDocument& manifest, const char* installedVersion,
+                      const std::string& release, const char* appDirectory, bool loggingFlag);
+  // The mode the manifest calls for, or kNone when no mode would run (offered version empty,
+  // equal to the installed one, or held back by the guard).
+  UpdateMode OfferedMode(const XmlDocument& manifest, const char* installedVersion,
+                         char* offeredVersion, std::size_t offeredSize) const;
+  // The documents the mode would fetch, in order, each once, with the largest limits asked.
+  std::vector<StagedDocument> ListDocuments(const XmlDocument& manifest,
+                                            const char* installedVersion);
   // Reports a file's digest verdict; false (refused, logged) unless its bytes may be written.
   bool ReportDigest(DigestVerdict verdict, const char* address, bool loggingFlag);
   // Reports why a streamed file document was refused; true when it was not. Raises

@@ -58,6 +58,9 @@ class UpdateHost {
   virtual void ReportInstallResult(const InstallItem& /*item*/, int /*result*/) {}
   // A signed-release build refused the manifest (no mode runs); never called without keys.
   virtual void ReportManifestRefused(SignatureCheck /*reason*/) {}
+  // The run's fetch budget ended before every document of the release was staged: nothing of it
+  // was installed, and the next run takes the download up where it stopped.
+  virtual void ReportReleaseDeferred() {}
 };
 
 // How the last write of a sink went, beyond its 1 or 0, for the log and the diagnostics.

@@ -92,7 +92,7 @@ void UpdateEngine::RunUpdate() {
 
   if (m_host.TakeUpdateTurn()) {
     if (m_guard != nullptr) m_guard->FinishEarlierRun(loggingFlag);
-    UpdateFromSettings(loggingFlag);  // the manifest is gone again before the launch
+    UpdateFromSettings(appDirectory, loggingFlag);  // the manifest is gone before the launch
   } else {
     // Another updater was (or still is) installing: a second run on top of it would only fetch
     // and write the same files again, interleaved.
@@ -103,7 +103,7 @@ void UpdateEngine::RunUpdate() {
   m_host.EndRun();
 }
 
-void UpdateEngine::UpdateFromSettings(bool loggingFlag) {
+void UpdateEngine::UpdateFromSettings(const char* appDirectory, bool loggingFlag) {
   char address[kManifestTextBufferSize] = {};
   char installedVersion[kSettingTextBufferSize] = {};
   XmlDocument manifest;
@@ -119,41 +119,45 @@ void UpdateEngine::UpdateFromSettings(bool loggingFlag) {
     LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
   }
   SetManifestOrigin(address);
-  if (LoadManifest(manifest, address, loggingFlag)) {
+  std::string release;
+  if (LoadManifest(manifest, address, loggingFlag, release)) {
     ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue, installedVersion,
                        sizeof(installedVersion));
-    if (CheckReleaseFiles(manifest, installedVersion, loggingFlag)) {
-      UpdateFromManifest(manifest, installedVersion, loggingFlag);
-    }
+    InstallRelease(manifest, installedVersion, release, appDirectory, loggingFlag);
   }
 }
 
-bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag) {
+bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag,
+                                std::string& release) {
   bool loaded = false;
   FetchLimits limits = m_limits;
   limits.allowLocalFiles = true;  // the address comes from the settings, not from a server
   try {
-    loaded = FitRunDeadline(limits);
-    if (loaded && m_keys->RequiresSignatures()) {
-      return LoadSignedManifest(manifest, address, limits, loggingFlag);
+    std::vector<char> bytes;
+    loaded = FitRunDeadline(limits) && m_fetcher->Fetch(address, limits, bytes) == FetchStatus::kOk;
+    if (loaded && m_keys->RequiresSignatures() &&
+        !CheckManifestSignature(address, limits, bytes, loggingFlag)) {
+      return false;
     }
-    manifest.SetFetchLimits(limits);
-    loaded = loaded && manifest.Load(address, true);
+    if (loaded) {
+      release = ReleaseIdentity(bytes);
+      // Parsed from exactly the bytes fetched (and, with keys, checked): never a second fetch.
+      FetchedBytesFetcher fetched(address, bytes);
+      manifest.SetFetcher(fetched);
+      loaded = manifest.Load(address, true);
+      manifest.SetFetcher(*m_fetcher);
+    }
   } catch (...) {
     // Memory ran out for the request: nothing can be installed from a manifest not loaded.
+    manifest.SetFetcher(*m_fetcher);
     loaded = false;
   }
   if (!loaded) LogOutsideText(loggingFlag, kOpManifestLoadFailed, address);
   return loaded;
 }
 
-bool UpdateEngine::LoadSignedManifest(XmlDocument& manifest, const char* address,
-                                      const FetchLimits& limits, bool loggingFlag) {
-  std::vector<char> bytes;
-  if (m_fetcher->Fetch(address, limits, bytes) != FetchStatus::kOk) {
-    LogOutsideText(loggingFlag, kOpManifestLoadFailed, address);
-    return false;
-  }
+bool UpdateEngine::CheckManifestSignature(const char* address, const FetchLimits& limits,
+                                          const std::vector<char>& bytes, bool loggingFlag) {
   // The signature is fetched under the same policy, within what is left of the run's time.
   SignatureCheck check = SignatureCheck::kMissing;
   FetchLimits signatureLimits = limits;
@@ -174,40 +178,38 @@ bool UpdateEngine::LoadSignedManifest(XmlDocument& manifest, const char* address
     Log(loggingFlag, kOpManifestRefused, SignatureRefusalText(check));
     return false;
   }
-  // Parsed from exactly the bytes the signature covered.
-  FetchedBytesFetcher checked(address, bytes);
-  manifest.SetFetcher(checked);
-  const bool loaded = manifest.Load(address, true);
-  manifest.SetFetcher(*m_fetcher);
-  if (!loaded) LogOutsideText(loggingFlag, kOpManifestLoadFailed, address);
-  return loaded;
+  return true;
+}
+
+UpdateMode UpdateEngine::OfferedMode(const XmlDocument& manifest, const char* installedVersion,
+                                     char* offeredVersion, std::size_t offeredSize) const {
+  offeredVersion[0] = '\0';
+  UpdateMode mode = UpdateMode::kNone;
+  if (manifest.Exists(kVersionElement)) {
+    // An application manifest, even with an empty version; its library part is never read.
+    manifest.GetValue(kVersionElement, offeredVersion, offeredSize);
+    mode = UpdateMode::kApplication;
+  } else if (manifest.Exists(kLibraryElement)) {
+    XmlNode library;
+    if (manifest.SelectNode(library, kLibraryElement) == -1 || library.IsEmpty() ||
+        GetNodeText(library, kLibraryVersionElement, offeredVersion, offeredSize) == -1) {
+      return UpdateMode::kNone;
+    }
+    mode = UpdateMode::kTransparent;
+  }
+  if (offeredVersion[0] == '\0' || std::strcmp(offeredVersion, installedVersion) == 0) {
+    return UpdateMode::kNone;
+  }
+  return mode;
 }
 
 UpdateMode UpdateEngine::UpdateFromManifest(const XmlDocument& manifest,
                                             const char* installedVersion, bool loggingFlag) {
   char offeredVersion[kManifestTextBufferSize] = {};
-  if (manifest.Exists(kVersionElement)) {
-    // An application manifest, even with an empty version; its library part is never read.
-    manifest.GetValue(kVersionElement, offeredVersion, sizeof(offeredVersion));
-    if (offeredVersion[0] == '\0' || std::strcmp(offeredVersion, installedVersion) == 0) {
-      return UpdateMode::kNone;
-    }
-    return RunMode(UpdateMode::kApplication, installedVersion, offeredVersion, manifest,
-                   loggingFlag);
-  }
-  if (!manifest.Exists(kLibraryElement)) return UpdateMode::kNone;
-  XmlNode library;
-  if (manifest.SelectNode(library, kLibraryElement) == -1 || library.IsEmpty()) {
-    return UpdateMode::kNone;
-  }
-  if (GetNodeText(library, kLibraryVersionElement, offeredVersion, sizeof(offeredVersion)) == -1) {
-    return UpdateMode::kNone;
-  }
-  library.Reset();
-  if (offeredVersion[0] == '\0' || std::strcmp(offeredVersion, installedVersion) == 0) {
-    return UpdateMode::kNone;
-  }
-  return RunMode(UpdateMode::kTransparent, installedVersion, offeredVersion, manifest, loggingFlag);
+  const UpdateMode mode =
+      OfferedMode(manifest, installedVersion, offeredVersion, sizeof(offeredVersion));
+  if (mode == UpdateMode::kNone) return mode;
+  return RunMode(mode, installedVersion, offeredVersion, manifest, loggingFlag);
 }
 
 UpdateMode UpdateEngine::RunMode(UpdateMode mode, const char* installedVersion,

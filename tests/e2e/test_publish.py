@@ -5,6 +5,7 @@ import gzip
 import os
 import re
 import shutil
+import socket
 import subprocess
 
 import pytest
@@ -451,3 +452,99 @@ def test_gzip_copies_decompress_to_every_document_and_the_manifest(box, tmp_path
     # Hexadecimal text of compressible bytes shrinks far below its length.
     document = next(name for name in plain if name.startswith("comp1-"))
     assert len(read(out / (document + ".gz"))) < len(read(out / document)) // 10
+
+
+class Nginx:
+    """Debian's nginx serving `root` on a loopback port, unprivileged paths only, with
+    precompressed copies served where they exist and every answer paced at `rate`."""
+
+    def __init__(self, root, work, rate):
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            self.port = probe.getsockname()[1]
+        self.access_log = os.path.join(work, "access.log")
+        config = os.path.join(work, "nginx.conf")
+        temp = os.path.join(work, "temp")
+        os.makedirs(temp, exist_ok=True)
+        with open(config, "w", encoding="utf-8") as out:
+            out.write(f"""daemon off; pid {work}/nginx.pid; error_log {work}/error.log;
+user root root;
+events {{ worker_connections 64; }}
+http {{
+  access_log {self.access_log};
+  client_body_temp_path {temp}/body; proxy_temp_path {temp}/proxy;
+  fastcgi_temp_path {temp}/fastcgi; uwsgi_temp_path {temp}/uwsgi; scgi_temp_path {temp}/scgi;
+  types {{ text/xml xml; }}
+  server {{ listen 127.0.0.1:{self.port}; root {root}; gzip_static on; limit_rate {rate}; }}
+}}
+""")
+        self.process = subprocess.Popen(["/usr/sbin/nginx", "-c", config, "-p", work],
+                                        stderr=subprocess.DEVNULL)
+        assert wait_for(lambda: self._listening(), 10)
+
+    def _listening(self):
+        with socket.socket() as probe:
+            return probe.connect_ex(("127.0.0.1", self.port)) == 0
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def statuses(self, prefix):
+        """The status of every answer to a request under `prefix`, in order."""
+        with open(self.access_log, encoding="latin-1") as log:
+            return [int(line.split('"')[2].split()[0]) for line in log if f"GET {prefix}" in line]
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+
+@pytest.mark.skipif(not os.path.exists("/usr/sbin/nginx"), reason="needs Debian's nginx")
+@pytest.mark.parametrize("gzip_copies", [False, True], ids=["plain", "gzip_static"])
+def test_nginx_download_cut_by_a_kill_is_taken_up_and_installs_whole(box, tmp_path, gzip_copies):
+    """A plain static server: a cut plain document is resumed from where it broke (206); a cut
+    compressed one is asked for again as the plain document, which nginx sends whole (200)."""
+    files = {"uno.dll": os.urandom(400000), "dos.dat": os.urandom(20000)}
+    paths = write_sources(tmp_path / "src", files)
+    new_main = tmp_path / "src" / ("pos" + EXE)
+    new_main.write_bytes(read(program("fake_main_app")) + b"release " * 40)
+    root = tmp_path / "www"
+    root.mkdir()
+    server = Nginx(str(root), str(tmp_path), "100k")
+    try:
+        arguments = ["app", "--version", "2.0", "--base-url", server.url("/rel"),
+                     "--out", box.native_path(str(root / "rel")),
+                     "--main", box.native_path(str(new_main))]
+        arguments += ["--gzip"] if gzip_copies else []
+        for name, path in paths.items():
+            arguments += ["--component", f"{box.native_path(path)}={name}"]
+        published = tool(box, *arguments)
+        assert published.status == 0, str(published)
+        install_old_main(box)
+        box.set_setting(APP_KEY, "urlact", server.url("/rel/manifest.xml"))
+        box.set_setting(APP_KEY, "version", "1.0")
+        record = os.path.join(box.app_dir, ".mubax-staging", "record.txt")
+
+        def first_part_recorded():
+            try:
+                with open(record, encoding="utf-8") as text:
+                    first = next(line for line in text if line.startswith("doc\t"))
+            except (OSError, StopIteration):
+                return False
+            fields = first.split("\t")
+            return fields[1] == "0" and fields[2] != "0"  # cut, with bytes on the disk
+
+        updater = subprocess.Popen(box.command(program("mubax-updater")), env=updater_env(box))
+        assert wait_for(first_part_recorded, 60)
+        updater.kill()
+        updater.wait(30)
+        assert not os.path.exists(os.path.join(box.app_dir, "uno.dll"))
+        run_updater(box)
+        for name, data in files.items():
+            assert read(os.path.join(box.app_dir, name)) == data, name
+        assert read(main_executable(box)) == read(new_main)
+        assert not os.path.exists(os.path.join(box.app_dir, ".mubax-staging"))
+        statuses = server.statuses("/rel/comp1-")
+        assert statuses[-1] == (200 if gzip_copies else 206), statuses
+    finally:
+        server.close()

@@ -95,6 +95,10 @@ def test_the_updater_installs_only_what_a_trusted_key_signed(box, server, tmp_pa
             assert read(os.path.join(box.app_dir, name)) == data, name
         assert read(os.path.join(box.app_dir, "pos" + EXE)) == new_main.read_bytes()
         assert not any(line.startswith(REFUSED) for line in lines), lines
+        # Each document crossed the line once: staged, checked from the disk, installed from it.
+        documents = [path for path in server.requests if path.endswith(".xml") and
+                     not path.endswith("/manifest.xml")]
+        assert sorted(documents) == sorted(set(documents)) and len(documents) == 3, documents
     else:
         assert sorted(os.listdir(box.app_dir)) == sorted(["pos" + EXE, "logUpdate.txt"])
         assert read(os.path.join(box.app_dir, "pos" + EXE)) == old_main

@@ -316,3 +316,117 @@ def test_untrusted_certificate_is_refused_and_main_application_started(box, tmp_
         ]
     finally:
         server.close()
+
+
+def publish_slow_release(box, server, component_bytes):
+    """Version 1.0 installed, 1.1 offered: two components of `component_bytes` and a new main
+    executable. Returns the new files by name, the old ones written in place."""
+    with open(program("fake_main_app"), "rb") as exe:
+        new_main = exe.read()
+    components = {"uno.dll": os.urandom(component_bytes), "dos.dat": os.urandom(component_bytes)}
+    sandbox.serve_application_release(server, "1.1", components, new_main, "/c{number}.xml",
+                                      "/main.xml")
+    for name in components:
+        with open(os.path.join(box.app_dir, name), "wb") as old:
+            old.write(b"old " + name.encode())
+    with open(main_executable(box), "wb") as old:
+        old.write(b"old main application")
+    sandbox.register_application(box, main_executable(box), server.url("/manifest.xml"), "1.0")
+    return dict(components, **{os.path.basename(main_executable(box)): new_main})
+
+
+def release_state(box, files):
+    """"old", "new" or "mixed": what the application directory holds of the release."""
+    new = 0
+    for name, data in files.items():
+        with open(os.path.join(box.app_dir, name), "rb") as installed:
+            new += installed.read() == data
+    return "old" if new == 0 else "new" if new == len(files) else "mixed"
+
+
+def document_bytes(server):
+    return sum(len(body) for path, body in server.documents.items() if path != "/manifest.xml")
+
+
+def test_killed_while_staging_the_next_start_takes_the_download_up(box, server):
+    """kill -9 at any moment of the download leaves the old release whole; the next start fetches
+    only what is missing and installs the whole new release."""
+    files = publish_slow_release(box, server, 150000)
+    server.bytes_per_second = 100000
+    record = os.path.join(box.app_dir, ".mubax-staging", "record.txt")
+
+    def part_recorded(number):
+        """Document `number` recorded as partly on the disk."""
+        try:
+            with open(record, encoding="utf-8") as text:
+                lines = [line.split("\t") for line in text if line.startswith("doc\t")]
+        except OSError:
+            return False
+        return len(lines) >= number and lines[number - 1][1] == "0" and lines[number - 1][2] != "0"
+
+    for number in (1, 2):  # kill -9 inside the first component's document, then the second's
+        updater = subprocess.Popen(box.command(program("mubax-updater")), env=updater_env(box))
+        assert wait_for(lambda: part_recorded(number), 60)
+        updater.kill()
+        updater.wait(30)
+        assert release_state(box, files) == "old"
+    server.bytes_per_second = 0
+    run_updater(box)
+    assert release_state(box, files) == "new"
+    assert started(box)
+    assert not os.path.exists(os.path.join(box.app_dir, ".mubax-staging"))
+    assert any(asked.startswith("bytes=") for asked in server.ranges), server.ranges
+    leftovers = [n for n in os.listdir(box.app_dir) if ".mubax-new." in n]
+    assert leftovers == []
+
+
+def test_slow_line_release_arrives_whole_within_three_starts(box, server):
+    """4.9 MB of documents at 24 KB/s (about 200 s of line time, the run's budget 100 s): every
+    start holds the till less than two minutes, leaves the old release or the new one whole, and
+    the line carries about one copy of the documents."""
+    open(os.path.join(box.app_dir, "logUpdate.txt"), "wb").close()
+    files = publish_slow_release(box, server, 1200000)
+    server.bytes_per_second = 24 * 1024
+    starts = 0
+    while release_state(box, files) != "new" and starts < 3:
+        begun = time.monotonic()
+        run_updater(box)
+        starts += 1
+        held = time.monotonic() - begun
+        print(f"start {starts}: {held:.1f} s, {server.bytes_sent} bytes sent so far")
+        assert held < 120
+        state = release_state(box, files)
+        assert state in ("old", "new")
+        assert os.path.isdir(os.path.join(box.app_dir, ".mubax-staging")) == (state == "old")
+    assert release_state(box, files) == "new"
+    print(f"documents {document_bytes(server)} bytes, sent {server.bytes_sent} bytes")
+    assert server.bytes_sent <= 1.1 * document_bytes(server)
+    deferred = "ActualizandoVersion  Descarga incompleta. Se contin\u00faa en el pr\u00f3ximo arranque"
+    assert log_lines(box).count(deferred) == starts - 1
+
+
+def test_killed_while_installing_the_next_start_installs_from_the_stage(box, server):
+    """kill -9 once every document is staged (the install under way): the next start installs
+    the whole release from what was staged, without fetching a document again."""
+    files = publish_slow_release(box, server, 4000000)
+    record = os.path.join(box.app_dir, ".mubax-staging", "record.txt")
+
+    def all_staged():
+        try:
+            with open(record, encoding="utf-8") as text:
+                lines = [line.split("\t") for line in text if line.startswith("doc\t")]
+        except OSError:
+            return False
+        return len(lines) == 3 and all(fields[1] == "1" for fields in lines)
+
+    updater = subprocess.Popen(box.command(program("mubax-updater")), env=updater_env(box))
+    assert wait_for(all_staged, 60)
+    updater.kill()
+    updater.wait(30)
+    killed_in_install = os.path.exists(record)
+    run_updater(box)
+    assert release_state(box, files) == "new"
+    assert not os.path.exists(os.path.join(box.app_dir, ".mubax-staging"))
+    assert [n for n in os.listdir(box.app_dir) if ".mubax-new." in n] == []
+    documents = [path for path in server.requests if path != "/manifest.xml"]
+    assert len(documents) == (3 if killed_in_install else 6), server.requests

@@ -113,3 +113,71 @@ TEST(FetchIntoTest, ReceiverThatGivesUpEndsTheFetch) {
     EXPECT_LT(received.bytes.size(), 2 * kMiB);
   }
 }
+
+namespace {
+
+// Records where each answer's body starts, as a staged download does.
+class StartRecorder : public Recorder {
+ public:
+  bool Start(const BodyStart& start) override {
+    starts.push_back(start);
+    return true;
+  }
+  std::vector<BodyStart> starts;
+};
+
+}  // namespace
+
+// Taking up a document: the range is asked only with a validator, granted only while the
+// document still has it, and the receiver always learns where the body starts, so it can splice
+// a 206 onto what it holds and replace what it holds with a 200.
+TEST(FetchIntoTest, FetchFromResumesOnlyWhatStillMatches) {
+  TestHttpServer server;
+  const std::string body = Patterned(64 * 1024);
+  server.AddResumableFile("/doc", body, TestHttpServer::Resumable());
+  TestHttpServer::Resumable ignoring;
+  ignoring.honourRanges = false;
+  server.AddResumableFile("/ignoring", body, ignoring);
+  TestHttpServer::Resumable weak;
+  weak.etag = "W/\"v1\"";
+  server.AddResumableFile("/weak", body, weak);
+  constexpr std::uint64_t kHeld = 1000;
+  struct FromCase {
+    const char* name;
+    const char* path;
+    ResumePoint from;
+    std::uint64_t startsAt;
+    const char* validatorSeen;
+  };
+  const FromCase cases[] = {
+      {"nothing held", "/doc", {0, ""}, 0, "\"v1\""},
+      {"held, same validator", "/doc", {kHeld, "\"v1\""}, kHeld, "\"v1\""},
+      {"held, document changed", "/doc", {kHeld, "\"v0\""}, 0, "\"v1\""},
+      {"held, no validator", "/doc", {kHeld, ""}, 0, "\"v1\""},
+      {"server ignores ranges", "/ignoring", {kHeld, "\"v1\""}, 0, "\"v1\""},
+      {"weak ETag is no validator", "/weak", {0, ""}, 0, ""},
+  };
+  NetworkFetcher fetcher;
+  for (const FromCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartRecorder received;
+    EXPECT_EQ(fetcher.FetchFrom(server.Url(c.path).c_str(), FetchLimits(), c.from, received),
+              FetchStatus::kOk);
+    ASSERT_EQ(received.starts.size(), 1u);
+    EXPECT_EQ(received.starts[0].offset, c.startsAt);
+    EXPECT_EQ(received.starts[0].validator, c.validatorSeen);
+    EXPECT_TRUE(received.bytes == body.substr(static_cast<std::size_t>(c.startsAt)));
+  }
+  // A resumed request never asks for a compressed representation: the bytes held are decoded.
+  StartRecorder received;
+  fetcher.FetchFrom(server.Url("/doc").c_str(), FetchLimits(), ResumePoint{kHeld, "\"v1\""},
+                    received);
+  const std::string encoding = server.LastRequestHeader("/doc", "Accept-Encoding");
+  EXPECT_TRUE(encoding.empty() || encoding == "identity") << encoding;
+  // A range past the end is the server's error, and no start is told.
+  StartRecorder past;
+  EXPECT_EQ(fetcher.FetchFrom(server.Url("/doc").c_str(), FetchLimits(),
+                              ResumePoint{body.size(), "\"v1\""}, past),
+            FetchStatus::kHttpError);
+  EXPECT_TRUE(past.starts.empty());
+}

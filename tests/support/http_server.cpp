@@ -2,6 +2,7 @@
 // connection, a deliberately small request parser. Portable; sockets come from loopback_socket.h.
 #include "support/http_server.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -17,7 +18,7 @@
 
 namespace {
 
-enum class RouteKind { kFile, kRedirect, kStatus, kStall, kDrip, kEndless };
+enum class RouteKind { kFile, kRedirect, kStatus, kStall, kDrip, kEndless, kResumable };
 
 struct Route {
   RouteKind kind = RouteKind::kStatus;
@@ -28,6 +29,7 @@ struct Route {
   std::string contentEncoding;  // sent as a Content-Encoding header when not empty
   int stallSeconds = 0;
   int dripMilliseconds = 0;
+  TestHttpServer::Resumable resumable;
 };
 
 struct Request {
@@ -147,6 +149,7 @@ struct TestHttpServer::State {
   bool stopping = false;
   std::map<std::string, Route> routes;
   std::map<std::string, int> requestCounts;
+  std::map<std::string, std::size_t> bodyBytesSent;
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> lastHeaders;
   bool keepAlive = false;
   int connectionCount = 0;
@@ -220,6 +223,70 @@ void SendForever(State& state, SocketHandle socket, const Route& route) {
   }
 }
 
+std::string HeaderOf(const Request& request, const char* name) {
+  for (const auto& header : request.headers) {
+    if (EqualNoCase(header.first, name)) return header.second;
+  }
+  return std::string();
+}
+
+// Where a ranged request asks the body to start: 0 for the whole body (no range, a range this
+// server does not serve, or an If-Range that is not the current ETag).
+std::size_t RequestedStart(const Request& request, const Route& route) {
+  const std::string range = HeaderOf(request, "Range");
+  const std::string condition = HeaderOf(request, "If-Range");
+  if (!route.resumable.honourRanges || range.compare(0, 6, "bytes=") != 0 || range.back() != '-' ||
+      (!condition.empty() && condition != route.resumable.etag)) {
+    return 0;
+  }
+  return static_cast<std::size_t>(std::stoull(range.substr(6)));
+}
+
+// Sends `body` from `start` at the route's pace, closing early where the route drops.
+void SendPaced(State& state, SocketHandle socket, const std::string& path, const Route& route,
+               const std::string& body, std::size_t start) {
+  const std::size_t rate = route.resumable.bytesPerSecond;
+  const std::size_t step = rate == 0 ? body.size() : std::max<std::size_t>(rate / 10, 1);
+  std::size_t sentHere = 0;
+  for (std::size_t at = start; at < body.size() && !state.IsStopping();) {
+    std::size_t count = std::min(step, body.size() - at);
+    const std::size_t drop = route.resumable.dropAfterBytes;
+    if (drop != 0) count = std::min(count, drop - sentHere);
+    if (count == 0 || !SendAll(socket, body.data() + at, count)) return;
+    at += count;
+    sentHere += count;
+    {
+      std::unique_lock<std::mutex> lock(state.mutex);
+      state.bodyBytesSent[path] += count;
+      if (rate != 0) {
+        state.stopRequested.wait_for(lock, std::chrono::milliseconds(100),
+                                     [&state] { return state.stopping; });
+      }
+    }
+  }
+}
+
+void SendResumable(State& state, SocketHandle socket, const std::string& path,
+                   const Request& request, const Route& route) {
+  const std::string& body = route.body;
+  const std::size_t start = RequestedStart(request, route);
+  std::string head;
+  if (start >= body.size() && start > 0) {
+    head = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    SendAll(socket, head.data(), head.size());
+    return;
+  }
+  head = start > 0 ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " +
+                         std::to_string(start) + "-" + std::to_string(body.size() - 1) + "/" +
+                         std::to_string(body.size()) + "\r\n"
+                   : std::string("HTTP/1.1 200 OK\r\n");
+  if (!route.resumable.etag.empty()) head += "ETag: " + route.resumable.etag + "\r\n";
+  head += "Content-Type: text/xml\r\nContent-Length: " + std::to_string(body.size() - start) +
+          "\r\nConnection: close\r\n\r\n";
+  if (!SendAll(socket, head.data(), head.size())) return;
+  SendPaced(state, socket, path, route, body, start);
+}
+
 // Answers one request. Returns true when the connection stays open for another one.
 bool Respond(State& state, SocketHandle socket, const Request& request) {
   std::string path = request.target.substr(0, request.target.find('?'));
@@ -256,6 +323,9 @@ bool Respond(State& state, SocketHandle socket, const Request& request) {
     case RouteKind::kDrip:
     case RouteKind::kEndless:
       break;
+    case RouteKind::kResumable:
+      SendResumable(state, socket, path, request, route);
+      return false;
     case RouteKind::kStall: {
       std::string head =
           ResponseHead(200, route.body.size() + kStallMissingBytes, "text/xml", std::string());
@@ -405,6 +475,22 @@ void TestHttpServer::AddEndless(const std::string& path, const std::string& pref
   route.body = prefix;
   std::lock_guard<std::mutex> lock(m_state->mutex);
   m_state->routes[path] = route;
+}
+
+void TestHttpServer::AddResumableFile(const std::string& path, const std::string& body,
+                                      const Resumable& options) {
+  Route route;
+  route.kind = RouteKind::kResumable;
+  route.body = body;
+  route.resumable = options;
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->routes[path] = route;
+}
+
+std::size_t TestHttpServer::BodyBytesSent(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  auto it = m_state->bodyBytesSent.find(path);
+  return it == m_state->bodyBytesSent.end() ? 0 : it->second;
 }
 
 int TestHttpServer::RequestCount(const std::string& path) const {

@@ -38,6 +38,19 @@ class TestHttpServer {
   // Sends `prefix`, then bytes without end and without a length, as fast as the client reads.
   void AddEndless(const std::string& path, const std::string& prefix);
 
+  // How a resumable document is served.
+  struct Resumable {
+    std::string etag = "\"v1\"";     // sent as ETag; empty: no validator at all
+    bool honourRanges = true;        // false: every request gets 200 and the whole body
+    std::size_t bytesPerSecond = 0;  // 0: as fast as the client reads
+    std::size_t dropAfterBytes = 0;  // each answer closes after this many body bytes (0: never)
+  };
+  // 200 with `body` and its ETag; with `options.honourRanges`, a request "Range: bytes=N-" whose
+  // If-Range (if any) is the ETag gets 206 from byte N (416 past the end), as static servers do.
+  void AddResumableFile(const std::string& path, const std::string& body, const Resumable& options);
+  // Body bytes sent for `path` so far, over every answer.
+  std::size_t BodyBytesSent(const std::string& path) const;
+
   // Number of requests received for `path` so far.
   int RequestCount(const std::string& path) const;
   // The value of header `name` (compared without regard to case) in the last request for `path`;

@@ -1,6 +1,7 @@
 // Whatever the server or the file document does, a run leaves the destination whole, logs 0 for
 // the file, leaves no temporary file, launches the main application and ends in bounded time.
 // One table of scenarios over one fixture: a loopback server that misbehaves on demand.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -191,3 +192,200 @@ TEST(FetchDefaults, AreTheDocumentedOnes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A release of two components and the main executable, each a file document on a server that
+// takes ranges: what a shop on a slow line is offered.
+class StagedReleaseTest : public EngineTest {
+ protected:
+  static constexpr std::size_t kFileBytes = 3000;  // a document of about twice that
+  static constexpr long kRunSeconds = 1;
+
+  void Offer(const TestHttpServer::Resumable& options, const std::string& version = "2") {
+    std::string xml = "<m><version>" + version + "</version><componentes>2</componentes>" +
+                      "<tamfichero>100000</tamfichero>";
+    for (int i = 1; i <= 3; ++i) {
+      const std::string path = "/" + version + "/doc" + std::to_string(i) + ".xml";
+      m_documents[i - 1] = FileDocument(PatternBytes(kFileBytes, static_cast<unsigned>(i)));
+      m_server.AddResumableFile(path, m_documents[i - 1], options);
+      m_paths[i - 1] = path;
+      xml += i < 3 ? "<urlcomp" + std::to_string(i) + ">" + m_server.Url(path) + "</urlcomp" +
+                         std::to_string(i) + "><destcomp" + std::to_string(i) + ">c" +
+                         std::to_string(i) + ".dll</destcomp" + std::to_string(i) + ">"
+                   : "<urldescarga>" + m_server.Url(path) + "</urldescarga>";
+    }
+    m_manifest = xml + "</m>";
+    ServeManifest(m_manifest);
+    WriteWholeFile(AppFile("logUpdate.txt"), "");
+  }
+  std::string Release() const {
+    return ReleaseIdentity(std::vector<char>(m_manifest.begin(), m_manifest.end()));
+  }
+  // One start of the updater with the shortened budget; its host's events.
+  std::vector<std::string> Start() {
+    RecordingHost host;
+    UpdateEngine engine(host, m_disk);
+    engine.SetRunFetchLimit(kRunSeconds);
+    engine.RunUpdate();
+    EXPECT_EQ(host.Only("launch").size(), 1u);
+    return host.events;
+  }
+  // "old", "new" or "mixed": what the application directory holds of the release.
+  std::string Installed() const {
+    const std::string files[] = {AppFile("c1.dll"), AppFile("c2.dll"), MainExecutable()};
+    int updated = 0;
+    for (int i = 0; i < 3; ++i) {
+      updated += ReadFile(files[i]) == PatternBytes(kFileBytes, static_cast<unsigned>(i + 1));
+    }
+    return updated == 0 ? "old" : updated == 3 ? "new" : "mixed";
+  }
+  std::size_t DocumentBytes() const {
+    return m_documents[0].size() + m_documents[1].size() + m_documents[2].size();
+  }
+  std::size_t BytesSent() const {
+    return m_server.BodyBytesSent(m_paths[0]) + m_server.BodyBytesSent(m_paths[1]) +
+           m_server.BodyBytesSent(m_paths[2]);
+  }
+  bool Staging() const { return std::filesystem::exists(AppFile(kStageFolderName)); }
+
+  std::string m_manifest;
+  std::string m_documents[3];
+  std::string m_paths[3];
+};
+
+const char kDeferredLine[] =
+    "log ActualizandoVersion |Descarga incompleta. Se contin\xFA"
+    "a en el pr\xF3ximo arranque";
+
+}  // namespace
+
+// The budget cuts the download, not the release: each start installs nothing or everything,
+// takes up the documents where the last one stopped, and the line carries about one copy.
+TEST_F(StagedReleaseTest, BudgetCutDefersAndTheNextStartsResumeToAWholeRelease) {
+  TestHttpServer::Resumable slow;
+  slow.bytesPerSecond = 6000;  // about three starts for the whole release
+  Offer(slow);
+  int starts = 0;
+  while (Installed() != "new" && starts < 8) {
+    const std::vector<std::string> events = Start();
+    ++starts;
+    const bool deferred = std::find(events.begin(), events.end(), kDeferredLine) != events.end();
+    EXPECT_EQ(Installed(), deferred ? "old" : "new") << "after start " << starts;
+    EXPECT_EQ(Staging(), deferred);
+  }
+  EXPECT_EQ(Installed(), "new");
+  EXPECT_GE(starts, 2);
+  EXPECT_LE(BytesSent(), DocumentBytes() + DocumentBytes() / 10);
+}
+
+// Within one run a dropped connection is taken up where it broke, but only where the server
+// grants the range: one that sends the whole document again never gets further, and the file
+// fails as any broken download does, the old one left whole.
+TEST_F(StagedReleaseTest, DroppedConnectionResumesOnlyWhereRangesAreGranted) {
+  struct Case {
+    const char* name;
+    bool honourRanges;
+    const char* installed;
+  };
+  for (const Case& c :
+       {Case{"ranges granted", true, "new"}, Case{"ranges ignored", false, "old"}}) {
+    SCOPED_TRACE(c.name);
+    for (const char* name : {"c1.dll", "c2.dll", "pos.exe"}) WriteWholeFile(AppFile(name), "old");
+    TestHttpServer::Resumable flaky;
+    flaky.honourRanges = c.honourRanges;
+    flaky.dropAfterBytes = kFileBytes;  // about half of each document per connection
+    Offer(flaky, c.honourRanges ? "2" : "3");
+    const std::vector<std::string> events = Start();
+    EXPECT_EQ(Installed(), c.installed) << ::testing::PrintToString(events);
+    EXPECT_FALSE(Staging());
+  }
+}
+
+// A document changed on the server between two starts is fetched again whole, never spliced
+// onto the bytes of the old one; a different release offered meanwhile replaces what was staged.
+TEST_F(StagedReleaseTest, ChangedDocumentOrReleaseStartsAgainClean) {
+  TestHttpServer::Resumable slow;
+  slow.bytesPerSecond = 4000;
+  Offer(slow);
+  Start();
+  ASSERT_TRUE(Staging());
+  // Same manifest, first document republished with other bytes and served at full speed.
+  const std::string changed = FileDocument(PatternBytes(kFileBytes, 99));
+  TestHttpServer::Resumable republished;
+  republished.etag = "\"v2\"";
+  m_server.AddResumableFile(m_paths[0], changed, republished);
+  TestHttpServer::Resumable fast;
+  m_server.AddResumableFile(m_paths[1], m_documents[1], fast);
+  m_server.AddResumableFile(m_paths[2], m_documents[2], fast);
+  Start();
+  EXPECT_EQ(ReadFile(AppFile("c1.dll")), PatternBytes(kFileBytes, 99));
+  EXPECT_FALSE(Staging());
+
+  // Another release cut half way, then a newer one offered: the old parts go.
+  Offer(slow, "4");
+  Start();
+  ASSERT_TRUE(Staging());
+  Offer(fast, "5");
+  Start();
+  EXPECT_EQ(Installed(), "new");
+  EXPECT_FALSE(Staging());
+}
+
+// What a killed run leaves in the folder is either taken up or dropped, never trusted blindly:
+// a garbled record, a part longer than recorded (bytes that never reached the disk), a part
+// shorter than a record that calls it complete.
+TEST_F(StagedReleaseTest, LeftoversOfAKilledRunAreTakenUpOrDropped) {
+  TestHttpServer::Resumable fast;
+  Offer(fast);
+  const std::string folder = AppFile(kStageFolderName) + kDirectorySeparator;
+  struct Case {
+    const char* name;
+    std::string record;
+    std::string part1;
+  };
+  std::string taken = "mubax-staging 1\nrelease\t" + Release() + "\n";
+  taken += "doc\t0\t3\t\"v1\"\t" + m_server.Url(m_paths[0]) + "\n";
+  taken += "doc\t1\t9\t\"v1\"\t" + m_server.Url(m_paths[1]) + "\n";  // part 2 is not 9 bytes
+  taken += "doc\t0\t0\t\t" + m_server.Url(m_paths[2]) + "\n";
+  const Case cases[] = {
+      {"garbled record", "mubax-staging 1\nrelease\tx\ndoc\tmaybe\n", "junk"},
+      {"parts longer and shorter than recorded", taken, m_documents[0].substr(0, 3) + "torn"},
+      {"other release", "mubax-staging 1\nrelease\tother\ndoc\t1\t4\t\"v1\"\tx\n", "junk"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* name : {"c1.dll", "c2.dll", "pos.exe"}) WriteWholeFile(AppFile(name), "old");
+    std::filesystem::create_directories(folder);
+    ASSERT_TRUE(WriteWholeFile(folder + kStageRecordName, c.record));
+    ASSERT_TRUE(WriteWholeFile(folder + "1.part", c.part1));
+    ASSERT_TRUE(WriteWholeFile(folder + "2.part", "leftover of another release"));
+    const std::vector<std::string> events = Start();
+    EXPECT_EQ(Installed(), "new") << ::testing::PrintToString(events);
+    EXPECT_FALSE(Staging());
+  }
+}
+
+TEST(StageRecordTest, RoundTripsAndRefusesWhatIsNotOne) {
+  StageRecord record;
+  record.release = "ab12";
+  StagedDocument document;
+  document.address = "http://h/a b.xml";
+  document.validator = "\"etag\"";
+  document.durable = 123456789012ull;
+  document.complete = true;
+  record.documents = {document, StagedDocument()};
+  record.documents[1].address = "http://h/2.xml";
+  StageRecord back;
+  ASSERT_TRUE(ParseStageRecord(FormatStageRecord(record), back));
+  EXPECT_EQ(FormatStageRecord(back), FormatStageRecord(record));
+  EXPECT_EQ(back.documents[0].durable, 123456789012ull);
+  const std::string whole = FormatStageRecord(record);
+  for (const std::string& text :
+       {whole.substr(0, whole.size() - 1), std::string("mubax-staging 2\nrelease\tab\n"),
+        std::string("mubax-staging 1\n"), whole + "doc\t1\t-5\t\tx\n", whole + "doc\t1\t5\t\t\n",
+        whole + "unknown\tline\n"}) {
+    StageRecord refused;
+    EXPECT_FALSE(ParseStageRecord(text, refused)) << text;
+  }
+}

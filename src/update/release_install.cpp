@@ -1,0 +1,120 @@
+// A release in two phases: its documents staged first, within the run's fetch budget and resumed
+// across runs, then installed from the disk. What the budget cuts is deferred, never installed in
+// part, so a till is never left with some files of a release beside the old others.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "update/log_texts.h"
+#include "update/manifest_limits.h"
+#include "update/update_engine.h"
+#include "xml/xml_document.h"
+
+namespace {
+
+// Notes each document a run of the mode asks for, fetching none.
+class DocumentLister : public Fetcher {
+ public:
+  FetchStatus Fetch(const char* address, const FetchLimits& limits,
+                    std::vector<char>& body) override {
+    body.clear();
+    Note(address, limits);
+    return FetchStatus::kConnectFailed;
+  }
+  FetchStatus FetchInto(const char* address, const FetchLimits& limits,
+                        ByteReceiver& /*receiver*/) override {
+    Note(address, limits);
+    return FetchStatus::kConnectFailed;
+  }
+  std::vector<StagedDocument> Take() { return std::move(m_documents); }
+
+ private:
+  // One entry per address: the same document named twice is staged once, under the larger of
+  // the caps and time-outs it is asked with.
+  void Note(const char* address, const FetchLimits& limits) {
+    if (address == nullptr) return;
+    for (StagedDocument& document : m_documents) {
+      if (document.address != address) continue;
+      document.limits.maxBytes = std::max(document.limits.maxBytes, limits.maxBytes);
+      document.limits.totalTimeoutSeconds =
+          std::max(document.limits.totalTimeoutSeconds, limits.totalTimeoutSeconds);
+      return;
+    }
+    StagedDocument document;
+    document.address = address;
+    document.limits = limits;
+    m_documents.push_back(document);
+  }
+
+  std::vector<StagedDocument> m_documents;
+};
+
+// Points the engine's fetches at the staged documents for the install phase, and back after it,
+// however the phase ends.
+class FetchRedirection {
+ public:
+  FetchRedirection(Fetcher*& fetcher, bool& hasDeadline, Fetcher& staged)
+      : m_fetcher(fetcher), m_hasDeadline(hasDeadline), m_network(fetcher), m_had(hasDeadline) {
+    m_fetcher = &staged;
+    m_hasDeadline = false;  // reading the disk is not the line's time
+  }
+  ~FetchRedirection() {
+    m_fetcher = m_network;
+    m_hasDeadline = m_had;
+  }
+  FetchRedirection(const FetchRedirection&) = delete;
+  FetchRedirection& operator=(const FetchRedirection&) = delete;
+
+ private:
+  Fetcher*& m_fetcher;
+  bool& m_hasDeadline;
+  Fetcher* m_network;
+  bool m_had;
+};
+
+}  // namespace
+
+std::vector<StagedDocument> UpdateEngine::ListDocuments(const XmlDocument& manifest,
+                                                        const char* installedVersion) {
+  SilentUpdateHost silent;
+  DryRunFileSink nowhere;
+  DocumentLister lister;
+  UpdateEngine list(silent, nowhere, lister);
+  list.m_keys = m_keys;
+  list.m_limits = m_limits;
+  list.m_documentsMayBeLocal = m_documentsMayBeLocal;
+  list.UpdateFromManifest(manifest, installedVersion, false);
+  return lister.Take();
+}
+
+void UpdateEngine::InstallRelease(const XmlDocument& manifest, const char* installedVersion,
+                                  const std::string& release, const char* appDirectory,
+                                  bool loggingFlag) {
+  ReleaseStage stage(appDirectory);
+  char offeredVersion[kManifestTextBufferSize] = {};
+  if (OfferedMode(manifest, installedVersion, offeredVersion, sizeof(offeredVersion)) ==
+          UpdateMode::kNone ||
+      (m_guard != nullptr && !m_guard->MayInstall(offeredVersion))) {
+    stage.Drop();  // nothing of this manifest is to come: what an earlier one staged is stale
+    UpdateFromManifest(manifest, installedVersion, loggingFlag);
+    return;
+  }
+  const StageOutcome staged =
+      stage.Stage(release, ListDocuments(manifest, installedVersion), *m_fetcher, m_runDeadline);
+  if (staged == StageOutcome::kDeferred) {
+    m_host.ReportReleaseDeferred();
+    Log(loggingFlag, kOpUpdating, kTextDownloadContinues);
+    return;
+  }
+  if (staged == StageOutcome::kStaged) {
+    FetchRedirection fromDisk(m_fetcher, m_hasRunDeadline, stage.Staged());
+    if (CheckReleaseFiles(manifest, installedVersion, loggingFlag)) {
+      UpdateFromManifest(manifest, installedVersion, loggingFlag);
+    }
+  } else if (CheckReleaseFiles(manifest, installedVersion, loggingFlag)) {
+    // No folder could be written for the stage: straight from the network, as a run could
+    // before there was one.
+    UpdateFromManifest(manifest, installedVersion, loggingFlag);
+  }
+  stage.Drop();
+}
