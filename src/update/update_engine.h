@@ -53,7 +53,7 @@ class UpdateEngine {
 
   // Fetches the file document at `address`, decodes its text and hands the bytes to the sink.
   // Returns 1 when the file was written, 0 otherwise. `destination` null means the registered
-  // main executable. Raises only what loading the document raises (memory exhausted).
+  // main executable. Memory that runs out for the file's document gives 0, logged as such.
   int InstallFile(const char* address, const char* destination, int maxSize, const char* signature,
                   bool loggingFlag);
 
@@ -102,8 +102,8 @@ class UpdateEngine {
                           bool loggingFlag);
   // Reports a file's digest verdict; false (refused, logged) unless its bytes may be written.
   bool ReportDigest(DigestVerdict verdict, const char* address, bool loggingFlag);
-  // Reports why a streamed file document was refused; true when it was not. Raises
-  // std::bad_alloc when memory ran out on the way.
+  // Reports why a streamed file document was refused (memory that ran out for it included);
+  // true when it was not.
   bool ReportContent(const FileContentStream& file, const char* address, bool loggingFlag);
   // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
   bool FitRunDeadline(FetchLimits& limits) const;
