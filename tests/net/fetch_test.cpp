@@ -83,6 +83,16 @@ TEST_F(FetchTest, StatusFrom400UpFailsAndEmptiesBody) {
   }
 }
 
+// libcurl answers a header past its limit with its out-of-memory code; that is one bad answer,
+// never the run's own memory running out (which would abandon everything after it).
+TEST_F(FetchTest, AHugeResponseHeaderIsNeverOutOfMemory) {
+  server.AddFileWithHeader("/cookie.xml", "<r/>", "Set-Cookie",
+                           "c=" + std::string(std::size_t{1024} * 1024, 'x'));
+  const FetchStatus status = Fetch(server.Url("/cookie.xml"));
+  EXPECT_NE(status, FetchStatus::kOutOfMemory);
+  EXPECT_EQ(AsString(body), status == FetchStatus::kOk ? "<r/>" : "");
+}
+
 TEST_F(FetchTest, RefusedConnectionFailsQuickly) {
   int port = UnusedLoopbackPort();
   ASSERT_NE(port, 0);
