@@ -74,8 +74,9 @@ class UpdateEngine {
                          bool loggingFlag);
   // Files refused so far because they lack or mismatch their digest.
   int DigestRefusals() const { return m_digestRefusals; }
-  // Documents named by a manifest fetched from `manifestAddress` may be local files only when the
-  // manifest was itself local. RunUpdate sets this from the address it loads.
+  // Documents named by a manifest fetched from `manifestAddress` may be local files (shares
+  // included) only when the manifest was itself local, or (set by the signed load) when its
+  // signature verified with a trusted key. RunUpdate sets this from the address it loads.
   void SetManifestOrigin(const char* manifestAddress);
   // Who guards a release's first start (none by default): told when a mode installs, asked
   // whether the offered version is held, and asked to finish an earlier run first. Must outlive
