@@ -70,17 +70,8 @@ Reading ReadStreaming(const std::string& document, std::size_t pieceLength) {
   return reading;
 }
 
-// Texts of documents in an 8-bit encoding may differ beyond ASCII (the DOM's bytes, the reader's
-// stand-ins); every consumer refuses such bytes alike, so length and ASCII content must agree.
-bool SameText(const std::string& dom, const std::string& streamed) {
-  if (dom.size() != streamed.size()) return false;
-  for (std::size_t i = 0; i < dom.size(); ++i) {
-    const bool domAscii = static_cast<unsigned char>(dom[i]) < 0x80;
-    const bool streamedAscii = static_cast<unsigned char>(streamed[i]) < 0x80;
-    if (domAscii != streamedAscii || (domAscii && dom[i] != streamed[i])) return false;
-  }
-  return true;
-}
+// The same characters in the same narrow encoding, 8-bit documents included.
+bool SameText(const std::string& dom, const std::string& streamed) { return dom == streamed; }
 
 void ExpectSameAsDom(const std::string& name, const std::string& document,
                      bool expectWellFormed) {
