@@ -97,7 +97,7 @@ void ReleaseProbation::EndInstall(bool loggingFlag) {
   SettleResult settled = SettleResult::kDone;
   if (!m_keeping->KeepFailed() && m_store.Record().files.empty()) {
     settled = m_store.Clean();  // nothing was written: nothing to watch
-  } else if (!m_keeping->KeepFailed() && m_store.SetState(KeepState::kProbation)) {
+  } else if (!m_keeping->KeepFailed() && m_store.BeginProbation()) {
     m_watchPending = true;
   } else {
     // A keep failed, or the record could not be moved on to probation: the files written so far

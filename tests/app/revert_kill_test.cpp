@@ -22,6 +22,22 @@
 
 namespace {
 
+// A full disk as the replacements meet it: no byte can be written, and so no file, no record
+// and (POSIX) no settings store; renames and removals need no room and still work.
+StepFault FullDisk(ReplaceStep step) {
+  const bool needsRoom = step == ReplaceStep::kWrite || step == ReplaceStep::kFlush ||
+                         step == ReplaceStep::kWriteInPlace;
+  return needsRoom ? StepFault::kOtherError : StepFault::kNone;
+}
+
+int g_stepsBeforeFull = -1;  // settle steps before the disk fills; -1: it never does
+
+bool FillDiskBeforeStep(SettleStep /*step*/) {
+  if (g_stepsBeforeFull == 0) SetReplaceStepHook(FullDisk);
+  if (g_stepsBeforeFull >= 0) --g_stepsBeforeFull;
+  return true;
+}
+
 class RevertKillTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -31,7 +47,11 @@ class RevertKillTest : public ::testing::Test {
     SetTestSetting(kAppSettingsKey, kStartWatchValue, "5");
     SetTestEnvironment("MUBAX_TEST_APP_DIR", AppDir());
   }
-  void TearDown() override { ResetTestSettings(); }
+  void TearDown() override {
+    SetSettleStepHook(nullptr);
+    SetReplaceStepHook(nullptr);
+    ResetTestSettings();
+  }
 
   std::string AppDir() const { return m_temp.Join("app") + kDirectorySeparator; }
   static std::string Read(const std::string& path) {
@@ -104,6 +124,49 @@ TEST_F(RevertKillTest, EveryKilledStepIsFinishedByTheNextRun) {
   EXPECT_GT(step, 5);
   EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
   EXPECT_EQ(Held(), "1.1");
+}
+
+}  // namespace
+
+namespace {
+
+// The failed start's revert meets a full disk before any one of its steps (the state changes
+// included), then the till is restarted while the disk is still full, then once it has room
+// again: at no point may a run install the held release, which would fill the disk again.
+TEST_F(RevertKillTest, ARevertMeetingAFullDiskAtAnyStepNeverLosesTheHold) {
+  int step = 0;
+  for (;; ++step) {
+    SCOPED_TRACE("disk full before step " + std::to_string(step));
+    SetUp();
+    InstallOnProbation();
+    g_stepsBeforeFull = step;
+    SetSettleStepHook(FillDiskBeforeStep);
+    PreviousVersionStore store(AppDir());
+    ASSERT_TRUE(store.Load());
+    const SettleResult first = store.Revert(true);
+    SetSettleStepHook(nullptr);
+    const bool filled = g_stepsBeforeFull < 0;
+    {
+      ReleaseProbation stillFull;
+      stillFull.FinishEarlierRun(false);
+      EXPECT_FALSE(stillFull.MayInstall("1.1"));
+    }
+    SetReplaceStepHook(nullptr);
+    ReleaseProbation roomAgain;
+    roomAgain.FinishEarlierRun(false);
+    EXPECT_FALSE(roomAgain.MayInstall("1.1"));
+    EXPECT_TRUE(roomAgain.MayInstall("1.2"));
+    EXPECT_EQ(Held(), "1.1");
+    EXPECT_EQ(Read(AppDir() + "uno.dll"), "old uno");
+    EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
+    EXPECT_FALSE(PathExists(AppDir() + "nuevo.dat"));
+    EXPECT_FALSE(PathExists(AppDir() + kKeepFolderName));
+    if (!filled) {
+      EXPECT_EQ(first, SettleResult::kDone);
+      break;
+    }
+  }
+  EXPECT_GT(step, 5);
 }
 
 }  // namespace

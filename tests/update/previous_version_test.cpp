@@ -68,7 +68,7 @@ class PreviousVersionTest : public ::testing::Test {
     EXPECT_EQ(Write(sink, Uno().c_str(), "new uno"), 1);
     EXPECT_EQ(Write(sink, nullptr, "new main"), 1);
     EXPECT_EQ(Write(sink, Added().c_str(), "new file"), 1);
-    ASSERT_TRUE(store.SetState(KeepState::kProbation));
+    ASSERT_TRUE(store.BeginProbation());
   }
   void ExpectOldVersion() const {
     EXPECT_EQ(Read(Uno()), "old uno");
