@@ -93,6 +93,15 @@ TEST_F(FetchTest, AHugeResponseHeaderIsNeverOutOfMemory) {
   EXPECT_EQ(AsString(body), status == FetchStatus::kOk ? "<r/>" : "");
 }
 
+// A server that sends a byte now and then never stalls, so only the whole fetch's own deadline
+// ends it: with 1 s given, well before the drip would reach its announced length.
+TEST_F(FetchTest, TotalTimeOutEndsADripOfItsOwn) {
+  server.AddDrip("/drip.xml", "<r>", 100);
+  limits.totalTimeoutSeconds = 1;
+  EXPECT_EQ(Fetch(server.Url("/drip.xml")), FetchStatus::kDeadlineExceeded);
+  EXPECT_TRUE(body.empty());
+}
+
 TEST_F(FetchTest, RefusedConnectionFailsQuickly) {
   int port = UnusedLoopbackPort();
   ASSERT_NE(port, 0);

@@ -303,6 +303,20 @@ TEST_F(SignedReleaseTest, OnlyASignedManifestOverHttpMayNameLocalDocuments) {
   }
 }
 
+// The signature file is fetched under its own small cap, not the manifest's.
+TEST_F(SignedReleaseTest, TheSignatureIsFetchedUnderItsOwnCap) {
+  Release r = MakeRelease(false);
+  Compose(r);
+  Sign(r, s_keyA, Now() + kDay);
+  Serve(r);
+  Run(m_trusted);
+  ASSERT_GE(m_fetcher.fetched.size(), 2u);
+  ASSERT_EQ(m_fetcher.fetched[1], kSignatureAddress);
+  EXPECT_EQ(m_fetcher.limitsAsked[0].maxBytes, kManifestMaxBytes);
+  EXPECT_EQ(m_fetcher.limitsAsked[1].maxBytes, kSignatureFileMaxBytes);
+  EXPECT_EQ(ReadFile(AppFile("uno.dll")), r.files.at("mem:c1"));
+}
+
 TEST_F(SignedReleaseTest, ManifestAndSignatureAreFetchedOnceEach) {
   Release r = MakeRelease(false);
   Compose(r);
