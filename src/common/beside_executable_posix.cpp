@@ -56,8 +56,9 @@ BesideExecutable ReadFileBesideExecutable(const char* name, std::size_t maxBytes
   file.erase(file.rfind('/') + 1);
   file += name;
   const UniqueFd fd(open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd) return errno == ENOENT && !NameIsTaken(file) ? BesideExecutable::kAbsent
-                                                        : BesideExecutable::kUnreadable;
+  if (!fd)
+    return errno == ENOENT && !NameIsTaken(file) ? BesideExecutable::kAbsent
+                                                 : BesideExecutable::kUnreadable;
   const BesideExecutable result = ReadWhole(fd.Get(), maxBytes, text);
   if (result != BesideExecutable::kRead) text.clear();
   return result;

@@ -65,7 +65,8 @@ RegularFileOpen OpenRegularFile(const char* path, RegularFileUse use, UniqueStdi
   if (use == RegularFileUse::kTruncate && ::ftruncate(fd.Get(), 0) != 0) {
     return RegularFileOpen::kFailed;
   }
-  const char* mode = use == RegularFileUse::kRead ? "rb" : (use == RegularFileUse::kAppend ? "ab" : "wb");
+  const char* mode =
+      use == RegularFileUse::kRead ? "rb" : (use == RegularFileUse::kAppend ? "ab" : "wb");
   file.Reset(::fdopen(fd.Get(), mode));
   if (!file) return RegularFileOpen::kFailed;
   fd.Release();  // the stream owns the descriptor now

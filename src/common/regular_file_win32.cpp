@@ -37,8 +37,7 @@ RegularFileOpen OpenRegularFile(const char* path, RegularFileUse use, UniqueStdi
   file.Reset();
   const Access access = AccessFor(use);
   UniqueFileHandle handle(CreateFileA(path, access.rights, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, access.disposition, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
+                                      nullptr, access.disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
@@ -50,8 +49,7 @@ RegularFileOpen OpenRegularFile(const char* path, RegularFileUse use, UniqueStdi
   if (use == RegularFileUse::kTruncate && !SetEndOfFile(handle.Get())) {
     return RegularFileOpen::kFailed;
   }
-  const int descriptor =
-      _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()), access.crtFlags);
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()), access.crtFlags);
   if (descriptor == -1) return RegularFileOpen::kFailed;
   handle.Release();  // the descriptor owns the handle now
   file.Reset(_fdopen(descriptor, access.mode));

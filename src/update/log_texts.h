@@ -19,12 +19,12 @@ extern const char kOpRunEnd[];              // "Actualizando() "
 extern const char kTextRunEnd[];            // "IniAppUsuario"
 
 // Signed releases: why a manifest was refused, one text per SignatureCheck.
-extern const char kOpManifestRefused[];        // "Manifiesto rechazado"
-extern const char kTextSignatureMissing[];     // "Sin fichero de firma"
-extern const char kTextSignatureMalformed[];   // "Fichero de firma mal formado"
-extern const char kTextSignatureUnknownKey[];  // "Firma de una clave no reconocida"
-extern const char kTextSignatureInvalid[];     // "La firma no corresponde al manifiesto"
-extern const char kTextSignatureExpired[];     // "Firma caducada"
+extern const char kOpManifestRefused[];         // "Manifiesto rechazado"
+extern const char kTextSignatureMissing[];      // "Sin fichero de firma"
+extern const char kTextSignatureMalformed[];    // "Fichero de firma mal formado"
+extern const char kTextSignatureUnknownKey[];   // "Firma de una clave no reconocida"
+extern const char kTextSignatureInvalid[];      // "La firma no corresponde al manifiesto"
+extern const char kTextSignatureExpired[];      // "Firma caducada"
 extern const char kTextSignatureTooFarAhead[];  // "Firma con caducidad a más de diez años"
 extern const char
     kTextReleaseFileDigest[];  // "Un fichero no corresponde a su huella S256: no se instala nada"

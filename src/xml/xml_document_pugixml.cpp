@@ -287,9 +287,9 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
     bool converted = false;
     referencesResolve = ExpatAcceptsFetched(fresh->storage, converted) &&
                         DocumentReferencesResolve(fresh->storage.data(), fresh->storage.size());
-    result = fresh->document.load_buffer_inplace(fresh->storage.data(), fresh->storage.size(),
-                                                 kParseOptions,
-                                                 converted ? pugi::encoding_utf8 : pugi::encoding_auto);
+    result = fresh->document.load_buffer_inplace(
+        fresh->storage.data(), fresh->storage.size(), kParseOptions,
+        converted ? pugi::encoding_utf8 : pugi::encoding_auto);
   } else {
     m_impl->lastFetchStatus = FetchStatus::kOk;
     referencesResolve = ExpatAccepts(source, std::strlen(source)) &&

@@ -157,7 +157,8 @@ TEST(SettingsStorePosixTest, AStoreThatIsNoFileReadsAsNoneAndIsLeftAlone) {
     std::filesystem::remove(logConfig);
     ASSERT_TRUE(MakeHostileObject(kind, logConfig, why)) << why;
     char size[16] = {};
-    EXPECT_EQ(ReadIniString("Log", "TamFichLog", "5120", size, sizeof(size), logConfig.c_str()), 4u);
+    EXPECT_EQ(ReadIniString("Log", "TamFichLog", "5120", size, sizeof(size), logConfig.c_str()),
+              4u);
     EXPECT_STREQ(size, "5120");
     std::filesystem::remove(logConfig);
     std::filesystem::remove(StorePath());

@@ -39,8 +39,8 @@ void GiveToUnprivilegedUser(const std::string& path);
 
 // What anyone on the shop PC can put where the updater expects a file.
 enum class HostileObject {
-  kFifo,          // a named pipe: opening it to read waits for a writer
-  kDevice,        // a link to an endless character device
+  kFifo,    // a named pipe: opening it to read waits for a writer
+  kDevice,  // a link to an endless character device
   kDirectory,
   kDanglingLink,  // a symbolic link to nothing
   kLinkLoop,      // a symbolic link to itself

@@ -59,7 +59,7 @@ class MemoryFetcher : public Fetcher {
     return FetchStatus::kOk;
   }
 
-  std::vector<std::string> fetched;     // every address asked for, in order
+  std::vector<std::string> fetched;      // every address asked for, in order
   std::vector<FetchLimits> limitsAsked;  // the limits of each of those fetches
 
  private:

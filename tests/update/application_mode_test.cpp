@@ -326,9 +326,8 @@ TEST_F(ComponentDestinationTest, DestinationsLeavingTheApplicationDirectoryAreRe
 TEST_F(ComponentDestinationTest, NamesThatOnlyLookLikeClimbingOrLeavingStayInside) {
   std::filesystem::create_directories(AppFile("sub"));
   std::filesystem::create_directories(AppFile("host") + kDirectorySeparator + "share");
-  for (const char* destination :
-       {"sub/./a.bin", "a..b", "..c", "/lead.bin", "\\lead.bin", "//host/share/x",
-        "\\\\host\\share\\y", "/sub/b.bin"}) {
+  for (const char* destination : {"sub/./a.bin", "a..b", "..c", "/lead.bin", "\\lead.bin",
+                                  "//host/share/x", "\\\\host\\share\\y", "/sub/b.bin"}) {
     SCOPED_TRACE(destination);
     m_host.events.clear();
     Run(destination);

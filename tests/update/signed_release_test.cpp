@@ -298,8 +298,8 @@ TEST_F(SignedReleaseTest, OnlyASignedManifestOverHttpMayNameLocalDocuments) {
     engine.RunUpdate();
     const bool signedRun = keys == &m_trusted;
     EXPECT_EQ(ReadFile(AppFile("uno.dll")), signedRun ? bytes : std::string("old uno.dll"));
-    EXPECT_EQ(m_host.reports.back(), "component 1 " + local + " -> " + AppFile("uno.dll") +
-                                         " = " + (signedRun ? "1" : "0"));
+    EXPECT_EQ(m_host.reports.back(), "component 1 " + local + " -> " + AppFile("uno.dll") + " = " +
+                                         (signedRun ? "1" : "0"));
   }
 }
 

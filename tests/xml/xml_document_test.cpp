@@ -225,8 +225,8 @@ TEST(XmlDocumentTest, NonAsciiTextComesOutInNarrowEncoding) {
   for (const char* encoding : {"windows-1252", "WINDOWS-1252", "ISO-8859-15"}) {
     server.AddFile(std::string("/") + encoding + ".xml",
                    std::string("<?xml version=\"1.0\" encoding=\"") + encoding +
-                       "\"?><r><t>Versi\xF3n</t><p>5 " +
-                       (encoding[0] == 'I' ? "\xA4" : "\x80") + "</p></r>");
+                       "\"?><r><t>Versi\xF3n</t><p>5 " + (encoding[0] == 'I' ? "\xA4" : "\x80") +
+                       "</p></r>");
   }
   const int versionLength = static_cast<int>(std::strlen(kVersionWord));
   for (const char* encoding : {"windows-1252", "WINDOWS-1252", "ISO-8859-15"}) {

@@ -76,8 +76,7 @@ void CheckComponentDestination(const ReleaseFile& file, const std::string& appDi
   // leading separator would install inside the directory too, but a publisher who writes one
   // most likely meant a place elsewhere, so the tool asks for the relative form.
   if (!IsContainedComponentDestination(destination.c_str()) ||
-      destination.find(':') != std::string::npos ||
-      destination.find_first_of("/\\") == 0) {
+      destination.find(':') != std::string::npos || destination.find_first_of("/\\") == 0) {
     Complain(problems, file,
              "destination " + Quote(destination) +
                  " must stay inside the main application's directory (relative, no \"..\", "
