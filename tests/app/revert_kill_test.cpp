@@ -170,3 +170,61 @@ TEST_F(RevertKillTest, ARevertMeetingAFullDiskAtAnyStepNeverLosesTheHold) {
 }
 
 }  // namespace
+
+namespace {
+
+// A keep that fails for the second file: the first goes back at once, the run ends on the old
+// version whole, and no watch starts for a release that is not there.
+TEST_F(RevertKillTest, AKeepThatFailsPutsTheFirstFileBackAndStartsNoWatch) {
+  ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "old uno"));
+  ASSERT_TRUE(WriteWholeFile(AppDir() + "pos.exe", "old main"));
+  ReleaseProbation probation;
+  FileSink& sink = probation.Sink(m_disk);
+  probation.BeginInstall("1.0", "1.1", false);
+  // The second copy's name is taken by a directory: that keep cannot be made.
+  std::filesystem::create_directories(AppDir() + kKeepFolderName + kDirectorySeparator + "2");
+  const std::string uno = AppDir() + "uno.dll";
+  const std::string bytes = "new";
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  EXPECT_EQ(sink.WriteFileBytes(data, bytes.size(), uno.c_str()), 1);
+  EXPECT_EQ(sink.WriteFileBytes(data, bytes.size(), nullptr), 0);
+  probation.EndInstall(false);
+  EXPECT_EQ(Read(uno), "old uno");
+  EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
+  StartedProcess nothingStarted;
+  EXPECT_EQ(probation.WatchAndSettle(nothingStarted, 0), ProbationOutcome::kNotWatched);
+  EXPECT_EQ(Held(), "");
+}
+
+// A record the next run cannot read is left exactly as it is for a person to look at; one it
+// cannot settle (a kept copy gone) stays, moved on to its revert. With the watch on nothing is
+// installed over either, and the file the record names is not touched.
+TEST_F(RevertKillTest, ARecordThatCannotBeSettledInstallsNothingAndStaysUntouched) {
+  const std::string folder = AppDir() + kKeepFolderName + kDirectorySeparator;
+  const std::string record = folder + kKeepRecordName;
+  struct Row {
+    const char* name;
+    std::string text;
+    std::string afterwards;
+  };
+  const std::string fileLine = "file\treplaced\t0\t1\t" + AppDir() + "uno.dll\n";
+  const std::string versions = "hold\t0\noffered\t1.1\ninstalled\t1.0\n";
+  const Row rows[] = {
+      {"garbled", "mubax-previous 1\nstate\tsomewhere\n", "mubax-previous 1\nstate\tsomewhere\n"},
+      {"unsettled: its copy is gone", "mubax-previous 1\nstate\tprobation\n" + versions + fileLine,
+       "mubax-previous 1\nstate\treverting\n" + versions + fileLine},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::create_directories(folder);
+    ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "new uno"));
+    ASSERT_TRUE(WriteWholeFile(record, row.text));
+    ReleaseProbation next;
+    next.FinishEarlierRun(false);
+    EXPECT_FALSE(next.MayInstall("1.2"));
+    EXPECT_EQ(Read(record), row.afterwards);
+    EXPECT_EQ(Read(AppDir() + "uno.dll"), "new uno");
+  }
+}
+
+}  // namespace

@@ -88,9 +88,10 @@ TEST(ReplacePosix, OwnerGroupAndModeOfTheOldFileAreCarriedOver) {
   }
 }
 
-// --- Durability, observed at the system calls -----------------------------------------------------
-// common_tests links with -Wl,--wrap=fsync,--wrap=rename (tests/CMakeLists.txt): every flush and
-// rename the replacement makes is recorded here, with what was flushed, before it runs for real.
+// --- Durability, observed at the system calls
+// ----------------------------------------------------- common_tests links with
+// -Wl,--wrap=fsync,--wrap=rename (tests/CMakeLists.txt): every flush and rename the replacement
+// makes is recorded here, with what was flushed, before it runs for real.
 
 namespace {
 
@@ -135,8 +136,8 @@ TEST(ReplacePosix, FileBytesAreFlushedBeforeTheRenameAndTheDirectoryAfterIt) {
   }
   g_durabilityCalls = nullptr;
   EXPECT_EQ(alone, ReplaceResult::kReplaced);
-  EXPECT_EQ(calls, (std::vector<std::string>{"flush file", "rename", "flush directory",
-                                             "flush file", "rename", "flush file", "rename",
-                                             "flush directory"}));
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{"flush file", "rename", "flush directory", "flush file",
+                                      "rename", "flush file", "rename", "flush directory"}));
   EXPECT_EQ(Contents(dir.Join("uno.dll")), "new");
 }
