@@ -11,6 +11,8 @@ enum class StartVerdict {
   kGood,       // the mark was held, and still held kSteadyHold later
   kExited,     // the started process ended (or could not be started) before the start was good
   kNeverHeld,  // the probation ended and the mark had not been held
+  kLetGo,      // the mark was held but let go before the steady hold, and then the started
+               // process ended or the probation did with the mark not held
 };
 
 // How long the mark must stay held for a good start: long enough for an application that

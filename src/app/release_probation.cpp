@@ -28,6 +28,20 @@ std::chrono::milliseconds ReadProbation() {
   return std::chrono::seconds(seconds > 0 ? seconds : 0);
 }
 
+// What the log says of a start that failed: only what was seen to happen.
+const char* FailedStartText(StartVerdict verdict) {
+  switch (verdict) {
+    case StartVerdict::kExited:
+      return kTextStartExited;
+    case StartVerdict::kLetGo:
+      return kTextStartLetGo;
+    case StartVerdict::kGood:
+    case StartVerdict::kNeverHeld:
+      break;
+  }
+  return kTextStartNeverHeld;
+}
+
 }  // namespace
 
 ReleaseProbation::ReleaseProbation(std::chrono::milliseconds steadyHold)
@@ -97,7 +111,7 @@ void ReleaseProbation::EndInstall(bool loggingFlag) {
   SettleResult settled = SettleResult::kDone;
   if (!m_keeping->KeepFailed() && m_store.Record().files.empty()) {
     settled = m_store.Clean();  // nothing was written: nothing to watch
-  } else if (!m_keeping->KeepFailed() && m_store.SetState(KeepState::kProbation)) {
+  } else if (!m_keeping->KeepFailed() && m_store.BeginProbation()) {
     m_watchPending = true;
   } else {
     // A keep failed, or the record could not be moved on to probation: the files written so far
@@ -124,7 +138,7 @@ ProbationOutcome ReleaseProbation::WatchAndSettle(StartedProcess& started,
   }
   // A start that never took its mark may still run: its files are about to be put back.
   started.Terminate();
-  Log(kOpRevert, verdict == StartVerdict::kExited ? kTextStartExited : kTextStartNeverHeld);
+  Log(kOpRevert, FailedStartText(verdict));
   const std::string offered = m_store.Record().offeredVersion;
   if (m_store.Revert(true) == SettleResult::kDone) {
     LogOutsideText(kOpHeldVersion, offered.c_str());

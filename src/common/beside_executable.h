@@ -8,8 +8,9 @@
 
 enum class BesideExecutable {
   kRead,        // the whole file is in the text
-  kAbsent,      // no such file
-  kUnreadable,  // there, but it could not be read whole, or it is larger than allowed
+  kAbsent,      // no entry of that name at all
+  kUnreadable,  // there, but not a regular file that could be read whole within the size
+                // allowed: a directory, a FIFO, a link that leads nowhere or loops, too large
 };
 
 // Reads the file `name` in the directory of the running executable into `text`, when it holds at

@@ -34,6 +34,13 @@ BesideExecutable ReadWhole(int fd, std::size_t maxBytes, std::string& text) {
   return BesideExecutable::kRead;
 }
 
+// True when the directory holds an entry of that name: a symbolic link that leads nowhere is
+// there (someone put it there), even though opening it finds no file.
+bool NameIsTaken(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0;
+}
+
 }  // namespace
 
 BesideExecutable ReadFileBesideExecutable(const char* name, std::size_t maxBytes,
@@ -49,7 +56,9 @@ BesideExecutable ReadFileBesideExecutable(const char* name, std::size_t maxBytes
   file.erase(file.rfind('/') + 1);
   file += name;
   const UniqueFd fd(open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd) return errno == ENOENT ? BesideExecutable::kAbsent : BesideExecutable::kUnreadable;
+  if (!fd)
+    return errno == ENOENT && !NameIsTaken(file) ? BesideExecutable::kAbsent
+                                                 : BesideExecutable::kUnreadable;
   const BesideExecutable result = ReadWhole(fd.Get(), maxBytes, text);
   if (result != BesideExecutable::kRead) text.clear();
   return result;

@@ -1,10 +1,13 @@
-// Directory and removal steps on POSIX: mkdir, unlink, rmdir. POSIX target only.
+// Directory, removal and rename steps on POSIX: mkdir, unlink, rmdir, rename. POSIX target only.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <string>
 
 #include "common/file_ops.h"
+#include "common/files.h"
 
 bool MakeDirectory(const char* path) {
   if (::mkdir(path, 0700) == 0) return true;
@@ -19,4 +22,13 @@ bool RemoveEmptyDirectory(const char* path) { return ::rmdir(path) == 0 || errno
 bool PathIsPresent(const char* path) {
   struct stat existing {};
   return ::stat(path, &existing) == 0;
+}
+
+bool RenameOver(const char* from, const char* to) {
+  if (::rename(from, to) != 0) return false;
+  std::string directory(to);
+  const std::size_t separator = directory.rfind('/');
+  directory.erase(separator == std::string::npos ? 0 : separator);
+  FlushDirectoryEntries(directory.empty() ? "." : directory);
+  return true;
 }

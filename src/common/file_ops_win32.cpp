@@ -1,4 +1,5 @@
-// Directory and removal steps on Windows: CreateDirectoryA, DeleteFileA, RemoveDirectoryA.
+// Directory, removal and rename steps on Windows: CreateDirectoryA, DeleteFileA,
+// RemoveDirectoryA, MoveFileExA.
 // Windows target only.
 #include <windows.h>
 
@@ -26,4 +27,9 @@ bool RemoveEmptyDirectory(const char* path) {
 
 bool PathIsPresent(const char* path) {
   return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RenameOver(const char* from, const char* to) {
+  // Written through, as the replacements are: durable when the call returns.
+  return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

@@ -26,7 +26,8 @@ bool FileExists(char* name, std::size_t nameSize, bool replaceWithFound);
 std::size_t GetFullPath(const char* path, char* buffer, std::size_t bufferSize,
                         std::size_t* fileNameOffset);
 
-// Size in bytes of the file at `path`, or -1 when it cannot be opened for reading.
+// Size in bytes of the regular file at `path`, or -1 when it cannot be opened for reading or is
+// no regular file (a FIFO is never waited on).
 std::int64_t GetFileSizeBytes(const char* path);
 
 // How a replacement ended.

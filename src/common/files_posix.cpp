@@ -322,10 +322,11 @@ std::size_t GetFullPath(const char* path, char* buffer, std::size_t bufferSize,
 
 std::int64_t GetFileSizeBytes(const char* path) {
   if (path == nullptr || path[0] == '\0') return -1;
-  UniqueFd file(::open(path, O_RDONLY | O_CLOEXEC));
+  // Without O_NONBLOCK, opening a FIFO waits for a writer.
+  UniqueFd file(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!file) return -1;
   struct stat info;
-  if (::fstat(file.Get(), &info) != 0) return -1;
+  if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
   return static_cast<std::int64_t>(info.st_size);
 }
 

@@ -315,7 +315,7 @@ std::int64_t GetFileSizeBytes(const char* path) {
   if (path == nullptr) return -1;
   UniqueFileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return -1;
+  if (!file || GetFileType(file.Get()) != FILE_TYPE_DISK) return -1;
   LARGE_INTEGER size = {};
   if (!GetFileSizeEx(file.Get(), &size)) return -1;
   return size.QuadPart;

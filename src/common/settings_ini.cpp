@@ -1,6 +1,7 @@
 // POSIX settings: the per-user store is $XDG_CONFIG_HOME/mubax/registry.ini (one section per key
 // path, e.g. [Software\MUBAX_Pirvel]) and "LogXml.ini" lives beside it. Both are read with
-// SimpleIni, which has no line length limit, so every value is read whole.
+// SimpleIni, which has no line length limit, so every value is read whole, and only from a
+// regular file: a FIFO or a directory in their place reads as no store.
 #include <SimpleIni.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "common/buffer_sizes.h"
 #include "common/fixed_buffer.h"
+#include "common/regular_file.h"
 #include "common/settings.h"
 
 namespace {
@@ -29,7 +31,11 @@ struct IniLookup {
 // read.
 bool LookUp(const char* iniPath, const char* section, const char* key, IniLookup& lookup) {
   IniStore store(false, true, false);
-  if (store.LoadFile(iniPath) < 0) return false;
+  UniqueStdioFile file;
+  if (OpenRegularFile(iniPath, RegularFileUse::kRead, file) != RegularFileOpen::kOpened ||
+      store.LoadFile(file.Get()) < 0) {
+    return false;
+  }
   lookup.sectionFound = store.GetSection(section) != nullptr;
   IniStore::TNamesDepend values;
   if (!lookup.sectionFound || !store.GetAllValues(section, key, values)) return true;

@@ -7,6 +7,7 @@
 
 #include "common/buffer_sizes.h"
 #include "common/files.h"
+#include "common/regular_file.h"
 #include "common/settings_write.h"
 
 namespace {
@@ -19,8 +20,14 @@ bool EditStore(Change change) {
   char storePath[kStorePathBufferSize];
   if (GetSettingsStorePath(storePath, sizeof(storePath)) == 0) return false;
   IniStore store(false, true, false);
-  const bool exists = GetFileSizeBytes(storePath) >= 0;
-  if (exists && store.LoadFile(storePath) < 0) return false;
+  UniqueStdioFile file;
+  const RegularFileOpen opened = OpenRegularFile(storePath, RegularFileUse::kRead, file);
+  // Something other than a file in the store's place is left alone: nothing to edit.
+  if (opened != RegularFileOpen::kAbsent &&
+      (opened != RegularFileOpen::kOpened || store.LoadFile(file.Get()) < 0)) {
+    return false;
+  }
+  file.Reset();
   if (!change(store)) return true;  // nothing to change
   std::string text;
   if (store.Save(text) < 0) return false;

@@ -11,6 +11,7 @@
 
 #include "common/files.h"
 #include "common/fixed_buffer.h"
+#include "common/regular_file.h"
 #include "common/settings.h"
 #include "common/stdio_file.h"
 
@@ -161,9 +162,12 @@ bool LogFile::WriteEntry(const char* component, const char* operation, const cha
   }
 
   // The limit is compared unsigned: a negative limit is never reached.
-  const char* mode = GetFileSizeKB() >= static_cast<std::uint32_t>(m_maxSizeKB) ? "wb" : "ab";
-  UniqueStdioFile file(std::fopen(m_path, mode));
-  if (!file) {
+  const RegularFileUse use = GetFileSizeKB() >= static_cast<std::uint32_t>(m_maxSizeKB)
+                                 ? RegularFileUse::kTruncate
+                                 : RegularFileUse::kAppend;
+  // A FIFO or device as the log would hold the run (and its lock) until someone reads it.
+  UniqueStdioFile file;
+  if (OpenRegularFile(m_path, use, file) != RegularFileOpen::kOpened) {
     CopyText(m_errorText, kOpenFailedText);
     return false;
   }

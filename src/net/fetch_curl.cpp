@@ -191,8 +191,9 @@ FetchStatus StatusFromCurl(CURLcode code, const Download& download, bool deadlin
       return FetchStatus::kRedirectRefused;
     case CURLE_FILESIZE_EXCEEDED:
       return FetchStatus::kTooLarge;
-    case CURLE_OUT_OF_MEMORY:
-      return FetchStatus::kOutOfMemory;
+    // CURLE_OUT_OF_MEMORY also stands for a response header past libcurl's own limit: a fault of
+    // that one answer, not memory the run lacks, so it fails the document like any bad transfer.
+    // Only our receiver's own shortage (above) is kOutOfMemory.
     default:
       return FetchStatus::kTransferFailed;
   }

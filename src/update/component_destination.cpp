@@ -22,8 +22,9 @@ bool ClimbsALevel(const char* segment, const char* end) {
 
 }  // namespace
 
+// A leading separator is kept: joined to the directory it gives two separators in a row, which
+// both targets read as one, so the file still lands inside.
 bool IsContainedComponentDestination(const char* destination) {
-  if (IsSeparator(destination[0])) return false;
   if (IsAsciiLetter(destination[0]) && destination[1] == ':') return false;
   const char* segment = destination;
   for (;;) {

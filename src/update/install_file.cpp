@@ -144,7 +144,10 @@ bool UpdateEngine::ReportContent(const FileContentStream& file, const char* addr
     case FileContentVerdict::kComplete:
       return true;
     case FileContentVerdict::kOutOfMemory:
-      throw std::bad_alloc();
+      // Memory for this file ran out, not for the run: the file fails and the next one is tried.
+      Refuse(address, "memory ran out while installing the file");
+      Log(loggingFlag, kOpContentAllocation, kTextNull);
+      break;
     case FileContentVerdict::kFetchFailed:
       Refuse(address, DescribeFetchStatus(file.FetchFailure()));
       Log(loggingFlag, kOpInstallFile, kTextNoContentElement);

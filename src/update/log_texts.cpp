@@ -30,6 +30,7 @@ const char kTextSignatureMalformed[] = "Fichero de firma mal formado";
 const char kTextSignatureUnknownKey[] = "Firma de una clave no reconocida";
 const char kTextSignatureInvalid[] = "La firma no corresponde al manifiesto";
 const char kTextSignatureExpired[] = "Firma caducada";
+const char kTextSignatureTooFarAhead[] = "Firma con caducidad a m\xE1s de diez a\xF1os";
 const char kTextReleaseFileDigest[] =
     "Un fichero no corresponde a su huella S256: no se instala nada";
 
@@ -73,6 +74,8 @@ const char* SignatureRefusalText(SignatureCheck check) {
       return kTextSignatureInvalid;
     case SignatureCheck::kExpired:
       return kTextSignatureExpired;
+    case SignatureCheck::kTooFarAhead:
+      return kTextSignatureTooFarAhead;
     case SignatureCheck::kFileDigest:
       return kTextReleaseFileDigest;
     case SignatureCheck::kValid:
@@ -97,6 +100,7 @@ const char kTextStartGood[] = "Arranque correcto. Se borra la versi\xF3n anterio
 const char kOpRevert[] = "Vuelta a la versi\xF3n anterior";
 const char kTextStartExited[] = "La aplicaci\xF3n termin\xF3 antes de tomar su mutex";
 const char kTextStartNeverHeld[] = "La aplicaci\xF3n no tom\xF3 su mutex en la vigilancia";
+const char kTextStartLetGo[] = "La aplicaci\xF3n solt\xF3 su mutex antes de tiempo";
 const char kTextKeepFailed[] = "No se pudo guardar la versi\xF3n anterior. No se instala";
 const char kTextEarlierRunUnfinished[] = "Actualizaci\xF3n anterior interrumpida. Se completa";
 const char kTextRevertUnfinished[] =

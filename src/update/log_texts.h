@@ -22,12 +22,13 @@ extern const char
     kTextDownloadContinues[];  // "Descarga incompleta. Se continúa en el próximo arranque"
 
 // Signed releases: why a manifest was refused, one text per SignatureCheck.
-extern const char kOpManifestRefused[];        // "Manifiesto rechazado"
-extern const char kTextSignatureMissing[];     // "Sin fichero de firma"
-extern const char kTextSignatureMalformed[];   // "Fichero de firma mal formado"
-extern const char kTextSignatureUnknownKey[];  // "Firma de una clave no reconocida"
-extern const char kTextSignatureInvalid[];     // "La firma no corresponde al manifiesto"
-extern const char kTextSignatureExpired[];     // "Firma caducada"
+extern const char kOpManifestRefused[];         // "Manifiesto rechazado"
+extern const char kTextSignatureMissing[];      // "Sin fichero de firma"
+extern const char kTextSignatureMalformed[];    // "Fichero de firma mal formado"
+extern const char kTextSignatureUnknownKey[];   // "Firma de una clave no reconocida"
+extern const char kTextSignatureInvalid[];      // "La firma no corresponde al manifiesto"
+extern const char kTextSignatureExpired[];      // "Firma caducada"
+extern const char kTextSignatureTooFarAhead[];  // "Firma con caducidad a más de diez años"
 extern const char
     kTextReleaseFileDigest[];  // "Un fichero no corresponde a su huella S256: no se instala nada"
 
@@ -77,6 +78,7 @@ extern const char kTextStartGood[];       // "Arranque correcto. Se borra la ver
 extern const char kOpRevert[];            // "Vuelta a la versión anterior"
 extern const char kTextStartExited[];     // "La aplicación terminó antes de tomar su mutex"
 extern const char kTextStartNeverHeld[];  // "La aplicación no tomó su mutex en la vigilancia"
+extern const char kTextStartLetGo[];      // "La aplicación soltó su mutex antes de tiempo"
 extern const char kTextKeepFailed[];  // "No se pudo guardar la versión anterior. No se instala"
 extern const char
     kTextEarlierRunUnfinished[];  // "Actualización anterior interrumpida. Se completa"

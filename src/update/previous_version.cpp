@@ -15,6 +15,7 @@ const char kStartWatchValue[] = "vigilarArranque";
 const char kHeldVersionValue[] = "versionRetenida";
 const char kKeepFolderName[] = ".mubax-previous";
 const char kKeepRecordName[] = "record.txt";
+const char kKeepRevertRecordName[] = "record-revert.txt";
 
 namespace {
 
@@ -171,6 +172,38 @@ bool PreviousVersionStore::SetState(KeepState state) {
   return SaveRecord();
 }
 
+bool PreviousVersionStore::BeginProbation() {
+  KeepRecord failed = m_record;
+  failed.state = KeepState::kReverting;
+  failed.holdOffered = true;
+  return WriteWhole(m_folder + kKeepRevertRecordName, FormatKeepRecord(failed), false) &&
+         SetState(KeepState::kProbation);
+}
+
+bool PreviousVersionStore::CommitPreparedRecord() {
+  const std::string prepared = m_folder + kKeepRevertRecordName;
+  std::string text;
+  // Only the very record wanted goes in: a copy from another run or state never does.
+  return ReadFileBytes(prepared.c_str(), text) && text == FormatKeepRecord(m_record) &&
+         RenameOver(prepared.c_str(), (m_folder + kKeepRecordName).c_str());
+}
+
+bool PreviousVersionStore::MarkReverting() {
+  const KeepState before = m_record.state;
+  m_record.state = KeepState::kReverting;
+  if (SaveRecord()) return true;
+  // A full disk takes no new record, but a rename needs no room.
+  if (m_record.holdOffered && CommitPreparedRecord()) return true;
+  // The hold where later runs look for it is as good: the record may then stay as it was.
+  if (m_record.holdOffered && !m_record.offeredVersion.empty() &&
+      WriteRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kHeldVersionValue,
+                          m_record.offeredVersion.c_str())) {
+    return true;
+  }
+  m_record.state = before;
+  return false;
+}
+
 SettleResult PreviousVersionStore::RestoreAll() {
   for (const KeptFile& file : m_record.files) {
     if (file.replaced) {
@@ -194,9 +227,9 @@ SettleResult PreviousVersionStore::RestoreAll() {
 SettleResult PreviousVersionStore::Revert(bool hold) {
   if (!Proceed(SettleStep::kMarkReverting)) return SettleResult::kInterrupted;
   m_record.holdOffered = m_record.holdOffered || hold;
-  if (m_record.state != KeepState::kReverting && !SetState(KeepState::kReverting)) {
-    return SettleResult::kFailed;
-  }
+  // Nothing is put back before the hold is recorded: a revert that lost its hold would let the
+  // next run install the failed release again, and again.
+  if (m_record.state != KeepState::kReverting && !MarkReverting()) return SettleResult::kFailed;
   const SettleResult restored = RestoreAll();
   if (restored != SettleResult::kDone) return restored;
   if (m_record.holdOffered && !m_record.offeredVersion.empty()) {
@@ -224,7 +257,10 @@ SettleResult PreviousVersionStore::RemoveFolder() {
     if (!RemoveFileAt((m_folder + file.keptName).c_str())) return SettleResult::kFailed;
   }
   if (!Proceed(SettleStep::kRemoveRecord)) return SettleResult::kInterrupted;
-  if (!RemoveFileAt((m_folder + kKeepRecordName).c_str())) return SettleResult::kFailed;
+  if (!RemoveFileAt((m_folder + kKeepRevertRecordName).c_str()) ||
+      !RemoveFileAt((m_folder + kKeepRecordName).c_str())) {
+    return SettleResult::kFailed;
+  }
   // A copy a killed keep left unrecorded keeps the folder; the next run writes over it.
   RemoveEmptyDirectory(m_folder.substr(0, m_folder.size() - 1).c_str());
   m_record = KeepRecord();

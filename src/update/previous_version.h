@@ -16,6 +16,9 @@ extern const char kHeldVersionValue[];  // "versionRetenida": the version held a
 // The keep folder's name inside the application directory, and the record's inside the folder.
 extern const char kKeepFolderName[];  // ".mubax-previous"
 extern const char kKeepRecordName[];  // "record.txt"
+// The record as a failed start will make it (reverting, hold), written while the release goes on
+// probation, so that the hold is put in place by one rename, which a full disk still takes.
+extern const char kKeepRevertRecordName[];  // "record-revert.txt"
 
 enum class KeepState {
   kKeeping,    // a mode is installing: files are kept one by one before each is replaced
@@ -90,16 +93,26 @@ class PreviousVersionStore {
   bool Keep(const std::string& destination, bool executable);
   // Writes the record with `state`. False when it cannot be written.
   bool SetState(KeepState state);
+  // After the install: prepares the record a failed start needs (reverting, hold), then moves the
+  // record on to probation. False when either cannot be written: then nothing may be watched, as
+  // a failed start could not be sure of recording its hold.
+  bool BeginProbation();
 
   // Puts every kept file back (each in one step), removes the files the run created, records the
   // offered version as held when `hold` (or when an interrupted revert said so), then removes the
-  // folder. Resumable: running it again after any interruption ends in the same place.
+  // folder. Resumable: running it again after any interruption ends in the same place. A hold is
+  // recorded before anything is put back (in the record, by the prepared record's rename when the
+  // disk is full, or else in the settings); when it cannot be, nothing is touched (kFailed).
   SettleResult Revert(bool hold);
   // The release stays: removes the kept copies, the record and the folder. Resumable.
   SettleResult Clean();
 
  private:
   bool SaveRecord();
+  // Moves the record on to reverting, holding the offered version when the record says so.
+  bool MarkReverting();
+  // Puts the prepared record in the record's place when it is exactly the record now wanted.
+  bool CommitPreparedRecord();
   SettleResult RestoreAll();
   SettleResult RemoveFolder();
 

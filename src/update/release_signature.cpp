@@ -96,8 +96,10 @@ bool ParseSignatureFile(const std::string& text, SignatureHeader& header, P256Si
     return false;
   }
   std::array<unsigned char, kKeyIdBytes> idBytes{};
+  // Digits read back as written, so one signature has exactly one text.
   if (!DecodeExactHex(keyId, idBytes) || LowerHex(idBytes.data(), idBytes.size()) != keyId ||
-      !ReadDecimal(expires, header.expires) || !DecodeExactHex(signatureDigits, signature)) {
+      !ReadDecimal(expires, header.expires) || !DecodeExactHex(signatureDigits, signature) ||
+      LowerHex(signature.data(), signature.size()) != signatureDigits) {
     return false;
   }
   header.keyId = keyId;
@@ -121,6 +123,8 @@ const char* DescribeSignatureCheck(SignatureCheck check) {
       return "the signature does not match the manifest";
     case SignatureCheck::kExpired:
       return "the signature has expired";
+    case SignatureCheck::kTooFarAhead:
+      return "the signature is valid for more than ten years";
     case SignatureCheck::kFileDigest:
       return "a file of the release does not match its S256 digest";
   }
@@ -201,6 +205,9 @@ SignatureCheck CheckReleaseSignature(const ReleaseKeySet& keys,
   // Checked after the signature, so an expiry is only ever reported for one the key made.
   if (now > parsed.expires && now - parsed.expires > kClockSkewSeconds) {
     return SignatureCheck::kExpired;
+  }
+  if (parsed.expires > now && parsed.expires - now > kMaxSignatureLifetimeSeconds) {
+    return SignatureCheck::kTooFarAhead;
   }
   return SignatureCheck::kValid;
 }

@@ -9,7 +9,7 @@
 //   mubax-release-signature 1
 //   key-id <16 lowercase hex digits: the first 8 bytes of the SHA-256 of the public key>
 //   expires <seconds since 1970-01-01 UTC, decimal>
-//   signature <128 hex digits: r||s of ECDSA P-256 with SHA-256>
+//   signature <128 lowercase hex digits: r||s of ECDSA P-256 with SHA-256>
 // The signature covers the first three lines exactly as written (the signed header) followed by
 // the exact manifest bytes, so neither the expiry nor the manifest can be changed alone.
 #pragma once
@@ -26,6 +26,9 @@ constexpr std::size_t kSignatureFileMaxBytes = 1024;
 // How far the PC's clock may be behind the signer's before a fresh signature is refused as
 // expired: an expiry is honoured until this long after the time it names.
 constexpr std::int64_t kClockSkewSeconds = std::int64_t{5} * 60;
+// The longest a signature may be valid for, counted from the PC's clock: ten years. A release
+// signed for longer (for ever, say) could be replayed long after it was withdrawn.
+constexpr std::int64_t kMaxSignatureLifetimeSeconds = std::int64_t{3650} * 24 * 60 * 60;
 // Appended to the manifest's address to form the signature's.
 extern const char kSignatureSuffix[];  // ".sig"
 extern const char kPublicKeyTag[];     // "mubax-p256-public"
@@ -39,6 +42,7 @@ enum class SignatureCheck {
   kUnknownKey,    // made by a key this program does not trust
   kBadSignature,  // does not verify over this header and these manifest bytes
   kExpired,       // its expiry (plus kClockSkewSeconds) is past
+  kTooFarAhead,   // its expiry is more than kMaxSignatureLifetimeSeconds away
   // The signature is valid but a file of the release lacks its digest or does not match it
   // (found by the engine's check of every file before any is written).
   kFileDigest,

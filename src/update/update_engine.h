@@ -54,7 +54,7 @@ class UpdateEngine {
 
   // Fetches the file document at `address`, decodes its text and hands the bytes to the sink.
   // Returns 1 when the file was written, 0 otherwise. `destination` null means the registered
-  // main executable. Raises only what loading the document raises (memory exhausted).
+  // main executable. Memory that runs out for the file's document gives 0, logged as such.
   int InstallFile(const char* address, const char* destination, int maxSize, const char* signature,
                   bool loggingFlag);
 
@@ -75,8 +75,9 @@ class UpdateEngine {
                          bool loggingFlag);
   // Files refused so far because they lack or mismatch their digest.
   int DigestRefusals() const { return m_digestRefusals; }
-  // Documents named by a manifest fetched from `manifestAddress` may be local files only when the
-  // manifest was itself local. RunUpdate sets this from the address it loads.
+  // Documents named by a manifest fetched from `manifestAddress` may be local files (shares
+  // included) only when the manifest was itself local, or (set by the signed load) when its
+  // signature verified with a trusted key. RunUpdate sets this from the address it loads.
   void SetManifestOrigin(const char* manifestAddress);
   // Who guards a release's first start (none by default): told when a mode installs, asked
   // whether the offered version is held, and asked to finish an earlier run first. Must outlive
@@ -118,8 +119,8 @@ class UpdateEngine {
                                             const char* installedVersion);
   // Reports a file's digest verdict; false (refused, logged) unless its bytes may be written.
   bool ReportDigest(DigestVerdict verdict, const char* address, bool loggingFlag);
-  // Reports why a streamed file document was refused; true when it was not. Raises
-  // std::bad_alloc when memory ran out on the way.
+  // Reports why a streamed file document was refused (memory that ran out for it included);
+  // true when it was not.
   bool ReportContent(const FileContentStream& file, const char* address, bool loggingFlag);
   // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
   bool FitRunDeadline(FetchLimits& limits) const;

@@ -12,11 +12,6 @@
 namespace {
 
 constexpr int kChildDepth = 1;
-constexpr unsigned char kFirstNonAscii = 0x80;
-constexpr unsigned char kUtf8Continuation = 0xC0;
-// What an 8-bit document's non-ASCII character becomes: pugixml keeps such a document's bytes as
-// they are, one byte per character, and no byte of that range can pass for text of ours.
-constexpr char kSingleByteStandIn = static_cast<char>(0x80);
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -92,22 +87,8 @@ class ExpatChildTextReader : public ChildTextReader, private ExpatParser {
     m_heldSpace.clear();
   }
 
-  void Emit(const char* data, std::size_t length) {
-    if (!SingleByteEncoding()) {
-      m_sink.TextPiece(data, length);
-      return;
-    }
-    // One byte per character, as the DOM reads such a document.
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-      const auto byte = static_cast<unsigned char>(data[i]);
-      if (byte < kFirstNonAscii) continue;
-      if (i > start) m_sink.TextPiece(data + start, i - start);
-      if (byte >= kUtf8Continuation) m_sink.TextPiece(&kSingleByteStandIn, 1);
-      start = i + 1;
-    }
-    if (length > start) m_sink.TextPiece(data + start, length - start);
-  }
+  // Expat hands every document's text on in UTF-8, as the DOM now reads 8-bit documents too.
+  void Emit(const char* data, std::size_t length) { m_sink.TextPiece(data, length); }
 
   std::string m_childName;
   TextPieceSink& m_sink;

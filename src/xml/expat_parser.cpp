@@ -17,6 +17,9 @@ constexpr int kFirstNonAsciiByte = 0x80;
 constexpr int kUnmappedByte = -1;
 constexpr std::size_t kUtf32Bytes = 4;
 constexpr char kCodePointEncoding[] = "UTF-32LE";
+constexpr char kUtf8Encoding[] = "UTF-8";
+// An 8-bit encoding's characters are all in the Basic Multilingual Plane: three UTF-8 bytes.
+constexpr std::size_t kLongestUtf8OfOneByte = 3;
 
 // The code point iconv gives for one byte of `from`, or kUnmappedByte.
 int DecodeOneByte(iconv_t converter, unsigned char byte) {
@@ -143,6 +146,25 @@ int XMLCALL ExpatParser::UnknownEncoding(void* data, const XML_Char* name, XML_E
   info->convert = nullptr;
   info->release = nullptr;
   if (!asciiCompatible) return XML_STATUS_ERROR;
-  static_cast<ExpatParser*>(data)->m_singleByte = true;
+  auto* parser = static_cast<ExpatParser*>(data);
+  parser->m_singleByte = true;
+  parser->m_encodingName = name;
   return XML_STATUS_OK;
+}
+
+bool ExpatParser::ConvertToUtf8(std::vector<char>& document) const {
+  const UniqueIconv converter(iconv_open(kUtf8Encoding, m_encodingName.c_str()));
+  if (converter.Get() == IconvTraits::Invalid()) return false;
+  std::vector<char> utf8(document.size() * kLongestUtf8OfOneByte + 1);
+  char* in = document.data();
+  std::size_t inLeft = document.size();
+  char* out = utf8.data();
+  std::size_t outLeft = utf8.size();
+  if (iconv(converter.Get(), &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
+      inLeft != 0) {
+    return false;
+  }
+  utf8.resize(utf8.size() - outLeft);
+  document.swap(utf8);
+  return true;
 }

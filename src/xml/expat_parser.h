@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
+#include <vector>
 
 class ExpatParser {
  public:
@@ -26,6 +28,10 @@ class ExpatParser {
   // True when the document is in an 8-bit encoding read through iconv: its characters beyond
   // ASCII are one byte each in the document, though handed on in UTF-8.
   bool SingleByteEncoding() const { return m_singleByte; }
+  // With SingleByteEncoding: replaces `document` (the bytes given to Parse) with the same
+  // characters in UTF-8, for a reader that decodes only UTF-8 and Latin-1. False, `document`
+  // unspecified, when they cannot be converted; raises std::bad_alloc when memory runs out.
+  bool ConvertToUtf8(std::vector<char>& document) const;
 
  protected:
   // The events the streaming reader needs, after the checks of this class. `depth` is 0 for the
@@ -59,4 +65,5 @@ class ExpatParser {
   bool m_failed = false;
   bool m_outOfMemory = false;
   bool m_singleByte = false;
+  std::string m_encodingName;  // of the 8-bit encoding read through iconv
 };

@@ -187,6 +187,18 @@ bool ExpatAccepts(const char* data, std::size_t size) {
   return !parser.Failed();
 }
 
+// As ExpatAccepts, for fetched bytes. pugixml decodes only Latin-1 beside the Unicode encodings
+// and would hand out the bytes of any other 8-bit encoding (windows-1252, say) as they are, not
+// as UTF-8: such a document is converted to UTF-8 first, as the DOM on Windows decodes it, so both
+// targets read the same characters (and name the same files). `converted` says it was.
+bool ExpatAcceptsFetched(std::vector<char>& bytes, bool& converted) {
+  ExpatParser parser;
+  parser.Parse(bytes.data(), bytes.size(), true);
+  if (parser.OutOfMemory()) throw std::bad_alloc();
+  converted = !parser.Failed() && parser.SingleByteEncoding();
+  return !parser.Failed() && (!converted || parser.ConvertToUtf8(bytes));
+}
+
 // pugixml accepts fragments; a document is one element, with only markup and white space around.
 // A DOCTYPE is refused: pugixml would leave its entities unexpanded where the DOM expands them,
 // and no document of ours needs one. The nesting limit the DOM parser applies is checked here, so
@@ -272,10 +284,12 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
     if (m_impl->lastFetchStatus == FetchStatus::kOutOfMemory) throw std::bad_alloc();
     if (m_impl->lastFetchStatus != FetchStatus::kOk) return false;
     // Checked before the in-place parse rewrites the bytes.
-    referencesResolve = ExpatAccepts(fresh->storage.data(), fresh->storage.size()) &&
+    bool converted = false;
+    referencesResolve = ExpatAcceptsFetched(fresh->storage, converted) &&
                         DocumentReferencesResolve(fresh->storage.data(), fresh->storage.size());
-    result = fresh->document.load_buffer_inplace(fresh->storage.data(), fresh->storage.size(),
-                                                 kParseOptions);
+    result = fresh->document.load_buffer_inplace(
+        fresh->storage.data(), fresh->storage.size(), kParseOptions,
+        converted ? pugi::encoding_utf8 : pugi::encoding_auto);
   } else {
     m_impl->lastFetchStatus = FetchStatus::kOk;
     referencesResolve = ExpatAccepts(source, std::strlen(source)) &&

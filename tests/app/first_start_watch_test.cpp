@@ -60,6 +60,10 @@ TEST_F(FirstStartWatchTest, VerdictForEachKindOfStart) {
       {"hold unit", StartVerdict::kGood, "held unit\n", milliseconds(400)},
       {"exit unit", StartVerdict::kExited, "exited unit\n", milliseconds(0)},
       {"ignore unit", StartVerdict::kNeverHeld, "started unit\n", milliseconds(2500)},
+      // Held, then gone before the steady hold: it did take its mark, and is not good.
+      {"crash unit", StartVerdict::kLetGo, "crashed unit\n", milliseconds(0)},
+      // Held again and again, each time too briefly: the steady hold starts over each time.
+      {"flicker unit", StartVerdict::kLetGo, "flickered unit\n", milliseconds(2500)},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.behaviour);

@@ -22,6 +22,22 @@
 
 namespace {
 
+// A full disk as the replacements meet it: no byte can be written, and so no file, no record
+// and (POSIX) no settings store; renames and removals need no room and still work.
+StepFault FullDisk(ReplaceStep step) {
+  const bool needsRoom = step == ReplaceStep::kWrite || step == ReplaceStep::kFlush ||
+                         step == ReplaceStep::kWriteInPlace;
+  return needsRoom ? StepFault::kOtherError : StepFault::kNone;
+}
+
+int g_stepsBeforeFull = -1;  // settle steps before the disk fills; -1: it never does
+
+bool FillDiskBeforeStep(SettleStep /*step*/) {
+  if (g_stepsBeforeFull == 0) SetReplaceStepHook(FullDisk);
+  if (g_stepsBeforeFull >= 0) --g_stepsBeforeFull;
+  return true;
+}
+
 class RevertKillTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -31,7 +47,11 @@ class RevertKillTest : public ::testing::Test {
     SetTestSetting(kAppSettingsKey, kStartWatchValue, "5");
     SetTestEnvironment("MUBAX_TEST_APP_DIR", AppDir());
   }
-  void TearDown() override { ResetTestSettings(); }
+  void TearDown() override {
+    SetSettleStepHook(nullptr);
+    SetReplaceStepHook(nullptr);
+    ResetTestSettings();
+  }
 
   std::string AppDir() const { return m_temp.Join("app") + kDirectorySeparator; }
   static std::string Read(const std::string& path) {
@@ -104,6 +124,107 @@ TEST_F(RevertKillTest, EveryKilledStepIsFinishedByTheNextRun) {
   EXPECT_GT(step, 5);
   EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
   EXPECT_EQ(Held(), "1.1");
+}
+
+}  // namespace
+
+namespace {
+
+// The failed start's revert meets a full disk before any one of its steps (the state changes
+// included), then the till is restarted while the disk is still full, then once it has room
+// again: at no point may a run install the held release, which would fill the disk again.
+TEST_F(RevertKillTest, ARevertMeetingAFullDiskAtAnyStepNeverLosesTheHold) {
+  int step = 0;
+  for (;; ++step) {
+    SCOPED_TRACE("disk full before step " + std::to_string(step));
+    SetUp();
+    InstallOnProbation();
+    g_stepsBeforeFull = step;
+    SetSettleStepHook(FillDiskBeforeStep);
+    PreviousVersionStore store(AppDir());
+    ASSERT_TRUE(store.Load());
+    const SettleResult first = store.Revert(true);
+    SetSettleStepHook(nullptr);
+    const bool filled = g_stepsBeforeFull < 0;
+    {
+      ReleaseProbation stillFull;
+      stillFull.FinishEarlierRun(false);
+      EXPECT_FALSE(stillFull.MayInstall("1.1"));
+    }
+    SetReplaceStepHook(nullptr);
+    ReleaseProbation roomAgain;
+    roomAgain.FinishEarlierRun(false);
+    EXPECT_FALSE(roomAgain.MayInstall("1.1"));
+    EXPECT_TRUE(roomAgain.MayInstall("1.2"));
+    EXPECT_EQ(Held(), "1.1");
+    EXPECT_EQ(Read(AppDir() + "uno.dll"), "old uno");
+    EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
+    EXPECT_FALSE(PathExists(AppDir() + "nuevo.dat"));
+    EXPECT_FALSE(PathExists(AppDir() + kKeepFolderName));
+    if (!filled) {
+      EXPECT_EQ(first, SettleResult::kDone);
+      break;
+    }
+  }
+  EXPECT_GT(step, 5);
+}
+
+}  // namespace
+
+namespace {
+
+// A keep that fails for the second file: the first goes back at once, the run ends on the old
+// version whole, and no watch starts for a release that is not there.
+TEST_F(RevertKillTest, AKeepThatFailsPutsTheFirstFileBackAndStartsNoWatch) {
+  ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "old uno"));
+  ASSERT_TRUE(WriteWholeFile(AppDir() + "pos.exe", "old main"));
+  ReleaseProbation probation;
+  FileSink& sink = probation.Sink(m_disk);
+  probation.BeginInstall("1.0", "1.1", false);
+  // The second copy's name is taken by a directory: that keep cannot be made.
+  std::filesystem::create_directories(AppDir() + kKeepFolderName + kDirectorySeparator + "2");
+  const std::string uno = AppDir() + "uno.dll";
+  const std::string bytes = "new";
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  EXPECT_EQ(sink.WriteFileBytes(data, bytes.size(), uno.c_str()), 1);
+  EXPECT_EQ(sink.WriteFileBytes(data, bytes.size(), nullptr), 0);
+  probation.EndInstall(false);
+  EXPECT_EQ(Read(uno), "old uno");
+  EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
+  StartedProcess nothingStarted;
+  EXPECT_EQ(probation.WatchAndSettle(nothingStarted, 0), ProbationOutcome::kNotWatched);
+  EXPECT_EQ(Held(), "");
+}
+
+// A record the next run cannot read is left exactly as it is for a person to look at; one it
+// cannot settle (a kept copy gone) stays, moved on to its revert. With the watch on nothing is
+// installed over either, and the file the record names is not touched.
+TEST_F(RevertKillTest, ARecordThatCannotBeSettledInstallsNothingAndStaysUntouched) {
+  const std::string folder = AppDir() + kKeepFolderName + kDirectorySeparator;
+  const std::string record = folder + kKeepRecordName;
+  struct Row {
+    const char* name;
+    std::string text;
+    std::string afterwards;
+  };
+  const std::string fileLine = "file\treplaced\t0\t1\t" + AppDir() + "uno.dll\n";
+  const std::string versions = "hold\t0\noffered\t1.1\ninstalled\t1.0\n";
+  const Row rows[] = {
+      {"garbled", "mubax-previous 1\nstate\tsomewhere\n", "mubax-previous 1\nstate\tsomewhere\n"},
+      {"unsettled: its copy is gone", "mubax-previous 1\nstate\tprobation\n" + versions + fileLine,
+       "mubax-previous 1\nstate\treverting\n" + versions + fileLine},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::create_directories(folder);
+    ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "new uno"));
+    ASSERT_TRUE(WriteWholeFile(record, row.text));
+    ReleaseProbation next;
+    next.FinishEarlierRun(false);
+    EXPECT_FALSE(next.MayInstall("1.2"));
+    EXPECT_EQ(Read(record), row.afterwards);
+    EXPECT_EQ(Read(AppDir() + "uno.dll"), "new uno");
+  }
 }
 
 }  // namespace

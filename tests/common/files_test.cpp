@@ -10,9 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "common/beside_executable.h"
 #include "common/file_ops.h"
+#include "common/regular_file.h"
+#include "support/disk_conditions.h"
 #include "support/marked_buffer.h"
 #include "support/temp_dir.h"
+#include "support/test_programs.h"
 
 namespace fs = std::filesystem;
 
@@ -333,5 +337,84 @@ TEST_F(ReplaceStepTest, BytesAreFlushedBeforeTheRename) {
     g_stepsSeen.clear();
     ASSERT_EQ(ReplaceWith(dir.Join("pos.exe"), bytes), ReplaceResult::kReplaced);
     EXPECT_EQ(g_stepsSeen, expected) << bytes;
+  }
+}
+
+// --- What stands in a file's place ------------------------------------------------------------
+
+// Anyone on the PC can put one of these where the updater expects its log, its settings or its
+// keys: every open refuses it at once, none waits on a FIFO, reads a device without end or makes
+// a file where a dangling link points.
+TEST_F(FilesTest, HostileObjectsInAFilesPlaceAreRefusedAtOnce) {
+  int rows = 0;
+  for (const HostileObject kind : kHostileObjects) {
+    SCOPED_TRACE(HostileObjectName(kind));
+    const std::string path = dir.Join(std::string("object ") + HostileObjectName(kind));
+    std::string why;
+    if (!MakeHostileObject(kind, path, why)) continue;
+    ++rows;
+    for (const RegularFileUse use :
+         {RegularFileUse::kRead, RegularFileUse::kAppend, RegularFileUse::kTruncate}) {
+      UniqueStdioFile file;
+      const RegularFileOpen opened = OpenRegularFile(path.c_str(), use, file);
+      EXPECT_NE(opened, RegularFileOpen::kOpened) << static_cast<int>(use);
+      EXPECT_FALSE(file);
+    }
+    EXPECT_EQ(GetFileSizeBytes(path.c_str()), -1);
+    EXPECT_FALSE(PathExists(path + ".nowhere"));
+  }
+  EXPECT_GE(rows, 1);  // a directory can be made on every target
+}
+
+TEST_F(FilesTest, RegularFilesOpenForEachUse) {
+  const std::string path = dir.Join("plain.txt");
+  UniqueStdioFile file;
+  EXPECT_EQ(OpenRegularFile(path.c_str(), RegularFileUse::kRead, file), RegularFileOpen::kAbsent);
+  ASSERT_EQ(OpenRegularFile(path.c_str(), RegularFileUse::kAppend, file), RegularFileOpen::kOpened);
+  ASSERT_GE(std::fputs("one", file.Get()), 0);
+  file.Reset();
+  ASSERT_EQ(OpenRegularFile(path.c_str(), RegularFileUse::kAppend, file), RegularFileOpen::kOpened);
+  std::fputs("two", file.Get());
+  file.Reset();
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(path, bytes));
+  EXPECT_EQ(bytes, "onetwo");
+  ASSERT_EQ(OpenRegularFile(path.c_str(), RegularFileUse::kTruncate, file),
+            RegularFileOpen::kOpened);
+  std::fputs("3", file.Get());
+  file.Reset();
+  ASSERT_TRUE(ReadWholeFile(path, bytes));
+  EXPECT_EQ(bytes, "3");
+  ASSERT_EQ(OpenRegularFile(path.c_str(), RegularFileUse::kRead, file), RegularFileOpen::kOpened);
+  EXPECT_EQ(std::fgetc(file.Get()), '3');
+}
+
+// The keys file beside the program: only a regular file within the size read is "keys"; only no
+// entry at all is "no keys"; anything else means signed releases only.
+TEST(BesideExecutable, OnlyNoEntryAtAllIsAbsent) {
+  constexpr char kName[] = "mubax-beside-test.txt";
+  constexpr std::size_t kMaxBytes = 16;
+  const std::string sibling = SiblingProgramPath("x");
+  const std::string path = sibling.substr(0, sibling.find_last_of("/\\") + 1) + kName;
+  std::error_code ignored;
+  fs::remove_all(path, ignored);
+  std::string text = "stale";
+  EXPECT_EQ(ReadFileBesideExecutable(kName, kMaxBytes, text), BesideExecutable::kAbsent);
+  EXPECT_EQ(text, "");
+  ASSERT_TRUE(WriteWholeFile(path, std::string(kMaxBytes, 'k')));
+  EXPECT_EQ(ReadFileBesideExecutable(kName, kMaxBytes, text), BesideExecutable::kRead);
+  EXPECT_EQ(text, std::string(kMaxBytes, 'k'));
+  ASSERT_TRUE(WriteWholeFile(path, std::string(kMaxBytes + 1, 'k')));
+  EXPECT_EQ(ReadFileBesideExecutable(kName, kMaxBytes, text), BesideExecutable::kUnreadable);
+  EXPECT_EQ(text, "");
+  fs::remove(path);
+  for (const HostileObject kind : kHostileObjects) {
+    SCOPED_TRACE(HostileObjectName(kind));
+    std::string why;
+    if (!MakeHostileObject(kind, path, why)) continue;
+    text = "stale";
+    EXPECT_EQ(ReadFileBesideExecutable(kName, kMaxBytes, text), BesideExecutable::kUnreadable);
+    EXPECT_EQ(text, "");
+    fs::remove(path);
   }
 }

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "common/files.h"
 #include "support/temp_dir.h"
@@ -85,4 +86,58 @@ TEST(ReplacePosix, OwnerGroupAndModeOfTheOldFileAreCarriedOver) {
     EXPECT_EQ(info.st_mode & 07777, row.expectedMode);
     EXPECT_EQ(Contents(destination), "new");
   }
+}
+
+// --- Durability, observed at the system calls
+// ----------------------------------------------------- common_tests links with
+// -Wl,--wrap=fsync,--wrap=rename (tests/CMakeLists.txt): every flush and rename the replacement
+// makes is recorded here, with what was flushed, before it runs for real.
+
+namespace {
+
+std::vector<std::string>* g_durabilityCalls = nullptr;
+
+}  // namespace
+
+extern "C" {
+int __real_fsync(int fd);
+int __real_rename(const char* from, const char* to);
+
+int __wrap_fsync(int fd) {
+  if (g_durabilityCalls != nullptr) {
+    struct stat info {};
+    const bool directory = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+    g_durabilityCalls->push_back(directory ? "flush directory" : "flush file");
+  }
+  return __real_fsync(fd);
+}
+
+int __wrap_rename(const char* from, const char* to) {
+  if (g_durabilityCalls != nullptr) g_durabilityCalls->push_back("rename");
+  return __real_rename(from, to);
+}
+}
+
+TEST(ReplacePosix, FileBytesAreFlushedBeforeTheRenameAndTheDirectoryAfterIt) {
+  TempDir dir;
+  std::vector<std::string> calls;
+  g_durabilityCalls = &calls;
+  const ReplaceResult alone = ReplaceWith(dir.Join("uno.dll"), "new");
+  {
+    // A batch flushes each directory once, after all of its renames.
+    ReplacementBatch batch;
+    const std::string bytes = "batch";
+    for (const char* name : {"a.dll", "b.dll"}) {
+      BytesContent content(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+      EXPECT_EQ(ReplaceFileContents(dir.Join(name).c_str(), content, false, &batch),
+                ReplaceResult::kReplaced);
+    }
+    batch.Finish();
+  }
+  g_durabilityCalls = nullptr;
+  EXPECT_EQ(alone, ReplaceResult::kReplaced);
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{"flush file", "rename", "flush directory", "flush file",
+                                      "rename", "flush file", "rename", "flush directory"}));
+  EXPECT_EQ(Contents(dir.Join("uno.dll")), "new");
 }

@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "common/settings.h"
+#include "common/settings_write.h"
+#include "support/disk_conditions.h"
 #include "support/marked_buffer.h"
 #include "support/temp_dir.h"
 #include "support/test_settings.h"
@@ -128,4 +130,38 @@ TEST(SettingsStorePosixTest, HandWrittenStoreForms) {
   EXPECT_EQ(ReadRegistryString(RegistryRoot::CurrentUser, "software\\mubax_pirvel", "version",
                                nullptr, 0),
             -1);
+}
+
+// Anyone who can write the config directory can put one of these where the store or LogXml.ini
+// belongs: it reads as no store, is never written over, and never holds the till (a FIFO) or
+// the memory (a directory once read as a file of 2^63 bytes).
+TEST(SettingsStorePosixTest, AStoreThatIsNoFileReadsAsNoneAndIsLeftAlone) {
+  for (const HostileObject kind : kHostileObjects) {
+    SCOPED_TRACE(HostileObjectName(kind));
+    ResetTestSettings();
+    std::filesystem::create_directories(WindowsDirectory());
+    std::filesystem::remove(StorePath());
+    std::string why;
+    ASSERT_TRUE(MakeHostileObject(kind, StorePath(), why)) << why;
+    const auto before = std::filesystem::symlink_status(StorePath()).type();
+    MarkedBuffer buffer(255);
+    EXPECT_EQ(ReadRegistryString(RegistryRoot::CurrentUser, "Software\\MUBAX_Pirvel", "path",
+                                 buffer.Data(), buffer.Size()),
+              -1);
+    EXPECT_TRUE(buffer.Untouched());
+    EXPECT_FALSE(WriteRegistryString(RegistryRoot::CurrentUser, "Software\\MUBAX_Pirvel",
+                                     "versionRetenida", "1.1"));
+    EXPECT_EQ(std::filesystem::symlink_status(StorePath()).type(), before);
+
+    const std::string logConfig = WindowsDirectory() + "/LogXml.ini";
+    std::filesystem::remove(logConfig);
+    ASSERT_TRUE(MakeHostileObject(kind, logConfig, why)) << why;
+    char size[16] = {};
+    EXPECT_EQ(ReadIniString("Log", "TamFichLog", "5120", size, sizeof(size), logConfig.c_str()),
+              4u);
+    EXPECT_STREQ(size, "5120");
+    std::filesystem::remove(logConfig);
+    std::filesystem::remove(StorePath());
+  }
+  ResetTestSettings();
 }

@@ -15,6 +15,7 @@
 
 #include "common/files.h"
 #include "common/settings.h"
+#include "support/disk_conditions.h"
 #include "support/temp_dir.h"
 #include "support/test_settings.h"
 
@@ -291,6 +292,28 @@ TEST_F(LogFileTest, FailedLogDoesNotTouchAFileItCouldOpen) {
   ASSERT_TRUE(log.SetPath(m_logPath.c_str()));
   EXPECT_EQ(kLogFailed, log.Write("MubaxVardeno", "Op", "t"));
   EXPECT_EQ("untouched", ReadAll(m_logPath));
+}
+
+// logUpdate.txt is made by hand, so anyone can make it a FIFO, a link to a device or a directory:
+// the log then fails (latched, as any failed open) instead of holding the run and its lock, and
+// nothing is written through it, whatever the size limit says.
+TEST_F(LogFileTest, ALogThatIsNoFileFailsAtOnceAndIsLeftAlone) {
+  for (const char* limit : {"5120", "0"}) {
+    WriteLogConfigIni(std::string("[Log]\r\nTamFichLog=") + limit + "\r\n");
+    for (const HostileObject kind : kHostileObjects) {
+      SCOPED_TRACE(std::string(HostileObjectName(kind)) + ", limit " + limit);
+      const std::string path = m_dir.Join(std::string(limit) + HostileObjectName(kind));
+      std::string why;
+      if (!MakeHostileObject(kind, path, why)) continue;
+      const auto before = std::filesystem::symlink_status(path).type();
+      LogFile log;
+      ASSERT_TRUE(log.SetPath(path.c_str()));
+      log.NewSessionId();
+      EXPECT_EQ(kLogFailed, log.Write("MubaxVardeno", "Op", "t"));
+      EXPECT_EQ(std::filesystem::symlink_status(path).type(), before);
+      EXPECT_FALSE(PathExists(path + ".nowhere"));
+    }
+  }
 }
 
 // --- Path ----------------------------------------------------------------------------------------

@@ -83,6 +83,25 @@ TEST_F(FetchTest, StatusFrom400UpFailsAndEmptiesBody) {
   }
 }
 
+// libcurl answers a header past its limit with its out-of-memory code; that is one bad answer,
+// never the run's own memory running out (which would abandon everything after it).
+TEST_F(FetchTest, AHugeResponseHeaderIsNeverOutOfMemory) {
+  server.AddFileWithHeader("/cookie.xml", "<r/>", "Set-Cookie",
+                           "c=" + std::string(std::size_t{1024} * 1024, 'x'));
+  const FetchStatus status = Fetch(server.Url("/cookie.xml"));
+  EXPECT_NE(status, FetchStatus::kOutOfMemory);
+  EXPECT_EQ(AsString(body), status == FetchStatus::kOk ? "<r/>" : "");
+}
+
+// A server that sends a byte now and then never stalls, so only the whole fetch's own deadline
+// ends it: with 1 s given, well before the drip would reach its announced length.
+TEST_F(FetchTest, TotalTimeOutEndsADripOfItsOwn) {
+  server.AddDrip("/drip.xml", "<r>", 100);
+  limits.totalTimeoutSeconds = 1;
+  EXPECT_EQ(Fetch(server.Url("/drip.xml")), FetchStatus::kDeadlineExceeded);
+  EXPECT_TRUE(body.empty());
+}
+
 TEST_F(FetchTest, RefusedConnectionFailsQuickly) {
   int port = UnusedLoopbackPort();
   ASSERT_NE(port, 0);

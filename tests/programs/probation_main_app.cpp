@@ -4,7 +4,10 @@
 //   hold   - takes the main application's mark, refusing to start (exit 5) when it is already
 //            taken, as a single-instance application does, and holds it until the stop file;
 //   exit   - exits at once with an error (3);
-//   ignore - never takes the mark, and runs until the stop file.
+//   ignore - never takes the mark, and runs until the stop file;
+//   crash  - takes the mark, then exits with an error (4) a tenth of a second later;
+//   flicker - takes the mark for a tenth of a second, lets it go as long, and again, until the
+//            stop file.
 // Each start appends "<what> <tag>" to MUBAX_TEST_STARTED_FILE. The stop file is
 // MUBAX_TEST_STOP_FILE; without one it stops after a minute. MUBAX_TEST_INSTANCE_CHECKS asks a
 // holder to check its mark that many times, 10 ms apart, before it keeps it.
@@ -21,6 +24,8 @@
 namespace {
 
 constexpr char kTrailerMark[] = "MUBAX-STANDIN ";
+// Far shorter than any steady hold the tests ask for.
+constexpr std::chrono::milliseconds kBriefHold{100};
 
 void Record(const std::string& line) {
   const char* record = std::getenv("MUBAX_TEST_STARTED_FILE");
@@ -79,6 +84,24 @@ int main(int /*argc*/, char** argv) {
     }
     Record("held " + tag);
     WaitForStop();
+    return 0;
+  }
+  if (mode == "crash") {
+    MainAppLock lock;
+    Record("crashed " + tag);
+    std::this_thread::sleep_for(kBriefHold);
+    return 4;
+  }
+  if (mode == "flicker") {
+    Record("flickered " + tag);
+    const char* stop = std::getenv("MUBAX_TEST_STOP_FILE");
+    while (stop == nullptr || !PathExists(stop)) {
+      {
+        MainAppLock lock;
+        std::this_thread::sleep_for(kBriefHold);
+      }
+      std::this_thread::sleep_for(kBriefHold);
+    }
     return 0;
   }
   Record("started " + tag);

@@ -36,3 +36,17 @@ void UnmountSmallVolume(const std::string& path);
 // Makes `path` (file or directory) owned by the user ReplaceUnder's unprivileged runs use; no-op
 // where there is none.
 void GiveToUnprivilegedUser(const std::string& path);
+
+// What anyone on the shop PC can put where the updater expects a file.
+enum class HostileObject {
+  kFifo,    // a named pipe: opening it to read waits for a writer
+  kDevice,  // a link to an endless character device
+  kDirectory,
+  kDanglingLink,  // a symbolic link to nothing
+  kLinkLoop,      // a symbolic link to itself
+};
+extern const HostileObject kHostileObjects[5];
+const char* HostileObjectName(HostileObject kind);
+// Puts `kind` at `path` (which must not exist yet); false, saying why, where this platform or
+// user cannot make it (the caller skips that row).
+bool MakeHostileObject(HostileObject kind, const std::string& path, std::string& why);

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,4 +96,27 @@ void UnmountSmallVolume(const std::string& path) { ::umount(path.c_str()); }
 
 void GiveToUnprivilegedUser(const std::string& path) {
   if (::geteuid() == 0) (void)!::chown(path.c_str(), kNobody, kNobody);
+}
+
+bool MakeHostileObject(HostileObject kind, const std::string& path, std::string& why) {
+  int made = -1;
+  switch (kind) {
+    case HostileObject::kFifo:
+      made = ::mkfifo(path.c_str(), 0666);
+      break;
+    case HostileObject::kDevice:
+      made = ::symlink("/dev/zero", path.c_str());
+      break;
+    case HostileObject::kDirectory:
+      made = ::mkdir(path.c_str(), 0777);
+      break;
+    case HostileObject::kDanglingLink:
+      made = ::symlink((path + ".nowhere").c_str(), path.c_str());
+      break;
+    case HostileObject::kLinkLoop:
+      made = ::symlink(path.c_str(), path.c_str());
+      break;
+  }
+  if (made != 0) why = "cannot make it here";
+  return made == 0;
 }

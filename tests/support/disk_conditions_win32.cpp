@@ -45,3 +45,14 @@ bool MountSmallVolume(const std::string& /*path*/, std::uint64_t /*bytes*/, std:
 void UnmountSmallVolume(const std::string& /*path*/) {}
 
 void GiveToUnprivilegedUser(const std::string& /*path*/) {}
+
+bool MakeHostileObject(HostileObject kind, const std::string& path, std::string& why) {
+  // Named pipes live outside the file system and links need a privilege the tests lack.
+  if (kind != HostileObject::kDirectory) {
+    why = "only a directory can stand in a file's place from a Windows test";
+    return false;
+  }
+  if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+  why = "cannot make the directory";
+  return false;
+}

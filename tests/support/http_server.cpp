@@ -27,6 +27,7 @@ struct Route {
   std::string contentType;
   std::string location;
   std::string contentEncoding;  // sent as a Content-Encoding header when not empty
+  std::string extraHeader;      // one more header line, CR LF included, when not empty
   int stallSeconds = 0;
   int dripMilliseconds = 0;
   TestHttpServer::Resumable resumable;
@@ -110,8 +111,9 @@ bool ParseRequestHead(const std::string& head, Request& request) {
 
 std::string ResponseHead(int status, std::size_t contentLength, const std::string& contentType,
                          const std::string& location, const std::string& contentEncoding = "",
-                         bool keepAlive = false) {
+                         bool keepAlive = false, const std::string& extraHeader = "") {
   std::string head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) + "\r\n";
+  head += extraHeader;
   head += "Content-Type: " + contentType + "\r\n";
   head += "Content-Length: " + std::to_string(contentLength) + "\r\n";
   if (!location.empty()) head += "Location: " + location + "\r\n";
@@ -344,7 +346,7 @@ bool Respond(State& state, SocketHandle socket, const Request& request) {
     return false;
   }
   std::string response = ResponseHead(route.status, body.size(), contentType, route.location,
-                                      route.contentEncoding, keepAlive);
+                                      route.contentEncoding, keepAlive, route.extraHeader);
   if (withBody) response += body;
   if (!SendAll(socket, response.data(), response.size())) return false;
   if (keepAlive) return true;
@@ -429,6 +431,17 @@ void TestHttpServer::AddEncodedFile(const std::string& path, const std::string& 
   route.body = encodedBody;
   route.contentType = "text/xml";
   route.contentEncoding = contentEncoding;
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->routes[path] = route;
+}
+
+void TestHttpServer::AddFileWithHeader(const std::string& path, const std::string& body,
+                                       const std::string& name, const std::string& value) {
+  Route route;
+  route.kind = RouteKind::kFile;
+  route.body = body;
+  route.contentType = "text/xml";
+  route.extraHeader = name + ": " + value + "\r\n";
   std::lock_guard<std::mutex> lock(m_state->mutex);
   m_state->routes[path] = route;
 }

@@ -24,6 +24,10 @@ class TestHttpServer {
   // ("gzip", "deflate"): what a server that keeps precompressed documents sends.
   void AddEncodedFile(const std::string& path, const std::string& encodedBody,
                       const std::string& contentEncoding);
+  // 200 with `body`, its head carrying one more header line, `name: value` (a cookie of a
+  // megabyte, say).
+  void AddFileWithHeader(const std::string& path, const std::string& body, const std::string& name,
+                         const std::string& value);
   // `status` (301, 302, 307 ...) with a Location header of `location` (absolute or relative).
   void AddRedirect(const std::string& path, const std::string& location, int status = 302);
   // `status` with a short body.

@@ -2,9 +2,11 @@
 // and a fault is one entry in a table.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/fetch.h"
@@ -20,10 +22,18 @@ class MemoryFetcher : public Fetcher {
     m_documents[address] = Entry{std::string(), status};
   }
 
+  // Makes each fetch of `address` take `delay` first, as a slow server would.
+  void Delay(const std::string& address, std::chrono::milliseconds delay) {
+    m_delays[address] = delay;
+  }
+
   FetchStatus Fetch(const char* address, const FetchLimits& limits,
                     std::vector<char>& body) override {
     body.clear();
     fetched.emplace_back(address != nullptr ? address : "");
+    limitsAsked.push_back(limits);
+    const auto delayed = m_delays.find(fetched.back());
+    if (delayed != m_delays.end()) std::this_thread::sleep_for(delayed->second);
     const auto found = m_documents.find(fetched.back());
     if (found == m_documents.end()) return FetchStatus::kHttpError;
     if (found->second.status != FetchStatus::kOk) return found->second.status;
@@ -49,7 +59,8 @@ class MemoryFetcher : public Fetcher {
     return FetchStatus::kOk;
   }
 
-  std::vector<std::string> fetched;  // every address asked for, in order
+  std::vector<std::string> fetched;      // every address asked for, in order
+  std::vector<FetchLimits> limitsAsked;  // the limits of each of those fetches
 
  private:
   struct Entry {
@@ -57,5 +68,6 @@ class MemoryFetcher : public Fetcher {
     FetchStatus status;
   };
   std::map<std::string, Entry> m_documents;
+  std::map<std::string, std::chrono::milliseconds> m_delays;
   std::size_t m_pieceLength = 0;
 };

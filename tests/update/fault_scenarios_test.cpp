@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "common/files.h"
+#include "support/memory_fetcher.h"
 #include "update/engine_fixture.h"
 
 namespace {
@@ -177,6 +178,33 @@ TEST_F(EngineTest, RunBoundStopsADrippingManifestAndLaunches) {
   EXPECT_EQ(m_host.events, (std::vector<std::string>{"launch", "end"}));
   EXPECT_LT(seconds, 4.0);
   EXPECT_GE(seconds, 1.5);
+}
+
+// Each fetch of a run carries at most what is left of the run's budget, and once the budget is
+// spent no fetch is made at all: never one with no time limit. The first document takes longer
+// than the whole budget (a server that drips), so the second is never asked for.
+TEST_F(EngineTest, NoFetchOutlastsTheRunsBudget) {
+  MemoryFetcher fetcher;
+  fetcher.Add("mem:manifest",
+              "<m><version>2</version><componentes>2</componentes><tamfichero>10</tamfichero>"
+              "<urlcomp1>mem:c1</urlcomp1><destcomp1>a</destcomp1>"
+              "<urlcomp2>mem:c2</urlcomp2><destcomp2>b</destcomp2></m>");
+  fetcher.Add("mem:c1", FileDocument("1"));
+  fetcher.Add("mem:c2", FileDocument("2"));
+  fetcher.Delay("mem:c1", std::chrono::milliseconds(1200));
+  SetTestSetting(kAppSettingsKey, kManifestUrlValue, "mem:manifest");
+  UpdateEngine engine(m_host, m_disk, fetcher);
+  engine.SetRunFetchLimit(1);
+  engine.RunUpdate();
+  EXPECT_EQ(fetcher.fetched, (std::vector<std::string>{"mem:manifest", "mem:c1"}));
+  for (const FetchLimits& limits : fetcher.limitsAsked) {
+    EXPECT_GE(limits.totalTimeoutSeconds, 1);
+    EXPECT_LE(limits.totalTimeoutSeconds, 1);
+  }
+  EXPECT_EQ(ReadFile(AppFile("b")), "<missing>");
+  ASSERT_GE(m_host.reports.size(), 2u);
+  EXPECT_EQ(m_host.reports[m_host.reports.size() - 2], "component 2 mem:c2 problem");
+  EXPECT_EQ(m_host.reports.back(), "component 2 mem:c2 -> " + AppFile("b") + " = 0");
 }
 
 // The programs run with these defaults; a change must be deliberate (README and tests alike).

@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "common/files.h"
+#include "support/memory_fetcher.h"
 #include "update/engine_fixture.h"
 #include "update/hex_decoder.h"
+#include "xml/xml_document.h"
 
 namespace {
 
@@ -216,6 +218,34 @@ TEST_F(InstallFileTest, WriteInPlaceIsAnInstallThatTheLogOwnsUpTo) {
             (std::vector<std::string>{"log ActualizaFichero|Fichero escrito sobre el existente, "
                                       "sin reemplazo"}));
   EXPECT_EQ(StrayFiles("uno.dll"), 0);
+}
+
+// Memory that runs out for one file costs that file only: it is logged as a content buffer that
+// could not be had, its destination stays, and the next file is installed.
+TEST_F(InstallFileTest, OutOfMemoryForOneFileIsLoggedAndTheNextFileStillInstalls) {
+  MemoryFetcher fetcher;
+  fetcher.Fail("mem:big", FetchStatus::kOutOfMemory);
+  fetcher.Add("mem:small", FileDocument("MZ"));
+  fetcher.Add("mem:manifest",
+              "<m><version>2</version><componentes>2</componentes><tamfichero>10</tamfichero>"
+              "<urlcomp1>mem:big</urlcomp1><destcomp1>a.dll</destcomp1>"
+              "<urlcomp2>mem:small</urlcomp2><destcomp2>b.dll</destcomp2></m>");
+  ASSERT_TRUE(WriteWholeFile(AppFile("a.dll"), "old"));
+  XmlDocument manifest;
+  manifest.SetFetcher(fetcher);
+  ASSERT_TRUE(manifest.Load("mem:manifest", true));
+  UpdateEngine engine(m_host, m_disk, fetcher);
+  engine.UpdateApplicationMode("1", "2", manifest, true);
+  EXPECT_EQ(ReadFile(AppFile("a.dll")), "old");
+  EXPECT_EQ(ReadFile(AppFile("b.dll")), "MZ");
+  const std::vector<std::string> lines = m_host.Only("log ");
+  const auto first = std::find(lines.begin(), lines.end(), "log Puntero cContenido nulo|NULL");
+  ASSERT_LE(first + 3, lines.end());
+  EXPECT_EQ(std::vector<std::string>(first, first + 3),
+            (std::vector<std::string>{
+                "log Puntero cContenido nulo|NULL",
+                "log Fichero actualizado|" + Line("mem:big", AppFile("a.dll"), 0),
+                "log Fichero actualizado|" + Line("mem:small", AppFile("b.dll"), 1)}));
 }
 
 TEST_F(InstallFileTest, EmptyDestinationIsNeverTheRegisteredExecutable) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "common/app_directory.h"
 #include "common/files.h"
@@ -42,6 +43,7 @@ class PreviousVersionTest : public ::testing::Test {
   }
   void TearDown() override {
     SetSettleStepHook(nullptr);
+    SetReplaceStepHook(nullptr);
     ResetTestSettings();
   }
 
@@ -68,7 +70,7 @@ class PreviousVersionTest : public ::testing::Test {
     EXPECT_EQ(Write(sink, Uno().c_str(), "new uno"), 1);
     EXPECT_EQ(Write(sink, nullptr, "new main"), 1);
     EXPECT_EQ(Write(sink, Added().c_str(), "new file"), 1);
-    ASSERT_TRUE(store.SetState(KeepState::kProbation));
+    ASSERT_TRUE(store.BeginProbation());
   }
   void ExpectOldVersion() const {
     EXPECT_EQ(Read(Uno()), "old uno");
@@ -143,6 +145,61 @@ TEST_F(PreviousVersionTest, AKeepThatFailsStopsThatFileAndEveryLaterOneAndTheRev
   EXPECT_EQ(store.Revert(false), SettleResult::kDone);
   EXPECT_EQ(Read(Uno()), "old uno");
   EXPECT_EQ(HeldVersion(), "");
+}
+
+int g_replacementsBeforeFailure = -1;  // replacements that succeed before one fails; -1: none
+
+StepFault FailOneReplacement(ReplaceStep step) {
+  if (step != ReplaceStep::kCreateTemporary) return StepFault::kNone;
+  return g_replacementsBeforeFailure-- == 0 ? StepFault::kOtherError : StepFault::kNone;
+}
+
+// The copy is made but the record that lists it cannot be saved: the keep fails, so the
+// destination is not written, and nothing after it either.
+TEST_F(PreviousVersionTest, ARecordThatCannotBeSavedAfterTheCopyRefusesTheWrite) {
+  PreviousVersionStore store(AppDir());
+  ASSERT_TRUE(store.Begin("1.0", "1.1"));
+  KeepingFileSink sink(m_disk, store);
+  g_replacementsBeforeFailure = 1;  // the copy of uno.dll goes, its record does not
+  SetReplaceStepHook(FailOneReplacement);
+  EXPECT_EQ(Write(sink, Uno().c_str(), "new uno"), 0);
+  SetReplaceStepHook(nullptr);
+  EXPECT_TRUE(sink.KeepFailed());
+  EXPECT_EQ(sink.LastWriteOutcome(), FileWriteOutcome::kFailed);
+  EXPECT_EQ(Read(Uno()), "old uno");
+  EXPECT_EQ(Write(sink, Added().c_str(), "new file"), 0);
+  EXPECT_FALSE(PathExists(Added()));
+  ASSERT_TRUE(store.Load());
+  EXPECT_TRUE(store.Record().files.empty());
+}
+
+// What the engine streams goes through WriteFileFrom: the old bytes are kept before the producer
+// runs, so no byte of the new file reaches the disk before the copy does.
+TEST_F(PreviousVersionTest, StreamedWritesKeepTheOldFileBeforeProducingTheNew) {
+  class CheckingContent : public ContentProducer {
+   public:
+    explicit CheckingContent(std::string appDir) : m_appDir(std::move(appDir)) {}
+    bool Produce(ContentWriter& out) override {
+      PreviousVersionStore onDisk(m_appDir);
+      keptFirst = onDisk.Load() && onDisk.Record().files.size() == 1 &&
+                  Read(onDisk.Folder() + onDisk.Record().files[0].keptName) == "old uno";
+      const std::string bytes = "streamed uno";
+      return out.Write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    }
+    bool keptFirst = false;
+
+   private:
+    std::string m_appDir;
+  };
+  PreviousVersionStore store(AppDir());
+  ASSERT_TRUE(store.Begin("1.0", "1.1"));
+  KeepingFileSink sink(m_disk, store);
+  CheckingContent content(AppDir());
+  EXPECT_EQ(sink.WriteFileFrom(content, Uno().c_str()), 1);
+  EXPECT_TRUE(content.keptFirst);
+  EXPECT_EQ(Read(Uno()), "streamed uno");
+  EXPECT_EQ(store.Revert(false), SettleResult::kDone);
+  EXPECT_EQ(Read(Uno()), "old uno");
 }
 
 TEST_F(PreviousVersionTest, RevertCutAtEachStepIsFinishedByTheNextRun) {

@@ -271,6 +271,53 @@ TEST_F(SignedReleaseTest, EachChangeInstallsNothingAndSaysWhy) {
   }
 }
 
+// Shops serve the big files from their own server: a manifest read over HTTP may name documents
+// on a share or local path once a trusted key signed it (each document held to its digest). The
+// same manifest unsigned may not, so a stranger's manifest never opens a share of its choosing.
+TEST_F(SignedReleaseTest, OnlyASignedManifestOverHttpMayNameLocalDocuments) {
+  const std::string bytes = PatternBytes(500, 4);
+  const std::string local = m_temp.Join("uno.xml");
+  ASSERT_TRUE(WriteWholeFile(local, FileDocument(bytes)));
+  const std::string manifest =
+      "<m><version>2.0</version><componentes>1</componentes><tamfichero>10000</tamfichero>"
+      "<urlcomp1>" +
+      local + "</urlcomp1><destcomp1>uno.dll</destcomp1><firmacomp1>" + DigestOf(bytes) +
+      "</firmacomp1></m>";
+  std::string signature;
+  ASSERT_EQ(BuildSignatureFile(s_keyA, Now() + kDay, manifest, signature), CryptoStatus::kOk);
+  m_server.AddFile("/rel/manifest.xml", manifest);
+  m_server.AddFile("/rel/manifest.xml.sig", signature, "text/plain");
+  SetTestSetting(kAppSettingsKey, kManifestUrlValue, m_server.Url("/rel/manifest.xml"));
+  NetworkFetcher network;
+  const ReleaseKeySet none;
+  const ReleaseKeySet* const runs[] = {&none, &m_trusted};
+  for (const ReleaseKeySet* keys : runs) {
+    SCOPED_TRACE(keys == &none ? "unsigned" : "signed");
+    m_host.reports.clear();
+    UpdateEngine engine(m_host, m_disk, network);
+    engine.SetReleaseKeys(*keys);
+    engine.RunUpdate();
+    const bool signedRun = keys == &m_trusted;
+    EXPECT_EQ(ReadFile(AppFile("uno.dll")), signedRun ? bytes : std::string("old uno.dll"));
+    EXPECT_EQ(m_host.reports.back(), "component 1 " + local + " -> " + AppFile("uno.dll") + " = " +
+                                         (signedRun ? "1" : "0"));
+  }
+}
+
+// The signature file is fetched under its own small cap, not the manifest's.
+TEST_F(SignedReleaseTest, TheSignatureIsFetchedUnderItsOwnCap) {
+  Release r = MakeRelease(false);
+  Compose(r);
+  Sign(r, s_keyA, Now() + kDay);
+  Serve(r);
+  Run(m_trusted);
+  ASSERT_GE(m_fetcher.fetched.size(), 2u);
+  ASSERT_EQ(m_fetcher.fetched[1], kSignatureAddress);
+  EXPECT_EQ(m_fetcher.limitsAsked[0].maxBytes, kManifestMaxBytes);
+  EXPECT_EQ(m_fetcher.limitsAsked[1].maxBytes, kSignatureFileMaxBytes);
+  EXPECT_EQ(ReadFile(AppFile("uno.dll")), r.files.at("mem:c1"));
+}
+
 TEST_F(SignedReleaseTest, ManifestAndSignatureAreFetchedOnceEach) {
   Release r = MakeRelease(false);
   Compose(r);

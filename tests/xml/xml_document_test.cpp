@@ -221,7 +221,25 @@ TEST(XmlDocumentTest, NonAsciiTextComesOutInNarrowEncoding) {
   server.AddFile("/utf8.xml",
                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
                  "<r><t>Versi\xC3\xB3n</t><p>5 \xE2\x82\xAC</p></r>");
+  // Another 8-bit encoding is decoded as ISO-8859-1 is: the same characters on both targets.
+  for (const char* encoding : {"windows-1252", "WINDOWS-1252", "ISO-8859-15"}) {
+    server.AddFile(std::string("/") + encoding + ".xml",
+                   std::string("<?xml version=\"1.0\" encoding=\"") + encoding +
+                       "\"?><r><t>Versi\xF3n</t><p>5 " + (encoding[0] == 'I' ? "\xA4" : "\x80") +
+                       "</p></r>");
+  }
   const int versionLength = static_cast<int>(std::strlen(kVersionWord));
+  for (const char* encoding : {"windows-1252", "WINDOWS-1252", "ISO-8859-15"}) {
+    SCOPED_TRACE(encoding);
+    XmlDocument eightBit;
+    ASSERT_TRUE(eightBit.Load(server.Url(std::string("/") + encoding + ".xml").c_str(), true));
+    MarkedBuffer word(255);
+    EXPECT_EQ(GetValueInto(eightBit, "t", word), versionLength);
+    EXPECT_EQ(word.Text(), kVersionWord);
+    MarkedBuffer euro(255);
+    EXPECT_EQ(GetValueInto(eightBit, "p", euro), static_cast<int>(std::strlen(kEuroPrice)));
+    EXPECT_EQ(euro.Text(), kEuroPrice);
+  }
 
   XmlDocument latin1;
   ASSERT_TRUE(latin1.Load(server.Url("/latin1.xml").c_str(), true));

@@ -12,6 +12,7 @@
 #include "mubax_version.h"
 #include "publish/arguments.h"
 #include "publish/commands.h"
+#include "update/release_signature.h"
 #include "publish/signing.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
@@ -69,9 +70,10 @@ const char kSignDescription[] =
     "expires.";
 
 const char kExpiresHelp[] =
-    "How long the signature stays valid: a number with s, m, h or d (default 30d). The updater "
-    "refuses the release once it has expired (allowing 5 minutes of clock difference), so an old "
-    "signed release cannot be replayed later";
+    "How long the signature stays valid: a number with s, m, h or d (default 30d, at most "
+    "3650d). The updater refuses the release once it has expired (allowing 5 minutes of clock "
+    "difference), so an old signed release cannot be replayed later, and refuses one valid for "
+    "more than ten years";
 
 void AddSigningOptions(CLI::App& command, SigningOptions& signing) {
   command
@@ -83,7 +85,7 @@ void AddSigningOptions(CLI::App& command, SigningOptions& signing) {
       ->type_name("DURATION")
       ->transform(CLI::AsNumberWithUnit(std::map<std::string, std::int64_t>{
           {"s", 1}, {"m", 60}, {"h", 60 * 60}, {"d", 24 * 60 * 60}}))
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Range(std::int64_t{1}, kMaxSignatureLifetimeSeconds));
 }
 
 void AddCommonOptions(CLI::App& command, ReleaseOptions& options) {

@@ -72,9 +72,11 @@ void CheckText(const ReleaseFile& file, const char* what, const std::string& tex
 void CheckComponentDestination(const ReleaseFile& file, const std::string& appDir,
                                Problems& problems) {
   const std::string& destination = file.destination;
-  // The updater refuses what leaves its directory; a colon also names a stream on Windows.
+  // The updater refuses what leaves its directory; a colon also names a stream on Windows. A
+  // leading separator would install inside the directory too, but a publisher who writes one
+  // most likely meant a place elsewhere, so the tool asks for the relative form.
   if (!IsContainedComponentDestination(destination.c_str()) ||
-      destination.find(':') != std::string::npos) {
+      destination.find(':') != std::string::npos || destination.find_first_of("/\\") == 0) {
     Complain(problems, file,
              "destination " + Quote(destination) +
                  " must stay inside the main application's directory (relative, no \"..\", "
