@@ -1,9 +1,9 @@
-// One configuration of expat for every document the POSIX build reads, so the DOM and the
-// streaming reader refuse exactly the same documents: a DOCTYPE, elements nested deeper than
+// One configuration of expat for every document either build reads, so the DOM and the streaming
+// reader refuse exactly the same documents on both: a DOCTYPE, elements nested deeper than
 // kMaxElementDepth, and anything expat finds not well-formed (bytes that are not of the document's
 // encoding, duplicate attributes, references to undefined entities or to characters XML forbids).
-// An 8-bit encoding expat lacks (windows-1252, say) is read through iconv when it agrees with
-// ASCII on the first 128 bytes. Private to src/xml.
+// An 8-bit encoding expat lacks (windows-1252, say) is read through the platform's tables
+// (text_encoding.h) when it agrees with ASCII on the first 128 bytes. Private to src/xml.
 #pragma once
 
 #include <expat.h>
@@ -11,9 +11,18 @@
 #include <cstddef>
 #include <memory>
 
+// How the characters of one event were written in the document.
+enum class WrittenAs {
+  kLiteral,
+  kReference,         // as one reference ("&#32;", "&amp;"); expat reports it as an event alone
+  kReturnedLineEnd,  // a line end written with a carriage return, read as a line feed
+};
+
 class ExpatParser {
  public:
-  ExpatParser();
+  // The document's own declaration names its encoding, unless `encoding` does: a text the program
+  // already decoded is read as that, whatever it declares.
+  explicit ExpatParser(const char* encoding = nullptr);
   virtual ~ExpatParser();
   ExpatParser(const ExpatParser&) = delete;
   ExpatParser& operator=(const ExpatParser&) = delete;
@@ -36,9 +45,8 @@ class ExpatParser {
   virtual void OnMarkup() {}
   virtual void OnCdata(bool /*starts*/) {}
   virtual void OnCharacters(const char* /*data*/, std::size_t /*length*/) {}
-  // Within OnCharacters: whether the characters were written as a reference ("&#32;", "&amp;"),
-  // not as themselves.
-  bool CurrentEventIsReference() const;
+  // Within OnCharacters: how its characters were written.
+  WrittenAs CurrentEventWrittenAs() const;
 
  private:
   static void XMLCALL StartElement(void* user, const XML_Char* name, const XML_Char** attributes);
@@ -60,3 +68,7 @@ class ExpatParser {
   bool m_outOfMemory = false;
   bool m_singleByte = false;
 };
+
+// Whether expat, configured as above, finds the whole document well-formed. Raises
+// std::bad_alloc when memory ran out, so a document is never refused for the machine's state.
+bool ExpatAccepts(const char* data, std::size_t size, const char* encoding = nullptr);

@@ -177,16 +177,6 @@ bool DocumentReferencesResolve(const char* data, std::size_t size) {
   return check.Resolve();
 }
 
-// pugixml takes much that is not XML (duplicate attributes, bytes that are not of the document's
-// encoding, control characters); expat, which the streaming reader uses, takes none of it. A
-// document is loaded only when expat finds it well-formed too, so both read the same documents.
-bool ExpatAccepts(const char* data, std::size_t size) {
-  ExpatParser parser;
-  parser.Parse(data, size, true);
-  if (parser.OutOfMemory()) throw std::bad_alloc();
-  return !parser.Failed();
-}
-
 // pugixml accepts fragments; a document is one element, with only markup and white space around.
 // A DOCTYPE is refused: pugixml would leave its entities unexpanded where the DOM expands them,
 // and no document of ours needs one. The nesting limit the DOM parser applies is checked here, so
@@ -265,6 +255,9 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
   m_impl->parsed = fresh;
   if (source == nullptr) return false;
 
+  // pugixml takes much that is not XML (duplicate attributes, bytes that are not of the
+  // document's encoding, control characters); expat, which the streaming reader uses, takes none
+  // of it. A document is loaded only when expat finds it well-formed too.
   pugi::xml_parse_result result;
   bool referencesResolve = false;
   if (fromAddress) {
