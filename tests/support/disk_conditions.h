@@ -1,5 +1,6 @@
 // Conditions a replacement meets on a shop PC that a test must set up on purpose: no root
-// rights, a file-size limit, a destination another process holds, a kill part-way.
+// rights, a file-size limit, a destination another process holds, a kill part-way, something
+// other than a file where a file is expected.
 #pragma once
 
 #include <cstdint>
@@ -36,3 +37,10 @@ void UnmountSmallVolume(const std::string& path);
 // Makes `path` (file or directory) owned by the user ReplaceUnder's unprivileged runs use; no-op
 // where there is none.
 void GiveToUnprivilegedUser(const std::string& path);
+
+// Paths of things that are not regular files, where a file is expected: made under `directory`
+// where they must be made, named where they exist. POSIX: a directory, a FIFO without a writer,
+// /dev/null, /dev/zero (endless); Windows: a directory, the NUL device.
+std::vector<std::string> MakeNonRegularFiles(const std::string& directory);
+// Lets a reader waiting in the open of `path` (a FIFO without a writer) go on; no-op elsewhere.
+void ReleaseWaitingReader(const std::string& path);

@@ -45,3 +45,11 @@ bool MountSmallVolume(const std::string& /*path*/, std::uint64_t /*bytes*/, std:
 void UnmountSmallVolume(const std::string& /*path*/) {}
 
 void GiveToUnprivilegedUser(const std::string& /*path*/) {}
+
+std::vector<std::string> MakeNonRegularFiles(const std::string& directory) {
+  const std::string folder = directory + "\\folder";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return {folder, "NUL"};
+}
+
+void ReleaseWaitingReader(const std::string& /*path*/) {}
