@@ -27,7 +27,7 @@ OpenResult RegularFileReader::Open(const char* path) {
   if (!file) {
     const DWORD error = ::GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OpenResult::kAbsent
-                                                                            : OpenResult::kFailed;
+                                                                          : OpenResult::kFailed;
   }
   // Pipes, consoles and devices ("NUL", "COM1") open like files but are not on a disk.
   if (::GetFileType(file.Get()) != FILE_TYPE_DISK) return OpenResult::kNotRegular;
@@ -37,7 +37,8 @@ OpenResult RegularFileReader::Open(const char* path) {
 
 long long RegularFileReader::Read(unsigned char* buffer, std::size_t size) {
   if (!m_handle->file) return -1;
-  const DWORD wanted = size > static_cast<std::size_t>(MAXDWORD) ? MAXDWORD : static_cast<DWORD>(size);
+  const DWORD wanted =
+      size > static_cast<std::size_t>(MAXDWORD) ? MAXDWORD : static_cast<DWORD>(size);
   DWORD got = 0;
   if (!::ReadFile(m_handle->file.Get(), buffer, wanted, &got, nullptr)) return -1;
   return static_cast<long long>(got);

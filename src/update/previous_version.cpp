@@ -65,8 +65,9 @@ bool Replaced(ReplaceResult result) {
 }
 
 bool WriteWhole(const std::string& path, const std::string& bytes, bool executable) {
-  return Replaced(ReplaceFileContents(
-      path.c_str(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), executable));
+  return Replaced(ReplaceFileContents(path.c_str(),
+                                      reinterpret_cast<const unsigned char*>(bytes.data()),
+                                      bytes.size(), executable));
 }
 
 // The content of an open file, read and handed on a piece at a time: a copy costs one piece of

@@ -14,7 +14,7 @@
 // How the characters of one event were written in the document.
 enum class WrittenAs {
   kLiteral,
-  kReference,         // as one reference ("&#32;", "&amp;"); expat reports it as an event alone
+  kReference,        // as one reference ("&#32;", "&amp;"); expat reports it as an event alone
   kReturnedLineEnd,  // a line end written with a carriage return, read as a line feed
 };
 

@@ -9,4 +9,3 @@ constexpr int kBytesInEightBitEncoding = 256;
 // document declares it), -1 for a byte the encoding leaves undefined. False when the platform
 // knows no 8-bit encoding of that name; `codePoints` is then unspecified.
 bool EightBitCodePoints(const char* name, int (&codePoints)[kBytesInEightBitEncoding]);
-

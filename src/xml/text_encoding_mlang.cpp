@@ -26,9 +26,8 @@ UINT CodePageOf(const char* name) {
   const int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, nullptr, 0);
   if (wideLength <= 1) return 0;
   UniqueBstr charset(SysAllocStringLen(nullptr, static_cast<UINT>(wideLength - 1)));
-  if (!charset ||
-      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, charset.Get(), wideLength) !=
-          wideLength) {
+  if (!charset || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, charset.Get(),
+                                      wideLength) != wideLength) {
     return 0;
   }
   // The process normally initialised COM already; a second initialisation is harmless.
@@ -58,8 +57,8 @@ bool EightBitCodePoints(const char* name, int (&codePoints)[kBytesInEightBitEnco
     const char in = static_cast<char>(value);
     wchar_t out = 0;
     codePoints[value] = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, &in, 1, &out, 1) == 1
-                           ? static_cast<int>(out)
-                           : kUnmappedByte;
+                            ? static_cast<int>(out)
+                            : kUnmappedByte;
   }
   return true;
 }

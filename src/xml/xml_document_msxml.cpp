@@ -120,9 +120,9 @@ bool ExpatAcceptsText(BSTR text) {
   if (wideLength > static_cast<UINT>(INT_MAX)) return false;
   std::string utf8;
   if (wideLength > 0) {
-    const int length = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text,
-                                           static_cast<int>(wideLength), nullptr, 0, nullptr,
-                                           nullptr);
+    const int length =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, static_cast<int>(wideLength),
+                            nullptr, 0, nullptr, nullptr);
     if (length <= 0) return false;
     utf8.resize(static_cast<std::size_t>(length));
     if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, static_cast<int>(wideLength),

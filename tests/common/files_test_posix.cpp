@@ -100,9 +100,9 @@ TEST(RegularFileReaderPosix, OpensOnlyRegularFilesAndNeverWaits) {
     std::string path;
     OpenResult expected;
   } cases[] = {
-      {dir.Join("fifo"), OpenResult::kNotRegular},  {"/dev/zero", OpenResult::kNotRegular},
-      {"/dev/null", OpenResult::kNotRegular},       {dir.Join("folder"), OpenResult::kNotRegular},
-      {dir.Join("missing"), OpenResult::kAbsent},   {dir.Join("dangling"), OpenResult::kAbsent},
+      {dir.Join("fifo"), OpenResult::kNotRegular}, {"/dev/zero", OpenResult::kNotRegular},
+      {"/dev/null", OpenResult::kNotRegular},      {dir.Join("folder"), OpenResult::kNotRegular},
+      {dir.Join("missing"), OpenResult::kAbsent},  {dir.Join("dangling"), OpenResult::kAbsent},
       {dir.Join("file"), OpenResult::kOpened},
   };
   for (const auto& c : cases) {

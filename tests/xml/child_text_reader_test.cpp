@@ -122,12 +122,13 @@ std::string GeneratedContent(std::mt19937& random, int depth) {
   constexpr int kMaxDepth = 4;
   constexpr int kMaxPieces = 5;
   const std::vector<const char*> text = {"0A", "1B", " 2C", "3D ", "4E\r\n5F", "&#x30;", "&amp;"};
-  const std::vector<const char*> space = {" ", "  ", "\n", " \r\n\t", " &#32; ", "&#32;", "&#9;",
-                                          " &lt;&#9;"};
+  const std::vector<const char*> space = {" ",       "  ",    "\n",   " \r\n\t",
+                                          " &#32; ", "&#32;", "&#9;", " &lt;&#9;"};
   const std::vector<const char*> other = {"<![CDATA[]]>", "<![CDATA[ ]]>", "<![CDATA[6A]]>",
-                                          "<!--c-->", "<?p x?>", "<w/>"};
+                                          "<!--c-->",     "<?p x?>",       "<w/>"};
   auto pick = [&random](const std::vector<const char*>& from) {
-    return std::string(from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(random)]);
+    return std::string(
+        from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(random)]);
   };
   std::string content;
   const int pieces = std::uniform_int_distribution<int>(0, kMaxPieces)(random);
@@ -143,7 +144,8 @@ std::string GeneratedContent(std::mt19937& random, int depth) {
         content += pick(other);
         break;
       default:
-        content += depth < kMaxDepth ? "<e>" + GeneratedContent(random, depth + 1) + "</e>" : "<w/>";
+        content +=
+            depth < kMaxDepth ? "<e>" + GeneratedContent(random, depth + 1) + "</e>" : "<w/>";
         break;
     }
   }
