@@ -1,14 +1,14 @@
 // MSXML's text of an element (Windows), as its `text` property gives it, measured under Wine 8
 // (tests/xml/child_text_reader_test.cpp holds the two together). Character data comes in chunks:
 // each reference is one, and so is each literal run between references, markup and line ends
-// written with a carriage return. Before the
-// first chunk with content since markup, chunks of white space alone are dropped. Inside a text
-// (after content) they stay, but for the last one before markup when it is a reference or a
-// literal run of spaces and line ends only (a tab keeps the run). Where white space was dropped,
-// the element owes one space, paid before its next content once it has text of its own; an
-// element's owed space at its end passes to its parent. CDATA sections are kept whole and settle
-// an owed space even when empty; sections with only white space between them are joined into
-// one. Characters beyond ASCII come out as one byte each in the ANSI code page.
+// written with a carriage return. Before the first chunk with content since markup, chunks of
+// white space alone are dropped. Inside a text (after content) they stay, but for the last one
+// before markup when it is a reference or a literal run of spaces and line ends only (a tab
+// keeps the run). Where white space was dropped, the element owes one space, paid before its
+// next content once it has text of its own; an element's owed space at its end passes to its
+// parent. CDATA sections are kept whole and settle an owed space even when empty; sections with
+// only white space between them are joined into one. Characters beyond ASCII come out as one
+// byte each in the ANSI code page.
 #include <cstring>
 #include <new>
 #include <string>
