@@ -1,9 +1,13 @@
 // Times the update engine alone on one release, for bench/run.sh: loads the manifest at an address
-// and lets the engine install what it offers, with no window, no waits and no launch. Both targets.
+// and lets the engine install what it offers, with no window, no waits and no launch; with
+// --keep, each file is kept first as the first-start watch keeps it. Both targets.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
+#include "update/previous_version.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
 
@@ -29,30 +33,46 @@ class CountingHost : public SilentUpdateHost {
 
 constexpr char kNoInstalledVersion[] = "bench-none";
 
+// Installs the release, keeping every replaced file in APP-DIRECTORY's keep folder first when
+// `keepDirectory` is set (then the kept copies are cleaned, as after a good start). False when the
+// manifest could not be loaded or the keep folder not begun.
+bool Install(const char* manifestAddress, const char* keepDirectory, CountingHost& host) {
+  DiskFileSink disk;
+  NetworkFetcher fetcher;
+  XmlDocument manifest;
+  manifest.SetFetcher(fetcher);
+  if (!manifest.Load(manifestAddress, true)) {
+    std::fprintf(stderr, "manifest not loaded: %s\n",
+                 DescribeFetchStatus(manifest.GetLastFetchStatus()));
+    return false;
+  }
+  if (keepDirectory == nullptr) {
+    UpdateEngine engine(host, disk, fetcher);
+    engine.UpdateFromManifest(manifest, kNoInstalledVersion, false);
+    return true;
+  }
+  PreviousVersionStore store(keepDirectory);
+  if (!store.Begin(kNoInstalledVersion, "bench")) return false;
+  KeepingFileSink keeping(disk, store);
+  UpdateEngine engine(host, keeping, fetcher);
+  engine.UpdateFromManifest(manifest, kNoInstalledVersion, false);
+  return store.Clean() == SettleResult::kDone;
+}
+
 }  // namespace
 
-// Usage: mubax-bench-driver MANIFEST-ADDRESS. Prints "seconds installed attempted"; exit status 0
-// only when every file offered was installed.
+// Usage: mubax-bench-driver [--keep APP-DIRECTORY] MANIFEST-ADDRESS, APP-DIRECTORY ending with its
+// separator. Prints "seconds installed attempted"; exit status 0 only when every file offered was
+// installed.
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s MANIFEST-ADDRESS\n", argv[0]);
+  const bool keep = argc == 4 && std::strcmp(argv[1], "--keep") == 0;
+  if (argc != 2 && !keep) {
+    std::fprintf(stderr, "usage: %s [--keep APP-DIRECTORY] MANIFEST-ADDRESS\n", argv[0]);
     return 2;
   }
   CountingHost host;
-  DiskFileSink sink;
-  NetworkFetcher fetcher;
-  UpdateEngine engine(host, sink, fetcher);
   const auto started = std::chrono::steady_clock::now();
-  {
-    XmlDocument manifest;
-    manifest.SetFetcher(fetcher);
-    if (!manifest.Load(argv[1], true)) {
-      std::fprintf(stderr, "manifest not loaded: %s\n",
-                   DescribeFetchStatus(manifest.GetLastFetchStatus()));
-      return 1;
-    }
-    engine.UpdateFromManifest(manifest, kNoInstalledVersion, false);
-  }
+  if (!Install(argv[argc - 1], keep ? argv[2] : nullptr, host)) return 1;
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   std::printf("%.3f %d %d\n", elapsed.count(), host.Installed(), host.Attempted());
   return host.Attempted() > 0 && host.Installed() == host.Attempted() ? 0 : 1;

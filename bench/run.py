@@ -21,19 +21,26 @@ import urllib.request
 HERE = pathlib.Path(__file__).resolve().parent
 MIB = 1024 * 1024
 RSS_FILE = "/dev/null"  # set by main()
+OUTPUT_FILE = "/dev/null"  # set by main()
 
 
 def run(command, shell=False):
     """Wall seconds and peak RSS (KiB) of one command (a pipeline when `shell`). GNU time starts
-    it: a child forked from this (large) Python process would count Python's pages as its own."""
+    it: a child forked from this (large) Python process would count Python's pages as its own.
+    Its output goes to a file, not a pipe: a Wine program that makes a window station (COM does)
+    starts Wine's desktop process, which inherits the program's standard handles and keeps a
+    pipe open for about a second after the program has ended."""
     rss_file = RSS_FILE
     if shell:
         command = ["sh", "-c", command]
-    started = time.perf_counter()
-    completed = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", rss_file] + command,
-                               capture_output=True)
-    elapsed = time.perf_counter() - started
-    return elapsed, int(open(rss_file).read().split()[-1]), completed.stdout.decode(errors="replace")
+    with open(OUTPUT_FILE, "w+b") as output:
+        started = time.perf_counter()
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", rss_file] + command, stdout=output,
+                       stderr=subprocess.DEVNULL)
+        elapsed = time.perf_counter() - started
+        output.seek(0)
+        printed = output.read().decode(errors="replace")
+    return elapsed, int(open(rss_file).read().split()[-1]), printed
 
 
 def stats(base, path):
@@ -131,27 +138,40 @@ def linux_cases(args, work, www, server):
 
 
 def windows_cases(args, work, www, server):
+    """Each round: the engine installing the file, then installing it again with the first-start
+    watch's keep (the file now exists, so it is copied before it is replaced), the WinINet
+    program, and the engine loading a manifest that installs nothing (the idle process)."""
     out = work / "out-windows"
     out.mkdir(exist_ok=True)
     dest = "Z:" + str(out).replace("/", "\\")
     driver = str(args.windows_bin / "mubax-bench-driver.exe")
+    idle = f"{server.base}/idle/manifest.xml"
     rows = []
-    for label, size in (("1 MiB", 1 * MIB), ("8 MiB", 8 * MIB), ("32 MiB", 32 * MIB)):
+    for label, size in (("1 MiB", 1 * MIB), ("8 MiB", 8 * MIB), ("32 MiB", 32 * MIB),
+                        ("128 MiB", 128 * MIB)):
         name = "w" + label.replace(" ", "")
         make_release(www, name, server.base, dest + "\\" + name, size, 1)
         (out / name).mkdir(exist_ok=True)
-        samples = {k: [] for k in ("updater", "engine", "wininet", "rss", "rss_wininet")}
+        manifest = f"{server.base}/{name}/manifest.xml"
+        samples = {k: [] for k in ("updater", "engine", "keep", "wininet", "rss", "rss_keep",
+                                   "idle_rss", "rss_wininet")}
         for _ in range(args.rounds):
-            wall, rss, printed = run(["wine", driver, f"{server.base}/{name}/manifest.xml"])
-            if printed.split()[1:] != ["1", "1"]:
-                raise SystemExit(f"Windows {label}: the engine did not install the file: {printed}")
-            samples["updater"].append(wall)
-            samples["engine"].append(float(printed.split()[0]))
-            samples["rss"].append(rss)
+            for command, time_key, rss_key in (([driver, manifest], "updater", "rss"),
+                                               ([driver, "--keep", f"{dest}\\{name}\\", manifest],
+                                                "keep", "rss_keep")):
+                wall, rss, printed = run(["wine"] + command)
+                if printed.split()[1:] != ["1", "1"]:
+                    raise SystemExit(f"Windows {label} ({time_key}): the engine did not install "
+                                     f"the file: {printed}")
+                samples[time_key].append(wall)
+                samples[rss_key].append(rss)
+                if time_key == "updater":
+                    samples["engine"].append(float(printed.split()[0]))
             wall, rss, _ = run(["wine", str(args.wininet_decode), f"{server.base}/{name}/1.xml",
                                 dest + "\\" + name + "\\reference.bin"])
             samples["wininet"].append(wall)
             samples["rss_wininet"].append(rss)
+            samples["idle_rss"].append(run(["wine", driver, idle])[1])
         rows.append(finish_case("windows", label, www / name, out / name, 1, samples))
     return rows
 
@@ -188,14 +208,15 @@ def report(linux, windows, own):
               f"{m['rss'] / 1024:.1f} | {(m['rss'] - m['idle_rss']) / 1024:.1f} | "
               f"{m.get('rss_decode', 0) / 1024:.1f} | {m['connections']:.0f} |")
     if windows:
-        print("\nWindows build under Wine (medians; seconds, MiB):")
-        print("| release | updater (wine process) | engine alone | WinINet fetch+decode | ratio | updater peak RSS | / file size | WinINet program RSS |")
-        print("|---|---|---|---|---|---|---|---|")
+        print("\nWindows build under Wine (medians; seconds, MiB; \"with watch\": kept first):")
+        print("| release | updater (wine process) | engine alone | WinINet fetch+decode | updater / WinINet | with watch | with watch / WinINet | updater peak RSS | above idle | with watch above idle | WinINet program RSS |")
+        print("|---|---|---|---|---|---|---|---|---|---|---|")
         for label, m in windows:
-            size = float(label.split()[0])
             print(f"| {label} | {m['updater']:.3f} | {m['engine']:.3f} | {m['wininet']:.3f} | "
-                  f"{m['updater'] / m['wininet']:.2f} | {m['rss'] / 1024:.1f} | "
-                  f"{m['rss'] / 1024 / size:.1f} | {m['rss_wininet'] / 1024:.1f} |")
+                  f"{m['updater'] / m['wininet']:.2f} | {m['keep']:.3f} | "
+                  f"{m['keep'] / m['wininet']:.2f} | {m['rss'] / 1024:.1f} | "
+                  f"{(m['rss'] - m['idle_rss']) / 1024:.1f} | "
+                  f"{(m['rss_keep'] - m['idle_rss']) / 1024:.1f} | {m['rss_wininet'] / 1024:.1f} |")
     if own:
         sources, plain, wire = own
         print("\nCompression (the project's own executables, served with their .gz copies):")
@@ -214,8 +235,9 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--no-windows", action="store_true")
     args = parser.parse_args()
-    global RSS_FILE
+    global RSS_FILE, OUTPUT_FILE
     RSS_FILE = str(args.work / "rss")
+    OUTPUT_FILE = str(args.work / "output")
     www = args.work / "www"
     www.mkdir(parents=True, exist_ok=True)
     server = Server(www, args.work)

@@ -10,6 +10,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 reuse=${1:-}
 programs=(mubax-updater mubax-publish)
 
+bash scripts/install-deps.sh
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || echo 0)
 fi

@@ -12,6 +12,8 @@ PACKAGES=(
   curl time nginx-light
   clang-14 libclang-rt-14-dev
   dpkg-dev lintian file unzip binutils-mingw-w64-x86-64 osslsigncode openssl gzip
+  # expat for the Windows build, from its Debian source package (scripts/mingw-libraries.sh)
+  autoconf automake libtool
 )
 
 missing=()

@@ -1,8 +1,7 @@
-// Whole-file reads through stdio, the same on both targets.
-#include <cstdio>
+// Whole-file reads through the platform's RegularFileReader, the same on both targets.
+#include <vector>
 
 #include "common/file_ops.h"
-#include "common/stdio_file.h"
 
 namespace {
 constexpr std::size_t kReadChunkBytes = std::size_t{64} * 1024;
@@ -10,17 +9,16 @@ constexpr std::size_t kReadChunkBytes = std::size_t{64} * 1024;
 
 bool ReadFileBytes(const char* path, std::string& bytes) {
   bytes.clear();
-  UniqueStdioFile file(std::fopen(path, "rb"));
-  if (!file) return false;
-  std::string chunk(kReadChunkBytes, '\0');
+  RegularFileReader file;
+  if (file.Open(path) != OpenResult::kOpened) return false;
+  std::vector<unsigned char> chunk(kReadChunkBytes);
   for (;;) {
-    const std::size_t got = std::fread(&chunk[0], 1, chunk.size(), file.Get());
-    bytes.append(chunk, 0, got);
-    if (got < chunk.size()) break;
+    const long long got = file.Read(chunk.data(), chunk.size());
+    if (got == 0) return true;
+    if (got < 0) {
+      bytes.clear();
+      return false;
+    }
+    bytes.append(reinterpret_cast<const char*>(chunk.data()), static_cast<std::size_t>(got));
   }
-  if (std::ferror(file.Get()) != 0) {
-    bytes.clear();
-    return false;
-  }
-  return true;
 }

@@ -1,12 +1,44 @@
-// Whole-file reads and the directory, removal and rename steps the updater's keep folder needs.
-// Portable: file_ops.cpp (stdio). Per platform: file_ops_posix.cpp (mkdir, unlink, rmdir, rename) |
-// file_ops_win32.cpp (CreateDirectoryA, DeleteFileA, RemoveDirectoryA, MoveFileExA).
+// File reads and the directory, removal and rename steps the updater's keep folder needs.
+// Portable: file_ops.cpp (whole-file reads). Per platform: file_ops_posix.cpp (open, mkdir,
+// unlink, rmdir, rename) | file_ops_win32.cpp (CreateFileA, CreateDirectoryA, DeleteFileA,
+// RemoveDirectoryA, MoveFileExA).
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 
-// Reads the whole file at `path` into `bytes`. False (with `bytes` empty) when it cannot be
-// opened or read to its end.
+// How opening a file for reading went.
+enum class OpenResult {
+  kOpened,
+  kAbsent,      // nothing is there
+  kNotRegular,  // something other than a regular file is there (directory, FIFO, device)
+  kFailed,      // any other failure (no right to read, say)
+};
+
+// One regular file open for reading in pieces. The open never waits (on a FIFO without a writer,
+// say), and nothing is read before the file is known to be a regular one: a device or a pipe
+// could block or never end.
+class RegularFileReader {
+ public:
+  RegularFileReader();
+  ~RegularFileReader();
+  RegularFileReader(const RegularFileReader&) = delete;
+  RegularFileReader& operator=(const RegularFileReader&) = delete;
+
+  // Opens `path` (links followed); any file open before is closed first.
+  OpenResult Open(const char* path);
+  // Reads the next bytes of the open file into `buffer`: how many, 0 at its end, -1 when the read
+  // failed or no file is open.
+  long long Read(unsigned char* buffer, std::size_t size);
+
+ private:
+  struct Handle;  // the platform's owner of the open file
+  std::unique_ptr<Handle> m_handle;
+};
+
+// Reads the whole file at `path` into `bytes`. False (with `bytes` empty) when it is not a
+// regular file or cannot be opened or read to its end.
 bool ReadFileBytes(const char* path, std::string& bytes);
 
 // Creates the directory `path` (its parent must exist). True when it exists afterwards.

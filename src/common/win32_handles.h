@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <oleauto.h>
 
 #include "common/unique_handle.h"
 
@@ -27,3 +28,11 @@ struct FileHandleTraits {
   static void Close(Handle handle) { ::CloseHandle(handle); }
 };
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+
+// COM strings.
+struct BstrTraits {
+  using Handle = BSTR;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle handle) { ::SysFreeString(handle); }
+};
+using UniqueBstr = UniqueHandle<BstrTraits>;

@@ -39,8 +39,7 @@ bool FileContentStream::Produce(ContentWriter& out) {
     return false;
   }
   m_fetch = m_fetcher.FetchInto(m_address, m_limits, static_cast<ByteReceiver&>(*this));
-  // A failed fetch decides the verdict alone: the part received is not worth reading to its end
-  // (the reader on Windows would parse all of it at once).
+  // A failed fetch decides the verdict alone: the part received is not worth reading to its end.
   const ChildTextOutcome document =
       m_fetch == FetchStatus::kOk ? m_reader->Finish() : ChildTextOutcome();
   m_verdict = Decide(document, m_text->Finish());

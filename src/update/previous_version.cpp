@@ -3,6 +3,7 @@
 #include "update/previous_version.h"
 
 #include <sstream>
+#include <vector>
 
 #include "common/app_directory.h"
 #include "common/buffer_sizes.h"
@@ -60,10 +61,39 @@ bool ParseFileLine(const std::vector<std::string>& fields, KeptFile& file) {
   return !file.destination.empty() && file.replaced == !file.keptName.empty();
 }
 
-bool WriteWhole(const std::string& path, const std::string& bytes, bool executable) {
-  const ReplaceResult result = ReplaceFileContents(
-      path.c_str(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), executable);
+bool Replaced(ReplaceResult result) {
   return result == ReplaceResult::kReplaced || result == ReplaceResult::kWrittenInPlace;
+}
+
+bool WriteWhole(const std::string& path, const std::string& bytes, bool executable) {
+  return Replaced(ReplaceFileContents(path.c_str(),
+                                      reinterpret_cast<const unsigned char*>(bytes.data()),
+                                      bytes.size(), executable));
+}
+
+// The content of an open file, read and handed on a piece at a time: a copy costs one piece of
+// memory whatever the file's size.
+class CopiedContent : public ContentProducer {
+ public:
+  explicit CopiedContent(RegularFileReader& source) : m_source(source) {}
+  bool Produce(ContentWriter& out) override {
+    std::vector<unsigned char> piece(kCopyPieceBytes);
+    for (;;) {
+      const long long got = m_source.Read(piece.data(), piece.size());
+      if (got <= 0) return got == 0;
+      if (!out.Write(piece.data(), static_cast<std::size_t>(got))) return false;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kCopyPieceBytes = std::size_t{64} * 1024;
+  RegularFileReader& m_source;
+};
+
+// Replaces `path` with the rest of `source` in one step, flushed, as WriteWhole does.
+bool CopyWhole(RegularFileReader& source, const std::string& path, bool executable) {
+  CopiedContent content(source);
+  return Replaced(ReplaceFileContents(path.c_str(), content, executable));
 }
 
 }  // namespace
@@ -144,27 +174,33 @@ bool PreviousVersionStore::Begin(const std::string& installedVersion,
   return m_begun;
 }
 
-bool PreviousVersionStore::Keep(const std::string& destination, bool executable) {
-  if (!m_begun || !FitsField(destination)) return false;
+KeepResult PreviousVersionStore::Keep(const std::string& destination, bool executable) {
+  if (!m_begun || !FitsField(destination)) return KeepResult::kFailed;
   for (const KeptFile& file : m_record.files) {
-    if (file.destination == destination) return true;  // the first keep holds the old bytes
+    // The first keep holds the old bytes.
+    if (file.destination == destination) return KeepResult::kKept;
   }
   KeptFile file;
   file.destination = destination;
   file.executable = executable;
-  file.replaced = PathIsPresent(destination.c_str());
-  if (file.replaced) {
-    std::string bytes;
-    file.keptName = std::to_string(m_record.files.size() + 1);
-    if (!ReadFileBytes(destination.c_str(), bytes) ||
-        !WriteWhole(m_folder + file.keptName, bytes, false)) {
-      return false;
-    }
+  RegularFileReader old;
+  switch (old.Open(destination.c_str())) {
+    case OpenResult::kAbsent:
+      break;
+    case OpenResult::kOpened:
+      file.replaced = true;
+      file.keptName = std::to_string(m_record.files.size() + 1);
+      if (!CopyWhole(old, m_folder + file.keptName, false)) return KeepResult::kFailed;
+      break;
+    case OpenResult::kNotRegular:
+      return KeepResult::kNotAFile;
+    case OpenResult::kFailed:
+      return KeepResult::kFailed;
   }
   m_record.files.push_back(file);
-  if (SaveRecord()) return true;
+  if (SaveRecord()) return KeepResult::kKept;
   m_record.files.pop_back();
-  return false;
+  return KeepResult::kFailed;
 }
 
 bool PreviousVersionStore::SetState(KeepState state) {
@@ -208,9 +244,9 @@ SettleResult PreviousVersionStore::RestoreAll() {
   for (const KeptFile& file : m_record.files) {
     if (file.replaced) {
       if (!Proceed(SettleStep::kRestoreFile)) return SettleResult::kInterrupted;
-      std::string bytes;
-      if (!ReadFileBytes((m_folder + file.keptName).c_str(), bytes) ||
-          !WriteWhole(file.destination, bytes, file.executable)) {
+      RegularFileReader copy;
+      if (copy.Open((m_folder + file.keptName).c_str()) != OpenResult::kOpened ||
+          !CopyWhole(copy, file.destination, file.executable)) {
         return SettleResult::kFailed;
       }
     }
@@ -269,13 +305,16 @@ SettleResult PreviousVersionStore::RemoveFolder() {
 }
 
 bool KeepingFileSink::KeepBefore(const char* destination) {
-  if (!m_keepFailed) {
-    char path[kPathBufferSize];
-    // No usable destination: the disk refuses it as well, and there is nothing to keep.
-    if (ResolveInstallDestination(destination, path, sizeof(path)) &&
-        !m_store.Keep(path, destination == nullptr)) {
-      m_keepFailed = true;
+  char path[kPathBufferSize];
+  // No usable destination: the disk refuses it as well, and there is nothing to keep.
+  if (!m_keepFailed && ResolveInstallDestination(destination, path, sizeof(path))) {
+    const KeepResult kept = m_store.Keep(path, destination == nullptr);
+    if (kept == KeepResult::kNotAFile) {
+      // Refused as the disk refuses it without the watch: this file only, the run goes on.
+      m_lastOutcome = FileWriteOutcome::kFailed;
+      return false;
     }
+    m_keepFailed = kept == KeepResult::kFailed;
   }
   if (m_keepFailed) m_lastOutcome = FileWriteOutcome::kFailed;
   return !m_keepFailed;

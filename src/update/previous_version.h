@@ -67,6 +67,12 @@ enum class SettleResult {
   kFailed,       // a file could not be put back or removed: the record stays for the next run
 };
 
+enum class KeepResult {
+  kKept,
+  kNotAFile,  // a directory, FIFO or device is there: not kept, not to be written
+  kFailed,
+};
+
 // One application directory's keep folder. Every change to the record is written in one step and
 // flushed before the step it announces, so a run that dies at any point leaves a record the next
 // run can settle from.
@@ -86,11 +92,13 @@ class PreviousVersionStore {
   // Starts a fresh record (state kKeeping) for a run installing `offered` over `installed`.
   // False when the folder or the record cannot be written.
   bool Begin(const std::string& installedVersion, const std::string& offeredVersion);
-  // Before `destination` is written: copies it whole into the folder (flushed) and adds it to the
-  // record (flushed), or records it as new when it does not exist. A destination already kept by
-  // this run is kept once. False when the copy or the record cannot be made, or Begin did not
-  // succeed: then the destination must not be written.
-  bool Keep(const std::string& destination, bool executable);
+  // Before `destination` is written: copies it into the folder (in pieces, flushed) and adds it
+  // to the record (flushed), or records it as new when it does not exist. A destination already
+  // kept by this run is kept once. kNotAFile, with nothing read, copied or recorded, when
+  // something other than a regular file is there: the disk refuses to write it, and so must the
+  // caller. kFailed when the copy or the record cannot be made, or Begin did not succeed: then
+  // the destination must not be written.
+  KeepResult Keep(const std::string& destination, bool executable);
   // Writes the record with `state`. False when it cannot be written.
   bool SetState(KeepState state);
   // After the install: prepares the record a failed start needs (reverting, hold), then moves the
@@ -137,7 +145,8 @@ class KeepingFileSink : public FileSink {
  private:
   FileSink& m_inner;
   PreviousVersionStore& m_store;
-  // Keeps `destination` unless a keep failed before or fails now; false: write nothing.
+  // Keeps `destination` unless a keep failed before or fails now; false: write nothing (the
+  // outcome to report is set).
   bool KeepBefore(const char* destination);
 
   FileWriteOutcome m_lastOutcome = FileWriteOutcome::kUnreported;

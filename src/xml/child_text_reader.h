@@ -2,8 +2,8 @@
 // holding the document whole: for file documents, whose text may run to hundreds of MiB. The text
 // is the one XmlDocument gives for that child (all descendant character data, white space between
 // markup dropped as the DOM drops it), handed on in pieces and not yet trimmed; the document is
-// refused exactly as XmlDocument::Load refuses it. POSIX: child_text_reader_expat.cpp streams with
-// expat; Windows: child_text_reader_msxml.cpp gathers the bytes and asks the DOM at the end.
+// refused exactly as XmlDocument::Load refuses it. Both targets: child_text_reader_expat.cpp, with
+// the expat configuration every XmlDocument load must also pass.
 #pragma once
 
 #include <cstddef>

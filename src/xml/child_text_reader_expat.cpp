@@ -1,41 +1,36 @@
-// The streaming child-text reader over expat: the events of expat_parser.h turned into the text
-// pugixml's DOM gives. pugixml keeps each run of character data between two pieces of markup
-// unless the run is nothing but literal white space (a reference such as "&#32;" counts as
-// content); CDATA sections are always kept. A white-space run is therefore held back until it
-// either ends at markup (dropped) or turns out to carry content (handed on whole).
+// The streaming child-text reader over expat, on both targets: the events of expat_parser.h
+// inside the child, handed to the platform's DOM text rule (dom_text_rule.h), so the text is the
+// one the platform's DOM gives.
 #include <new>
 #include <string>
 
 #include "xml/child_text_reader.h"
+#include "xml/dom_text_rule.h"
 #include "xml/expat_parser.h"
 
 namespace {
 
 constexpr int kChildDepth = 1;
+constexpr unsigned char kFirstNonAscii = 0x80;
+constexpr unsigned char kUtf8Continuation = 0xC0;
+// What a non-ASCII character becomes where the DOM hands it out as one byte (an 8-bit document on
+// POSIX, any document on Windows); no byte of that range can pass for text of ours.
+constexpr char kSingleByteStandIn = static_cast<char>(0x80);
 
-bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-bool AllSpace(const char* data, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    if (!IsXmlSpace(data[i])) return false;
-  }
-  return true;
-}
-
-class ExpatChildTextReader : public ChildTextReader, private ExpatParser {
+class ExpatChildTextReader : public ChildTextReader, private ExpatParser, private TextPieceSink {
  public:
   ExpatChildTextReader(const char* childName, TextPieceSink& sink)
-      : m_childName(childName), m_sink(sink) {}
+      : m_childName(childName), m_sink(sink), m_rule(CreateDomTextRule(*this)) {}
 
   bool Feed(const char* bytes, std::size_t length) override {
     if (length > 0) Parse(bytes, length, false);
-    return !OutOfMemory() && !m_outOfMemory;
+    return !OutOfMemory() && !m_rule->OutOfMemory();
   }
 
   ChildTextOutcome Finish() override {
     Parse(nullptr, 0, true);
     ChildTextOutcome outcome;
-    outcome.outOfMemory = OutOfMemory() || m_outOfMemory;
+    outcome.outOfMemory = OutOfMemory() || m_rule->OutOfMemory();
     outcome.wellFormed = !Failed() && !outcome.outOfMemory;
     outcome.exists = m_rootIsNamed || m_childFound;
     outcome.childFound = m_childFound;
@@ -44,7 +39,10 @@ class ExpatChildTextReader : public ChildTextReader, private ExpatParser {
 
  private:
   void OnStartElement(const char* name, int depth) override {
-    EndRun();
+    if (m_inChild) {
+      m_rule->StartElement();
+      return;
+    }
     if (depth == 0) m_rootIsNamed = m_childName == name;
     if (depth == kChildDepth && !m_childFound && m_childName == name) {
       m_childFound = true;
@@ -52,53 +50,48 @@ class ExpatChildTextReader : public ChildTextReader, private ExpatParser {
     }
   }
   void OnEndElement(int depth) override {
-    EndRun();
-    if (depth == kChildDepth) m_inChild = false;
-  }
-  void OnMarkup() override { EndRun(); }
-  void OnCdata(bool starts) override {
-    EndRun();
-    m_inCdata = starts;
-  }
-
-  void OnCharacters(const char* data, std::size_t length) override {
-    if (!m_inChild || Failed()) return;
-    if (m_inCdata || m_runHasContent) {
-      Emit(data, length);
+    if (!m_inChild) return;
+    if (depth > kChildDepth) {
+      m_rule->EndElement();
       return;
     }
-    try {
-      if (!AllSpace(data, length) || CurrentEventIsReference()) {
-        m_runHasContent = true;
-        if (!m_heldSpace.empty()) Emit(m_heldSpace.data(), m_heldSpace.size());
-        m_heldSpace.clear();
-        Emit(data, length);
-      } else {
-        m_heldSpace.append(data, length);
-      }
-    } catch (const std::bad_alloc&) {
-      m_outOfMemory = true;
+    m_rule->End();
+    m_inChild = false;
+  }
+  void OnMarkup() override {
+    if (m_inChild) m_rule->Markup();
+  }
+  void OnCdata(bool starts) override {
+    if (m_inChild) m_rule->Cdata(starts);
+  }
+  void OnCharacters(const char* data, std::size_t length) override {
+    if (m_inChild && !Failed()) m_rule->Characters(data, length, CurrentEventWrittenAs());
+  }
+
+  // The rule's text, in the form the DOM hands characters beyond ASCII out in: UTF-8 on POSIX,
+  // where the DOM reads 8-bit documents converted to UTF-8 too; one byte each on Windows.
+  void TextPiece(const char* data, std::size_t length) override {
+    if (DomTextIsUtf8()) {
+      m_sink.TextPiece(data, length);
+      return;
     }
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+      const auto value = static_cast<unsigned char>(data[i]);
+      if (value < kFirstNonAscii) continue;
+      if (i > start) m_sink.TextPiece(data + start, i - start);
+      if (value >= kUtf8Continuation) m_sink.TextPiece(&kSingleByteStandIn, 1);
+      start = i + 1;
+    }
+    if (length > start) m_sink.TextPiece(data + start, length - start);
   }
-
-  // Markup ends the run: a run of white space alone is dropped.
-  void EndRun() {
-    m_runHasContent = false;
-    m_heldSpace.clear();
-  }
-
-  // Expat hands every document's text on in UTF-8, as the DOM now reads 8-bit documents too.
-  void Emit(const char* data, std::size_t length) { m_sink.TextPiece(data, length); }
 
   std::string m_childName;
   TextPieceSink& m_sink;
-  std::string m_heldSpace;
+  std::unique_ptr<DomTextRule> m_rule;
   bool m_rootIsNamed = false;
   bool m_childFound = false;
   bool m_inChild = false;
-  bool m_inCdata = false;
-  bool m_runHasContent = false;
-  bool m_outOfMemory = false;
 };
 
 }  // namespace

@@ -1,48 +1,19 @@
-// The POSIX build's common expat configuration; see expat_parser.h.
+// The common expat configuration of both builds; see expat_parser.h.
 #include "xml/expat_parser.h"
 
-#include <iconv.h>
-
-#include <cstdint>
-#include <cstring>
 #include <limits>
+#include <new>
 
-#include "common/posix_handles.h"
+#include "xml/text_encoding.h"
 #include "xml/xml_document.h"
 
 namespace {
 
-constexpr int kBytesInEightBitEncoding = 256;
 constexpr int kFirstNonAsciiByte = 0x80;
-constexpr int kUnmappedByte = -1;
-constexpr std::size_t kUtf32Bytes = 4;
-constexpr char kCodePointEncoding[] = "UTF-32LE";
-constexpr char kUtf8Encoding[] = "UTF-8";
-// An 8-bit encoding's characters are all in the Basic Multilingual Plane: three UTF-8 bytes.
-constexpr std::size_t kLongestUtf8OfOneByte = 3;
-
-// The code point iconv gives for one byte of `from`, or kUnmappedByte.
-int DecodeOneByte(iconv_t converter, unsigned char byte) {
-  char in[1] = {static_cast<char>(byte)};
-  unsigned char out[kUtf32Bytes] = {};
-  char* inAt = in;
-  char* outAt = reinterpret_cast<char*>(out);
-  std::size_t inLeft = sizeof in;
-  std::size_t outLeft = sizeof out;
-  iconv(converter, nullptr, nullptr, nullptr, nullptr);
-  if (iconv(converter, &inAt, &inLeft, &outAt, &outLeft) == static_cast<std::size_t>(-1) ||
-      inLeft != 0 || outLeft != 0) {
-    return kUnmappedByte;
-  }
-  const std::uint32_t codePoint =
-      static_cast<std::uint32_t>(out[0]) | static_cast<std::uint32_t>(out[1]) << 8 |
-      static_cast<std::uint32_t>(out[2]) << 16 | static_cast<std::uint32_t>(out[3]) << 24;
-  return static_cast<int>(codePoint);
-}
 
 }  // namespace
 
-ExpatParser::ExpatParser() : m_parser(XML_ParserCreate(nullptr)) {
+ExpatParser::ExpatParser(const char* encoding) : m_parser(XML_ParserCreate(encoding)) {
   if (m_parser == nullptr) {
     m_failed = m_outOfMemory = true;
     return;
@@ -83,14 +54,23 @@ void ExpatParser::Refuse() {
   XML_StopParser(m_parser, XML_FALSE);
 }
 
-bool ExpatParser::CurrentEventIsReference() const {
+WrittenAs ExpatParser::CurrentEventWrittenAs() const {
   int offset = 0;
   int size = 0;
   const char* context = XML_GetInputContext(m_parser, &offset, &size);
   const int count = XML_GetCurrentByteCount(m_parser);
-  if (context == nullptr || count <= 0 || offset < 0 || offset + count > size) return false;
-  // Only a reference puts an '&' byte into the raw bytes of character data (in UTF-16 too).
-  return std::memchr(context + offset, '&', static_cast<std::size_t>(count)) != nullptr;
+  if (context == nullptr || count <= 0 || offset < 0 || offset + count > size) {
+    return WrittenAs::kLiteral;
+  }
+  // The first character tells: one byte, or a UTF-16 unit whose other byte is 0. Literal
+  // character data never holds '&' itself, and a line end is an event of its own, so for white
+  // space and line ends (the cases that matter) this never errs; in UTF-16 a character U+xx26 or
+  // U+xx0D may pass for a reference or a line end.
+  const char* event = context + offset;
+  const char first = event[0] != '\0' || count < 2 ? event[0] : event[1];
+  if (first == '&') return WrittenAs::kReference;
+  if (first == '\r') return WrittenAs::kReturnedLineEnd;
+  return WrittenAs::kLiteral;
 }
 
 void XMLCALL ExpatParser::StartElement(void* user, const XML_Char* name,
@@ -135,36 +115,22 @@ void XMLCALL ExpatParser::StartDoctype(void* user, const XML_Char* /*name*/,
 }
 
 int XMLCALL ExpatParser::UnknownEncoding(void* data, const XML_Char* name, XML_Encoding* info) {
-  const UniqueIconv converter(iconv_open(kCodePointEncoding, name));
-  if (converter.Get() == IconvTraits::Invalid()) return XML_STATUS_ERROR;
-  bool asciiCompatible = true;
-  for (int byte = 0; byte < kBytesInEightBitEncoding; ++byte) {
-    info->map[byte] = DecodeOneByte(converter.Get(), static_cast<unsigned char>(byte));
-    if (byte < kFirstNonAsciiByte && info->map[byte] != byte) asciiCompatible = false;
+  if (!EightBitCodePoints(name, info->map)) return XML_STATUS_ERROR;
+  for (int value = 0; value < kFirstNonAsciiByte; ++value) {
+    if (info->map[value] != value) return XML_STATUS_ERROR;
   }
   info->data = nullptr;
   info->convert = nullptr;
   info->release = nullptr;
-  if (!asciiCompatible) return XML_STATUS_ERROR;
   auto* parser = static_cast<ExpatParser*>(data);
   parser->m_singleByte = true;
   parser->m_encodingName = name;
   return XML_STATUS_OK;
 }
 
-bool ExpatParser::ConvertToUtf8(std::vector<char>& document) const {
-  const UniqueIconv converter(iconv_open(kUtf8Encoding, m_encodingName.c_str()));
-  if (converter.Get() == IconvTraits::Invalid()) return false;
-  std::vector<char> utf8(document.size() * kLongestUtf8OfOneByte + 1);
-  char* in = document.data();
-  std::size_t inLeft = document.size();
-  char* out = utf8.data();
-  std::size_t outLeft = utf8.size();
-  if (iconv(converter.Get(), &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
-      inLeft != 0) {
-    return false;
-  }
-  utf8.resize(utf8.size() - outLeft);
-  document.swap(utf8);
-  return true;
+bool ExpatAccepts(const char* data, std::size_t size, const char* encoding) {
+  ExpatParser parser(encoding);
+  parser.Parse(data, size, true);
+  if (parser.OutOfMemory()) throw std::bad_alloc();
+  return !parser.Failed();
 }

@@ -1,9 +1,9 @@
-// One configuration of expat for every document the POSIX build reads, so the DOM and the
-// streaming reader refuse exactly the same documents: a DOCTYPE, elements nested deeper than
+// One configuration of expat for every document either build reads, so the DOM and the streaming
+// reader refuse exactly the same documents on both: a DOCTYPE, elements nested deeper than
 // kMaxElementDepth, and anything expat finds not well-formed (bytes that are not of the document's
 // encoding, duplicate attributes, references to undefined entities or to characters XML forbids).
-// An 8-bit encoding expat lacks (windows-1252, say) is read through iconv when it agrees with
-// ASCII on the first 128 bytes. Private to src/xml.
+// An 8-bit encoding expat lacks (windows-1252, say) is read through the platform's tables
+// (text_encoding.h) when it agrees with ASCII on the first 128 bytes. Private to src/xml.
 #pragma once
 
 #include <expat.h>
@@ -13,9 +13,18 @@
 #include <string>
 #include <vector>
 
+// How the characters of one event were written in the document.
+enum class WrittenAs {
+  kLiteral,
+  kReference,        // as one reference ("&#32;", "&amp;"); expat reports it as an event alone
+  kReturnedLineEnd,  // a line end written with a carriage return, read as a line feed
+};
+
 class ExpatParser {
  public:
-  ExpatParser();
+  // The document's own declaration names its encoding, unless `encoding` does: a text the program
+  // already decoded is read as that, whatever it declares.
+  explicit ExpatParser(const char* encoding = nullptr);
   virtual ~ExpatParser();
   ExpatParser(const ExpatParser&) = delete;
   ExpatParser& operator=(const ExpatParser&) = delete;
@@ -25,13 +34,11 @@ class ExpatParser {
   bool Parse(const char* bytes, std::size_t length, bool last);
   bool Failed() const { return m_failed; }
   bool OutOfMemory() const { return m_outOfMemory; }
-  // True when the document is in an 8-bit encoding read through iconv: its characters beyond
-  // ASCII are one byte each in the document, though handed on in UTF-8.
+  // True when the document is in an 8-bit encoding read through the platform's tables: its
+  // characters beyond ASCII are one byte each in the document, though handed on in UTF-8.
   bool SingleByteEncoding() const { return m_singleByte; }
-  // With SingleByteEncoding: replaces `document` (the bytes given to Parse) with the same
-  // characters in UTF-8, for a reader that decodes only UTF-8 and Latin-1. False, `document`
-  // unspecified, when they cannot be converted; raises std::bad_alloc when memory runs out.
-  bool ConvertToUtf8(std::vector<char>& document) const;
+  // With SingleByteEncoding: that encoding's name, as the document declares it.
+  const std::string& EncodingName() const { return m_encodingName; }
 
  protected:
   // The events the streaming reader needs, after the checks of this class. `depth` is 0 for the
@@ -42,9 +49,8 @@ class ExpatParser {
   virtual void OnMarkup() {}
   virtual void OnCdata(bool /*starts*/) {}
   virtual void OnCharacters(const char* /*data*/, std::size_t /*length*/) {}
-  // Within OnCharacters: whether the characters were written as a reference ("&#32;", "&amp;"),
-  // not as themselves.
-  bool CurrentEventIsReference() const;
+  // Within OnCharacters: how its characters were written.
+  WrittenAs CurrentEventWrittenAs() const;
 
  private:
   static void XMLCALL StartElement(void* user, const XML_Char* name, const XML_Char** attributes);
@@ -65,5 +71,9 @@ class ExpatParser {
   bool m_failed = false;
   bool m_outOfMemory = false;
   bool m_singleByte = false;
-  std::string m_encodingName;  // of the 8-bit encoding read through iconv
+  std::string m_encodingName;  // of the 8-bit encoding read through the platform's tables
 };
+
+// Whether expat, configured as above, finds the whole document well-formed. Raises
+// std::bad_alloc when memory ran out, so a document is never refused for the machine's state.
+bool ExpatAccepts(const char* data, std::size_t size, const char* encoding = nullptr);

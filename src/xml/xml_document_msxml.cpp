@@ -1,5 +1,7 @@
 // XmlDocument over the MSXML DOM document, created through COM; the bytes of an address are
-// fetched under the shared policy and parsed from an array of bytes. Windows target only.
+// fetched under the shared policy and parsed from an array of bytes. Every document must also
+// pass expat (expat_parser.h), as on POSIX, so the streaming reader refuses what this refuses.
+// Windows target only.
 #include "xml/xml_document.h"
 
 #include <windows.h>
@@ -18,6 +20,8 @@
 
 #include "common/fixed_buffer.h"
 #include "common/unique_handle.h"
+#include "common/win32_handles.h"
+#include "xml/expat_parser.h"
 #include "xml/numbered_name.h"
 
 using Microsoft::WRL::ComPtr;
@@ -32,15 +36,11 @@ const IID kDomDocumentIid = {
 const IID kDomDocument2Iid = {
     0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
+// The encoding expat reads a text MSXML took as characters in.
+constexpr char kUtf8Encoding[] = "UTF-8";
+
 // Element names compared by Exists are converted into a buffer of this size.
 constexpr std::size_t kNameBufferSize = 250;
-
-struct BstrTraits {
-  using Handle = BSTR;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle handle) { SysFreeString(handle); }
-};
-using UniqueBstr = UniqueHandle<BstrTraits>;
 
 struct SafeArrayTraits {
   using Handle = SAFEARRAY*;
@@ -110,6 +110,27 @@ bool BstrToNarrow(BSTR text, std::string& out) {
   }
   out.swap(converted);
   return true;
+}
+
+// Whether expat takes a text MSXML reads as characters (loadXML): its UTF-16 form, in UTF-8, read
+// as UTF-8 whatever it declares, since MSXML ignores the declaration there too. Raises
+// std::bad_alloc when memory ran out.
+bool ExpatAcceptsText(BSTR text) {
+  const UINT wideLength = SysStringLen(text);
+  if (wideLength > static_cast<UINT>(INT_MAX)) return false;
+  std::string utf8;
+  if (wideLength > 0) {
+    const int length =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, static_cast<int>(wideLength),
+                            nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return false;
+    utf8.resize(static_cast<std::size_t>(length));
+    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, static_cast<int>(wideLength),
+                            &utf8[0], length, nullptr, nullptr) != length) {
+      return false;
+    }
+  }
+  return ExpatAccepts(utf8.data(), utf8.size(), kUtf8Encoding);
 }
 
 // Converts a name for Exists; false when it cannot be converted or is longer than the name
@@ -276,6 +297,10 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
       }
       // The array keeps its own copy; the fetched bytes go as soon as it exists.
       try {
+        if (!ExpatAccepts(body.data(), body.size())) {
+          ClearDocument(document);
+          return false;
+        }
         bytes = BytesToSafeArray(body);
       } catch (const std::bad_alloc&) {
         ClearDocument(document);
@@ -293,7 +318,7 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
     UniqueBstr text;
     bool converted = false;
     try {
-      converted = source != nullptr && NarrowToBstr(source, text);
+      converted = source != nullptr && NarrowToBstr(source, text) && ExpatAcceptsText(text.Get());
     } catch (const std::bad_alloc&) {
       ClearDocument(document);
       throw;

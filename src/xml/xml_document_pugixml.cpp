@@ -1,5 +1,6 @@
 // POSIX XML access over pugixml. Texts come out in UTF-8; element texts follow the DOM's rule of
 // all descendant character data with leading and trailing white space dropped.
+#include <iconv.h>
 #include <pugixml.hpp>
 
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "common/fixed_buffer.h"
+#include "common/posix_handles.h"
 #include "xml/expat_parser.h"
 #include "xml/numbered_name.h"
 #include "xml/xml_document.h"
@@ -177,14 +179,27 @@ bool DocumentReferencesResolve(const char* data, std::size_t size) {
   return check.Resolve();
 }
 
-// pugixml takes much that is not XML (duplicate attributes, bytes that are not of the document's
-// encoding, control characters); expat, which the streaming reader uses, takes none of it. A
-// document is loaded only when expat finds it well-formed too, so both read the same documents.
-bool ExpatAccepts(const char* data, std::size_t size) {
-  ExpatParser parser;
-  parser.Parse(data, size, true);
-  if (parser.OutOfMemory()) throw std::bad_alloc();
-  return !parser.Failed();
+constexpr char kUtf8Encoding[] = "UTF-8";
+// An 8-bit encoding's characters are all in the Basic Multilingual Plane: three UTF-8 bytes.
+constexpr std::size_t kLongestUtf8OfOneByte = 3;
+
+// Replaces `document`, in the 8-bit encoding `encoding`, with the same characters in UTF-8. False,
+// `document` unspecified, when they cannot be converted.
+bool ConvertToUtf8(const std::string& encoding, std::vector<char>& document) {
+  const UniqueIconv converter(iconv_open(kUtf8Encoding, encoding.c_str()));
+  if (converter.Get() == IconvTraits::Invalid()) return false;
+  std::vector<char> utf8(document.size() * kLongestUtf8OfOneByte + 1);
+  char* in = document.data();
+  std::size_t inLeft = document.size();
+  char* out = utf8.data();
+  std::size_t outLeft = utf8.size();
+  if (iconv(converter.Get(), &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
+      inLeft != 0) {
+    return false;
+  }
+  utf8.resize(utf8.size() - outLeft);
+  document.swap(utf8);
+  return true;
 }
 
 // As ExpatAccepts, for fetched bytes. pugixml decodes only Latin-1 beside the Unicode encodings
@@ -196,7 +211,7 @@ bool ExpatAcceptsFetched(std::vector<char>& bytes, bool& converted) {
   parser.Parse(bytes.data(), bytes.size(), true);
   if (parser.OutOfMemory()) throw std::bad_alloc();
   converted = !parser.Failed() && parser.SingleByteEncoding();
-  return !parser.Failed() && (!converted || parser.ConvertToUtf8(bytes));
+  return !parser.Failed() && (!converted || ConvertToUtf8(parser.EncodingName(), bytes));
 }
 
 // pugixml accepts fragments; a document is one element, with only markup and white space around.
@@ -277,6 +292,9 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
   m_impl->parsed = fresh;
   if (source == nullptr) return false;
 
+  // pugixml takes much that is not XML (duplicate attributes, bytes that are not of the
+  // document's encoding, control characters); expat, which the streaming reader uses, takes none
+  // of it. A document is loaded only when expat finds it well-formed too.
   pugi::xml_parse_result result;
   bool referencesResolve = false;
   if (fromAddress) {

@@ -1,5 +1,5 @@
 // POSIX tests of the one-step replacement: what the old in-place write kept (links, owner, group,
-// mode) must survive the rename.
+// mode) must survive the rename; and of reading only regular files.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_ops.h"
 #include "common/files.h"
 #include "support/temp_dir.h"
 
@@ -140,4 +141,32 @@ TEST(ReplacePosix, FileBytesAreFlushedBeforeTheRenameAndTheDirectoryAfterIt) {
             (std::vector<std::string>{"flush file", "rename", "flush directory", "flush file",
                                       "rename", "flush file", "rename", "flush directory"}));
   EXPECT_EQ(Contents(dir.Join("uno.dll")), "new");
+}
+
+// A FIFO without a writer, a device and a directory are told apart at once, never waited on or
+// read; a missing file and a dangling link are absent.
+TEST(RegularFileReaderPosix, OpensOnlyRegularFilesAndNeverWaits) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.Join("fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir.Join("folder"));
+  ASSERT_EQ(::symlink("nowhere", dir.Join("dangling").c_str()), 0);
+  ASSERT_TRUE(WriteWholeFile(dir.Join("file"), "bytes"));
+  const struct {
+    std::string path;
+    OpenResult expected;
+  } cases[] = {
+      {dir.Join("fifo"), OpenResult::kNotRegular}, {"/dev/zero", OpenResult::kNotRegular},
+      {"/dev/null", OpenResult::kNotRegular},      {dir.Join("folder"), OpenResult::kNotRegular},
+      {dir.Join("missing"), OpenResult::kAbsent},  {dir.Join("dangling"), OpenResult::kAbsent},
+      {dir.Join("file"), OpenResult::kOpened},
+  };
+  for (const auto& c : cases) {
+    RegularFileReader reader;
+    EXPECT_EQ(reader.Open(c.path.c_str()), c.expected) << c.path;
+    unsigned char buffer[8] = {};
+    EXPECT_EQ(reader.Read(buffer, sizeof buffer), c.expected == OpenResult::kOpened ? 5 : -1)
+        << c.path;
+    std::string bytes;
+    EXPECT_EQ(ReadFileBytes(c.path.c_str(), bytes), c.expected == OpenResult::kOpened) << c.path;
+  }
 }

@@ -1,5 +1,6 @@
 // Conditions a replacement meets on a shop PC that a test must set up on purpose: no root
-// rights, a file-size limit, a destination another process holds, a kill part-way.
+// rights, a file-size limit, a destination another process holds, a kill part-way, something
+// other than a file where a file is expected.
 #pragma once
 
 #include <cstdint>
@@ -50,3 +51,9 @@ const char* HostileObjectName(HostileObject kind);
 // Puts `kind` at `path` (which must not exist yet); false, saying why, where this platform or
 // user cannot make it (the caller skips that row).
 bool MakeHostileObject(HostileObject kind, const std::string& path, std::string& why);
+// Paths of things that are not regular files, where a file is expected: made under `directory`
+// where they must be made, named where they exist. POSIX: a directory, a FIFO without a writer,
+// /dev/null, /dev/zero (endless); Windows: a directory, the NUL device.
+std::vector<std::string> MakeNonRegularFiles(const std::string& directory);
+// Lets a reader waiting in the open of `path` (a FIFO without a writer) go on; no-op elsewhere.
+void ReleaseWaitingReader(const std::string& path);

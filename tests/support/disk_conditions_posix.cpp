@@ -1,5 +1,6 @@
 // POSIX set-up of replacement conditions: a forked child that drops to "nobody", takes a
 // file-size limit or ends itself at a step; tmpfs for a full disk when the test runs as root.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -9,6 +10,7 @@
 
 #include <cstdlib>
 
+#include "common/posix_handles.h"
 #include "support/disk_conditions.h"
 
 namespace {
@@ -119,4 +121,17 @@ bool MakeHostileObject(HostileObject kind, const std::string& path, std::string&
   }
   if (made != 0) why = "cannot make it here";
   return made == 0;
+}
+
+std::vector<std::string> MakeNonRegularFiles(const std::string& directory) {
+  const std::string folder = directory + "/folder";
+  const std::string fifo = directory + "/fifo";
+  ::mkdir(folder.c_str(), 0700);
+  ::mkfifo(fifo.c_str(), 0600);
+  return {folder, fifo, "/dev/null", "/dev/zero"};
+}
+
+void ReleaseWaitingReader(const std::string& path) {
+  // A writer that comes and goes: the waiting open returns, and its reads see the end.
+  const UniqueFd writer(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
 }

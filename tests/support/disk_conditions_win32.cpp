@@ -56,3 +56,11 @@ bool MakeHostileObject(HostileObject kind, const std::string& path, std::string&
   why = "cannot make the directory";
   return false;
 }
+
+std::vector<std::string> MakeNonRegularFiles(const std::string& directory) {
+  const std::string folder = directory + "\\folder";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return {folder, "NUL"};
+}
+
+void ReleaseWaitingReader(const std::string& /*path*/) {}

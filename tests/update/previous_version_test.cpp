@@ -1,15 +1,19 @@
-// The keep folder of a first-start watch on real files: what a run keeps, a keep that fails, and
-// a revert or clean-up cut at each of its steps and then finished by the next run, which must end
-// on a whole version.
+// The keep folder of a first-start watch on real files: what a run keeps, a keep that fails, a
+// destination that is no file, and a revert or clean-up cut at each of its steps and then
+// finished by the next run, which must end on a whole version.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/app_directory.h"
 #include "common/files.h"
 #include "common/settings.h"
+#include "support/disk_conditions.h"
 #include "support/temp_dir.h"
 #include "support/test_settings.h"
 #include "update/previous_version.h"
@@ -200,6 +204,63 @@ TEST_F(PreviousVersionTest, StreamedWritesKeepTheOldFileBeforeProducingTheNew) {
   EXPECT_EQ(Read(Uno()), "streamed uno");
   EXPECT_EQ(store.Revert(false), SettleResult::kDone);
   EXPECT_EQ(Read(Uno()), "old uno");
+}
+
+TEST_F(PreviousVersionTest, KeepsAndPutsBackFilesOfEverySizeWhole) {
+  // Around the size of the pieces a copy is made in (64 KiB), where one could lose or repeat
+  // bytes.
+  const std::size_t sizes[] = {0, 1, 65535, 65536, 65537, 3 * 65536 + 7};
+  std::vector<std::string> paths;
+  std::vector<std::string> olds;
+  for (const std::size_t size : sizes) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + size) % 251);
+    paths.push_back(AppDir() + "size" + std::to_string(size) + ".bin");
+    olds.push_back(bytes);
+    ASSERT_TRUE(WriteWholeFile(paths.back(), bytes));
+  }
+  PreviousVersionStore store(AppDir());
+  ASSERT_TRUE(store.Begin("1.0", "1.1"));
+  KeepingFileSink sink(m_disk, store);
+  for (const std::string& path : paths) EXPECT_EQ(Write(sink, path.c_str(), "new"), 1);
+  ASSERT_EQ(store.Record().files.size(), paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_TRUE(Read(store.Folder() + store.Record().files[i].keptName) == olds[i]) << sizes[i];
+  }
+  EXPECT_EQ(store.Revert(false), SettleResult::kDone);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_TRUE(Read(paths[i]) == olds[i]) << sizes[i];
+  }
+}
+
+// Something other than a file where a file is to go (a directory; on POSIX also a FIFO without a
+// writer, which an open would wait on, and endless /dev/zero) is refused as the disk refuses it
+// without the watch: result 0 for it alone, nothing read, kept or recorded, and the run goes on.
+TEST_F(PreviousVersionTest, ADestinationThatIsNoFileIsRefusedAloneAndTheRunGoesOn) {
+  constexpr auto kTimeLimit = std::chrono::seconds(20);
+  for (const std::string& path : MakeNonRegularFiles(m_temp.Path())) {
+    SCOPED_TRACE(path);
+    std::filesystem::remove(Added());
+    PreviousVersionStore store(AppDir());
+    ASSERT_TRUE(store.Begin("1.0", "1.1"));
+    KeepingFileSink sink(m_disk, store);
+    auto written = std::async(std::launch::async, [&] { return Write(sink, path.c_str(), "x"); });
+    if (written.wait_for(kTimeLimit) != std::future_status::ready) {
+      ADD_FAILURE() << "the keep still waits after " << kTimeLimit.count() << " s";
+      ReleaseWaitingReader(path);
+    }
+    EXPECT_EQ(written.get(), 0);
+    EXPECT_EQ(sink.LastWriteOutcome(), FileWriteOutcome::kFailed);
+    EXPECT_FALSE(sink.KeepFailed());
+    EXPECT_EQ(Write(sink, Added().c_str(), "new file"), 1);
+    EXPECT_EQ(store.Record().files.size(), 1u);
+    if (!store.Record().files.empty()) {
+      EXPECT_EQ(store.Record().files.back().destination, Added());
+    }
+    EXPECT_EQ(store.Revert(false), SettleResult::kDone);
+    EXPECT_FALSE(PathExists(Added()));
+    EXPECT_FALSE(PathExists(Folder()));
+  }
 }
 
 TEST_F(PreviousVersionTest, RevertCutAtEachStepIsFinishedByTheNextRun) {

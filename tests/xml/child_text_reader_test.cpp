@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,43 @@ std::string Utf16LittleEndian(const std::string& ascii) {
   return wide;
 }
 
+// Content built at random from the pieces whose mix decides what a DOM makes of white space:
+// content, white space written literally and as references, CDATA (empty, blank, with content),
+// comments, instructions and nested elements.
+std::string GeneratedContent(std::mt19937& random, int depth) {
+  constexpr int kMaxDepth = 4;
+  constexpr int kMaxPieces = 5;
+  const std::vector<const char*> text = {"0A", "1B", " 2C", "3D ", "4E\r\n5F", "&#x30;", "&amp;"};
+  const std::vector<const char*> space = {" ",       "  ",    "\n",   " \r\n\t",
+                                          " &#32; ", "&#32;", "&#9;", " &lt;&#9;"};
+  const std::vector<const char*> other = {"<![CDATA[]]>", "<![CDATA[ ]]>", "<![CDATA[6A]]>",
+                                          "<!--c-->",     "<?p x?>",       "<w/>"};
+  auto pick = [&random](const std::vector<const char*>& from) {
+    return std::string(
+        from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(random)]);
+  };
+  std::string content;
+  const int pieces = std::uniform_int_distribution<int>(0, kMaxPieces)(random);
+  for (int i = 0; i < pieces; ++i) {
+    switch (std::uniform_int_distribution<int>(0, 3)(random)) {
+      case 0:
+        content += pick(text);
+        break;
+      case 1:
+        content += pick(space);
+        break;
+      case 2:
+        content += pick(other);
+        break;
+      default:
+        content +=
+            depth < kMaxDepth ? "<e>" + GeneratedContent(random, depth + 1) + "</e>" : "<w/>";
+        break;
+    }
+  }
+  return content;
+}
+
 struct Case {
   const char* name;
   std::string document;
@@ -157,6 +195,16 @@ TEST(ChildTextReaderTest, ReadsWhatTheDomReads) {
       {"empty document", "", false},
   };
   for (const Case& c : cases) ExpectSameAsDom(c.name, c.document, c.wellFormed);
+}
+
+TEST(ChildTextReaderTest, ReadsWhatTheDomReadsInGeneratedDocuments) {
+  constexpr unsigned kSeed = 19;
+  constexpr int kDocuments = 1000;
+  std::mt19937 random(kSeed);
+  for (int i = 0; i < kDocuments; ++i) {
+    const std::string document = "<r><fichero>" + GeneratedContent(random, 1) + "</fichero></r>";
+    ExpectSameAsDom(document, document, true);
+  }
 }
 
 TEST(ChildTextReaderTest, BytesAfterARefusalAreTakenAndIgnored) {
