@@ -39,6 +39,10 @@ constexpr char kAcceptEncodingHeader[] = "Accept-Encoding: gzip\r\n";
 // First guess at a header's length; a longer one is asked for again at its own length.
 constexpr std::size_t kHeaderTextBytes = 256;
 
+// How far past the fetch's deadline a read may wait, so that the receive time-out need not be
+// set again before every read of a body.
+constexpr DWORD kReceiveTimeoutSlackMs = 250;
+
 // Bytes asked of InternetReadFile at a time.
 constexpr DWORD kReadChunkBytes = 16 * 1024;
 
@@ -184,12 +188,18 @@ FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs
   std::size_t total = 0;
   // A body whose announced length has arrived is whole: waiting on for the server to close would
   // let a deadline falling just then turn a complete document into a cut one.
+  DWORD timeoutSet = 0;  // the request's receive time-out, once this loop has set one
   while (!hasLength || total < declared) {
     // No read may wait past the whole fetch's deadline: a server that drips ends in time too.
     const DWORD remainingMs = RemainingMs(deadline);
     if (remainingMs == 0) return FetchStatus::kDeadlineExceeded;
     const DWORD waitMs = std::min(stallMs, remainingMs);
-    SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, waitMs);
+    // Each option set is a round trip to Wine's server: only when the wait has shrunk by more
+    // than the slack (near the deadline), not before every read of a fast body.
+    if (timeoutSet == 0 || waitMs > timeoutSet || timeoutSet - waitMs > kReceiveTimeoutSlackMs) {
+      SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, waitMs);
+      timeoutSet = waitMs;
+    }
     DWORD received = 0;
     DWORD available = 0;
     const ULONGLONG started = GetTickCount64();
