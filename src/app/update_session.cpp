@@ -2,6 +2,9 @@
 // asks and remembers whether the launch and the end have happened.
 #include "app/update_session.h"
 
+#include <string>
+
+#include "common/machine_identity.h"
 #include "update/trusted_keys.h"
 
 namespace {
@@ -65,6 +68,8 @@ void RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
     UpdateEngine engine(session, probation != nullptr ? probation->Sink(sink) : sink, fetcher);
     engine.SetReleaseKeys(TrustedReleaseKeys());
     engine.SetReleaseGuard(probation);
+    std::string identity;
+    if (ReadMachineIdentity(identity)) engine.SetTillIdentity(identity);
     engine.RunUpdate();
   } catch (...) {
     // Whatever went wrong, the till must get its application and the window must close.

@@ -7,6 +7,8 @@
 
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
+#include "update/manifest_names.h"
+#include "update/rollout.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
 
@@ -87,6 +89,19 @@ std::vector<StagedDocument> UpdateEngine::ListDocuments(const XmlDocument& manif
   return lister.Take();
 }
 
+bool UpdateEngine::InRollout(const XmlDocument& manifest, const char* offeredVersion,
+                             bool loggingFlag) {
+  if (!manifest.Exists(kRolloutElement)) return true;
+  char text[kManifestTextBufferSize] = {};
+  int percent = 0;  // a share that cannot be read offers the release to no till
+  if (manifest.GetValue(kRolloutElement, text, sizeof(text)) != -1) {
+    ParseRolloutPercent(text, percent);
+  }
+  if (TakesRollout(RolloutBucket(m_tillIdentity, offeredVersion), percent)) return true;
+  Log(loggingFlag, kOpUpdating, kTextNotInRollout);
+  return false;
+}
+
 void UpdateEngine::InstallRelease(const XmlDocument& manifest, const char* installedVersion,
                                   const std::string& release, const char* appDirectory,
                                   bool loggingFlag) {
@@ -97,6 +112,11 @@ void UpdateEngine::InstallRelease(const XmlDocument& manifest, const char* insta
       (m_guard != nullptr && !m_guard->MayInstall(offeredVersion))) {
     stage.Drop();  // nothing of this manifest is to come: what an earlier one staged is stale
     UpdateFromManifest(manifest, installedVersion, loggingFlag);
+    return;
+  }
+  // Decided before the stage, so a till left out downloads nothing.
+  if (!InRollout(manifest, offeredVersion, loggingFlag)) {
+    stage.Drop();
     return;
   }
   const StageOutcome staged =

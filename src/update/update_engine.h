@@ -82,6 +82,9 @@ class UpdateEngine {
   // whether the offered version is held, and asked to finish an earlier run first. Must outlive
   // the engine's runs.
   void SetReleaseGuard(ReleaseGuard* guard) { m_guard = guard; }
+  // The till's machine identity (common/machine_identity.h), from which a staged rollout picks
+  // its tills. Without one (the default) the till takes only releases offered to every till.
+  void SetTillIdentity(const std::string& identity) { m_tillIdentity = identity; }
 
  private:
   // One log line of the program's own texts.
@@ -113,6 +116,9 @@ class UpdateEngine {
   // equal to the installed one, or held back by the guard).
   UpdateMode OfferedMode(const XmlDocument& manifest, const char* installedVersion,
                          char* offeredVersion, std::size_t offeredSize) const;
+  // False when the manifest rolls the offered version out to a share of the tills that leaves
+  // this one out (logged); true without the element.
+  bool InRollout(const XmlDocument& manifest, const char* offeredVersion, bool loggingFlag);
   // The documents the mode would fetch, in order, each once, with the largest limits asked.
   std::vector<StagedDocument> ListDocuments(const XmlDocument& manifest,
                                             const char* installedVersion);
@@ -142,6 +148,7 @@ class UpdateEngine {
   const ReleaseKeySet* m_keys;
   ReleaseGuard* m_guard = nullptr;
   FetchLimits m_limits;
+  std::string m_tillIdentity;
   InstallItem m_current;  // address unused: each report names its own
   bool m_documentsMayBeLocal = true;
   int m_digestRefusals = 0;

@@ -11,6 +11,8 @@
 #include "publish/manifest_text.h"
 #include "publish/release_plan.h"
 #include "publish/release_writer.h"
+#include "publish/signing.h"
+#include "update/release_signature.h"
 #include "support/temp_dir.h"
 #include "xml/xml_document.h"
 
@@ -109,6 +111,71 @@ TEST_F(PublishTest, VerifySucceedsOnlyWhenFilesWouldInstall) {
   verify.installedVersion = "2.0";
   verify.address = m_temp.Join("out") + "/manifest.xml";
   EXPECT_EQ(RunVerifyCommand(verify), 1);
+}
+
+TEST_F(PublishTest, RolloutSetsTheShareAndSignsAgain) {
+  Release release;
+  ASSERT_TRUE(PlanAppRelease(AppOptions({Source("uno.dll") + "=uno.dll"}), release).empty());
+  const std::string published = BuildManifestText(release);
+  const std::string manifest = Source("manifest.xml", published);
+  RolloutOptions rollout;
+  rollout.manifest = manifest;
+  // Each share in turn: the element is added once, then only its text changes.
+  for (const int percent : {10, 0, 100}) {
+    SCOPED_TRACE(percent);
+    rollout.percent = percent;
+    ASSERT_EQ(RunRolloutCommand(rollout), 0);
+    std::string text;
+    ASSERT_TRUE(ReadWholeFile(manifest, text));
+    XmlDocument loaded;
+    ASSERT_TRUE(loaded.Load(text.c_str(), false));
+    EXPECT_EQ(Text(loaded, "porcentajeDespliegue"), std::to_string(percent));
+    EXPECT_EQ(Text(loaded, "version"), "2.0");
+    const std::string element =
+        "  <porcentajeDespliegue>" + std::to_string(percent) + "</porcentajeDespliegue>\n";
+    EXPECT_EQ(text.size(), published.size() + element.size());
+    EXPECT_NE(text.find(element), std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(fs::u8path(manifest + ".sig")));
+
+  // Signed: a key signs the new text; without one a signed manifest is left alone.
+  KeygenOptions keygen;
+  keygen.out = m_temp.Join("release.key");
+  ASSERT_EQ(RunKeygenCommand(keygen), 0);
+  rollout.signing.keyFile = keygen.out;
+  rollout.percent = 5;
+  ASSERT_EQ(RunRolloutCommand(rollout), 0);
+  std::string text;
+  std::string signature;
+  std::string publicKey;
+  ASSERT_TRUE(ReadWholeFile(manifest, text));
+  ASSERT_TRUE(ReadWholeFile(manifest + ".sig", signature));
+  ASSERT_TRUE(ReadWholeFile(keygen.out + ".pub", publicKey));
+  ReleaseKeySet keys;
+  ASSERT_TRUE(keys.AddFromText(publicKey));
+  EXPECT_EQ(CheckReleaseSignature(keys, std::vector<char>(signature.begin(), signature.end()),
+                                  std::vector<char>(text.begin(), text.end()), CurrentUnixTime()),
+            SignatureCheck::kValid);
+  rollout.signing.keyFile.clear();
+  rollout.percent = 50;
+  EXPECT_EQ(RunRolloutCommand(rollout), 1);
+  std::string after;
+  ASSERT_TRUE(ReadWholeFile(manifest, after));
+  EXPECT_EQ(after, text);
+}
+
+TEST_F(PublishTest, RolloutRefusesWhatItCannotSetSafely) {
+  RolloutOptions rollout;
+  rollout.percent = 20;
+  for (const char* text : {"<m><otro>1</otro></m>", "not xml",
+                           "<m><version>1</version><porcentajeDespliegue>3</m>"}) {
+    SCOPED_TRACE(text);
+    rollout.manifest = Source("odd.xml", text);
+    EXPECT_EQ(RunRolloutCommand(rollout), 1);
+    std::string after;
+    ASSERT_TRUE(ReadWholeFile(rollout.manifest, after));
+    EXPECT_EQ(after, text);
+  }
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // Whole update runs: the logging decision, the manifest address, mode selection, and the launch
 // and end that follow every path. One typical run also goes through a real log file.
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 
 #include "common/files.h"
 #include "log/log_file.h"
 #include "support/memory_fetcher.h"
+#include "update/rollout.h"
 #include "update/engine_fixture.h"
 
 namespace {
@@ -13,8 +15,9 @@ namespace {
 class UpdateRunTest : public EngineTest {
  protected:
   void EnableLog() { ASSERT_TRUE(WriteWholeFile(AppFile("logUpdate.txt"), "")); }
-  void RunOnce(Fetcher& fetcher = DefaultFetcher()) {
+  void RunOnce(Fetcher& fetcher = DefaultFetcher(), const std::string& identity = "") {
     UpdateEngine engine(m_host, m_disk, fetcher);
+    engine.SetTillIdentity(identity);
     FetchLimits limits;
     limits.connectTimeoutSeconds = 5;
     limits.stallTimeoutSeconds = 5;
@@ -260,6 +263,107 @@ TEST_F(UpdateRunTest, TypicalRunInstallsEverythingAndLeavesTheTrace) {
   std::size_t joined = 0;
   for (const std::string& line : lines) joined += line.size() + 53;
   EXPECT_EQ(log.size(), joined);
+}
+
+// A simulated till of a fleet: identities shaped like /etc/machine-id's 32 hexadecimal digits.
+std::string SimulatedIdentity(int till) {
+  char text[33] = {};
+  std::snprintf(text, sizeof(text), "%08x%024x", static_cast<unsigned>(till) * 2654435761u, till);
+  return text;
+}
+
+TEST(Rollout, PercentTextIsAWholeNumberFrom0To100) {
+  struct Case {
+    const char* text;
+    int expected;  // -1: refused
+  };
+  const Case cases[] = {{"0", 0},   {"100", 100}, {" 25\n", 25}, {"007", 7},  {"101", -1},
+                        {"-1", -1}, {"", -1},     {"5%", -1},    {"2.5", -1}, {"99999999999", -1}};
+  for (const Case& c : cases) {
+    int percent = -1;
+    EXPECT_EQ(ParseRolloutPercent(c.text, percent), c.expected != -1) << c.text;
+    EXPECT_EQ(percent, c.expected) << c.text;
+  }
+}
+
+TEST(Rollout, ShareOfTenThousandTillsIsWithinTwoPoints) {
+  constexpr int kTills = 10000;
+  for (const int percent : {0, 1, 10, 25, 50, 75, 99, 100}) {
+    int taking = 0;
+    for (int till = 0; till < kTills; ++till) {
+      const int bucket = RolloutBucket(SimulatedIdentity(till), "1.3");
+      ASSERT_GE(bucket, 0);
+      ASSERT_LT(bucket, kRolloutBuckets);
+      if (TakesRollout(bucket, percent)) ++taking;
+    }
+    EXPECT_NEAR(taking * 100.0 / kTills, percent, 2.0) << percent;
+  }
+}
+
+TEST(Rollout, ATillsAnswerHoldsForOneReleaseAndAnotherReleasePicksOthers) {
+  constexpr int kTills = 10000;
+  int inBoth = 0;
+  int inFirst = 0;
+  for (int till = 0; till < kTills; ++till) {
+    const std::string identity = SimulatedIdentity(till);
+    EXPECT_EQ(RolloutBucket(identity, "1.3"), RolloutBucket(identity, "1.3"));
+    const bool first = TakesRollout(RolloutBucket(identity, "1.3"), 10);
+    inFirst += first ? 1 : 0;
+    inBoth += first && TakesRollout(RolloutBucket(identity, "1.4"), 10) ? 1 : 0;
+  }
+  // Independent picks share about a tenth of the first release's tills, not all of them.
+  EXPECT_NEAR(inBoth * 100.0 / inFirst, 10.0, 3.0);
+}
+
+TEST(Rollout, ATillWithoutIdentityTakesOnlyAFullRollout) {
+  EXPECT_EQ(RolloutBucket("", "1.3"), -1);
+  EXPECT_FALSE(TakesRollout(-1, 99));
+  EXPECT_TRUE(TakesRollout(-1, 100));
+}
+
+TEST_F(UpdateRunTest, RolloutDecidesBeforeAnythingIsFetched) {
+  // A till in bucket 40 for version 1.1: in at 41 %, out at 40 %.
+  std::string inBucket40;
+  for (int till = 0; inBucket40.empty(); ++till) {
+    if (RolloutBucket(SimulatedIdentity(till), "1.1") == 40) inBucket40 = SimulatedIdentity(till);
+  }
+  struct Case {
+    const char* element;  // "" for none
+    std::string identity;
+    bool installs;
+  };
+  const Case cases[] = {
+      {"", "", true},
+      {"<porcentajeDespliegue>100</porcentajeDespliegue>", "", true},
+      {"<porcentajeDespliegue>0</porcentajeDespliegue>", inBucket40, false},
+      {"<porcentajeDespliegue>41</porcentajeDespliegue>", inBucket40, true},
+      {"<porcentajeDespliegue>40</porcentajeDespliegue>", inBucket40, false},
+      {"<porcentajeDespliegue>99</porcentajeDespliegue>", "", false},
+      {"<porcentajeDespliegue>mitad</porcentajeDespliegue>", inBucket40, false},
+  };
+  EnableLog();
+  SetTestSetting(kAppSettingsKey, kVersionValue, "1.0");
+  const std::string main = PatternBytes(300, 5);
+  const std::string address = ServeFile("/main.xml", main);
+  for (const Case& c : cases) {
+    std::filesystem::remove(MainExecutable());
+    m_host.events.clear();
+    ServeManifest(std::string("<m><version>1.1</version><tamfichero>1000</tamfichero>") +
+                  c.element + "<urldescarga>" + address + "</urldescarga></m>");
+    const int fetchesBefore = m_server.RequestCount("/main.xml");
+    RunOnce(DefaultFetcher(), c.identity);
+    EXPECT_EQ(ReadFile(MainExecutable()), c.installs ? main : "<missing>") << c.element;
+    EXPECT_EQ(m_server.RequestCount("/main.xml") - fetchesBefore, c.installs ? 1 : 0)
+        << c.element;
+    const std::vector<std::string> outLine = {
+        "log ActualizandoVersion |Versi\xF3n en despliegue escalonado. Este equipo a\xFAn no la "
+        "instala"};
+    EXPECT_EQ(m_host.Only("log ActualizandoVersion |"),
+              c.installs ? std::vector<std::string>{} : outLine)
+        << c.element;
+    EXPECT_EQ(m_host.events.back(), "end");
+    EXPECT_FALSE(std::filesystem::exists(AppFile(".mubax-staging"))) << c.element;
+  }
 }
 
 }  // namespace

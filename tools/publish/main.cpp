@@ -15,6 +15,7 @@
 #include "publish/signing.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
+#include "update/rollout.h"
 
 namespace {
 
@@ -192,6 +193,26 @@ CLI::App* AddSignCommand(CLI::App& tool, SignOptions& options) {
   return command;
 }
 
+const char kRolloutDescription[] =
+    "Offer a published release to a share of the tills: sets the manifest's porcentajeDespliegue "
+    "(a till takes the release when its stable bucket, from its machine identity and the offered "
+    "version, falls within the share) and signs the manifest again when --sign-key is given. "
+    "--percent 0 halts the release; raising the share keeps every till that already had it. A "
+    "signed manifest is refused without --sign-key.";
+
+CLI::App* AddRolloutCommand(CLI::App& tool, RolloutOptions& options) {
+  CLI::App* command = tool.add_subcommand("rollout", kRolloutDescription);
+  command->add_option("manifest", options.manifest, "Path of the published manifest")
+      ->type_name("MANIFEST")
+      ->required();
+  command->add_option("--percent", options.percent, "Share of tills, 0 (halt) to 100 (all)")
+      ->type_name("N")
+      ->required()
+      ->check(CLI::Range(0, kFullRolloutPercent));
+  AddSigningOptions(*command, options.signing);
+  return command;
+}
+
 int Run(const std::vector<std::string>& arguments) {
   CLI::App tool("Publishes updates for the MUB-AX updater and checks them.", "mubax-publish");
   // Only before a command: after one, --version is the release's version text.
@@ -203,11 +224,13 @@ int Run(const std::vector<std::string>& arguments) {
   VerifyOptions verify;
   KeygenOptions keygen;
   SignOptions sign;
+  RolloutOptions rollout;
   CLI::App* appCommand = AddAppCommand(tool, app);
   CLI::App* libraryCommand = AddLibraryCommand(tool, library);
   CLI::App* verifyCommand = AddVerifyCommand(tool, verify);
   CLI::App* keygenCommand = AddKeygenCommand(tool, keygen);
   CLI::App* signCommand = AddSignCommand(tool, sign);
+  CLI::App* rolloutCommand = AddRolloutCommand(tool, rollout);
 
   std::vector<const char*> argv;
   argv.reserve(arguments.size());
@@ -222,6 +245,7 @@ int Run(const std::vector<std::string>& arguments) {
   if (verifyCommand->parsed()) return RunVerifyCommand(verify);
   if (keygenCommand->parsed()) return RunKeygenCommand(keygen);
   if (signCommand->parsed()) return RunSignCommand(sign);
+  if (rolloutCommand->parsed()) return RunRolloutCommand(rollout);
   return 2;
 }
 

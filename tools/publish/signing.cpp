@@ -31,9 +31,9 @@ bool ReadWhole(const std::string& path, std::string& text, std::string& error) {
   return true;
 }
 
-// Writes `text` to `path` through a temporary file renamed over it, so a server never offers a
-// half-written signature.
-std::string ReplaceWhole(const std::string& path, const std::string& text) {
+}  // namespace
+
+std::string ReplaceWholeFile(const std::string& path, const std::string& text) {
   const fs::path final = fs::u8path(path);
   const fs::path temporary = final.parent_path() / ("." + final.filename().u8string() + ".partial");
   {
@@ -45,12 +45,10 @@ std::string ReplaceWhole(const std::string& path, const std::string& text) {
   fs::rename(temporary, final, failure);
   if (failure) {
     fs::remove(temporary, failure);
-    return "cannot move the signature into place at " + path;
+    return "cannot move " + final.filename().u8string() + " into place at " + path;
   }
   return std::string();
 }
-
-}  // namespace
 
 bool ReadPrivateKeyFile(const std::string& path, P256PrivateKey& key, std::string& error) {
   std::string text;
@@ -115,7 +113,7 @@ int RunKeygenCommand(const KeygenOptions& options) {
     return 1;
   }
   std::string error = WriteNewPrivateFile(options.out, FormatPrivateKeyText(key));
-  if (error.empty()) error = ReplaceWhole(publicPath, FormatPublicKeyLine(PublicKeyOf(key)));
+  if (error.empty()) error = ReplaceWholeFile(publicPath, FormatPublicKeyLine(PublicKeyOf(key)));
   if (!error.empty()) {
     PrintError(error);
     return 1;
@@ -138,7 +136,7 @@ int RunSignCommand(const SignOptions& options) {
   const std::string signature =
       SignManifestText(key, options.signing.lifetimeSeconds, manifest, error);
   if (signature.empty() ||
-      !(error = ReplaceWhole(options.manifest + kSignatureSuffix, signature)).empty()) {
+      !(error = ReplaceWholeFile(options.manifest + kSignatureSuffix, signature)).empty()) {
     PrintError(error);
     return 1;
   }
