@@ -4,10 +4,19 @@
 
 #include <string>
 
+#include "common/app_directory.h"
+#include "common/buffer_sizes.h"
 #include "common/machine_identity.h"
+#include "common/settings.h"
 #include "update/trusted_keys.h"
 
 namespace {
+
+RunSummary FailedRun() {
+  RunSummary failed;
+  failed.outcome = RunOutcome::kFailed;
+  return failed;
+}
 
 class SessionHost : public UpdateHost {
  public:
@@ -26,6 +35,13 @@ class SessionHost : public UpdateHost {
   void ReportInstallResult(const InstallItem& item, int result) override {
     m_host.ReportInstallResult(item, result);
   }
+  void ReportManifestRefused(SignatureCheck reason) override { m_host.ReportManifestRefused(reason); }
+  void ReportReleaseDeferred() override { m_host.ReportReleaseDeferred(); }
+  void ReportRunOutcome(const RunSummary& summary) override {
+    m_summary = summary;
+    m_host.ReportRunOutcome(summary);
+  }
+  const RunSummary& Summary() const { return m_summary; }
 
   bool TakeUpdateTurn() override {
     // A lock that cannot be made at all stops nothing: updating alone is the usual case.
@@ -54,11 +70,12 @@ class SessionHost : public UpdateHost {
   RunLock& m_lock;
   bool m_launched = false;
   bool m_ended = false;
+  RunSummary m_summary = FailedRun();
 };
 
 }  // namespace
 
-void RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
+RunSummary RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
                       unsigned lockWaitMilliseconds, ReleaseProbation* probation) {
   RunLock sessionLock;
   SessionHost session(host, lockWaitMilliseconds,
@@ -78,5 +95,22 @@ void RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
     session.Finish();
   } catch (...) {
     // The host's own launch or end failed: nothing is left that could do better.
+  }
+  return session.Summary();
+}
+
+void SendRunReportAfterLaunch(RunSummary summary, ProbationOutcome watch, Fetcher& fetcher) {
+  try {
+    char base[kSettingTextBufferSize] = {};
+    if (ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kReportAddressValue, base,
+                           sizeof(base)) <= 1) {
+      return;
+    }
+    if (watch == ProbationOutcome::kReverted) summary.outcome = RunOutcome::kReverted;
+    std::string identity;
+    ReadMachineIdentity(identity);
+    SendReport(fetcher, FormatReportAddress(base, summary, TillReportName(identity)));
+  } catch (...) {
+    // A report is worth less than anything the till does next: out of memory, it is dropped.
   }
 }

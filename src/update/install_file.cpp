@@ -83,6 +83,7 @@ void UpdateEngine::LogResult(bool loggingFlag, const char* address, int result) 
   InstallItem item = m_current;
   item.address = address;
   m_host.ReportInstallResult(item, result);
+  if (result == 0) ++m_summary.failedFiles;
   if (!loggingFlag) return;
   // A line that would not fit the usual buffer is still logged whole.
   const std::string line = FormatResultLine(address, item.destination, result);

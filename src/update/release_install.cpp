@@ -99,6 +99,7 @@ bool UpdateEngine::InRollout(const XmlDocument& manifest, const char* offeredVer
   }
   if (TakesRollout(RolloutBucket(m_tillIdentity, offeredVersion), percent)) return true;
   Log(loggingFlag, kOpUpdating, kTextNotInRollout);
+  m_summary.outcome = RunOutcome::kNotInRollout;
   return false;
 }
 
@@ -107,8 +108,10 @@ void UpdateEngine::InstallRelease(const XmlDocument& manifest, const char* insta
                                   bool loggingFlag) {
   ReleaseStage stage(appDirectory);
   char offeredVersion[kManifestTextBufferSize] = {};
-  if (OfferedMode(manifest, installedVersion, offeredVersion, sizeof(offeredVersion)) ==
-          UpdateMode::kNone ||
+  const UpdateMode offered =
+      OfferedMode(manifest, installedVersion, offeredVersion, sizeof(offeredVersion));
+  m_summary.offeredVersion = offeredVersion;
+  if (offered == UpdateMode::kNone ||
       (m_guard != nullptr && !m_guard->MayInstall(offeredVersion))) {
     stage.Drop();  // nothing of this manifest is to come: what an earlier one staged is stale
     UpdateFromManifest(manifest, installedVersion, loggingFlag);
@@ -122,6 +125,7 @@ void UpdateEngine::InstallRelease(const XmlDocument& manifest, const char* insta
   const StageOutcome staged =
       stage.Stage(release, ListDocuments(manifest, installedVersion), *m_fetcher, m_runDeadline);
   if (staged == StageOutcome::kDeferred) {
+    m_summary.outcome = RunOutcome::kDeferred;
     m_host.ReportReleaseDeferred();
     Log(loggingFlag, kOpUpdating, kTextDownloadContinues);
     return;

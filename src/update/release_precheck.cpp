@@ -18,6 +18,8 @@ bool UpdateEngine::CheckReleaseFiles(const XmlDocument& manifest, const char* in
   check.m_runDeadline = m_runDeadline;
   check.UpdateFromManifest(manifest, installedVersion, false);
   if (check.DigestRefusals() == 0) return true;
+  m_summary.outcome = RunOutcome::kRefused;
+  m_summary.refusal = SignatureCheck::kFileDigest;
   m_host.ReportManifestRefused(SignatureCheck::kFileDigest);
   Log(loggingFlag, kOpManifestRefused, kTextReleaseFileDigest);
   return false;

@@ -11,6 +11,7 @@
 #include "publish/manifest_text.h"
 #include "publish/release_plan.h"
 #include "publish/release_writer.h"
+#include "publish/report_summary.h"
 #include "publish/signing.h"
 #include "update/release_signature.h"
 #include "support/temp_dir.h"
@@ -176,6 +177,60 @@ TEST_F(PublishTest, RolloutRefusesWhatItCannotSetSafely) {
     ASSERT_TRUE(ReadWholeFile(rollout.manifest, after));
     EXPECT_EQ(after, text);
   }
+}
+
+TEST(ReportSummary, AccessLogLinesOfBothFormatsGiveTheirReports) {
+  struct Row {
+    const char* line;
+    const char* outcome;  // "" when the line is no report
+  };
+  const Row rows[] = {
+      // common format
+      {"10.0.0.7 - - [07/Dec/2026:10:00:01 +0000] \"GET /r?till=aa&installed=1.2&offered=1.3"
+       "&outcome=installed HTTP/1.1\" 404 153",
+       "installed"},
+      // combined format, a value with an encoded space and ampersand
+      {"10.0.0.8 - - [07/Dec/2026:10:00:02 +0000] \"GET /r?till=bb&installed=1.2&offered=1.3"
+       "&outcome=refused&reason=the%20signature%20has%20expired%26x HTTP/1.1\" 200 0 \"-\" "
+       "\"Mozilla/5.0\"",
+       "refused"},
+      {"10.0.0.9 - - [07/Dec/2026:10:00:03 +0000] \"GET /pos/manifest.xml HTTP/1.1\" 200 812",
+       ""},
+      {"10.0.0.9 - - [07/Dec/2026:10:00:03 +0000] \"POST /r?till=cc&outcome=held HTTP/1.1\" 200 0",
+       ""},
+      {"garbage", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    TillReport report;
+    EXPECT_EQ(ParseReportLine(row.line, report), row.outcome[0] != '\0');
+    EXPECT_EQ(report.Field("outcome"), row.outcome);
+  }
+  TillReport refused;
+  ASSERT_TRUE(ParseReportLine(rows[1].line, refused));
+  EXPECT_EQ(refused.Field("reason"), "the signature has expired&x");
+  EXPECT_EQ(refused.time, "07/Dec/2026:10:00:02 +0000");
+}
+
+TEST(ReportSummary, EachTillCountsByItsLatestReportAndRevertsAreListed) {
+  std::vector<TillReport> reports;
+  for (const char* query : {"till=aa&installed=1.2&offered=1.3&outcome=installed",
+                            "till=bb&installed=1.2&offered=1.3&outcome=not-in-rollout",
+                            "till=aa&installed=1.3&offered=1.3&outcome=nothing-to-do",
+                            "till=cc&installed=1.2&offered=1.3&outcome=reverted",
+                            "till=dd&installed=1.2&offered=1.3&outcome=refused&reason=expired"}) {
+    TillReport report;
+    ASSERT_TRUE(ParseReportLine(std::string("h - - [t] \"GET /r?") + query + " HTTP/1.1\" 200 0",
+                                report));
+    reports.push_back(report);
+  }
+  EXPECT_EQ(SummariseReports(reports),
+            "5 reports from 4 tills\n"
+            "tills per installed version (latest report):\n  1.2: 3\n  1.3: 1\n"
+            "tills per outcome (latest report):\n  not-in-rollout: 1\n  nothing-to-do: 1\n"
+            "  refused: 1\n  reverted: 1\n"
+            "reverted after a failed first start:\n  t till cc: installed 1.2, offered 1.3\n"
+            "refused:\n  t till dd: installed 1.2, offered 1.3: expired\n");
 }
 
 }  // namespace

@@ -6,8 +6,12 @@
 
 #include "common/files.h"
 #include "log/log_file.h"
+#include "net/address.h"
 #include "support/memory_fetcher.h"
+#include "update/file_digest.h"
+#include "update/release_stage.h"
 #include "update/rollout.h"
+#include "update/run_report.h"
 #include "update/engine_fixture.h"
 
 namespace {
@@ -364,6 +368,128 @@ TEST_F(UpdateRunTest, RolloutDecidesBeforeAnythingIsFetched) {
     EXPECT_EQ(m_host.events.back(), "end");
     EXPECT_FALSE(std::filesystem::exists(AppFile(".mubax-staging"))) << c.element;
   }
+}
+
+// A guard that holds every offered version back, as after a failed first start.
+class HoldingGuard : public ReleaseGuard {
+ public:
+  void FinishEarlierRun(bool /*loggingFlag*/) override {}
+  bool MayInstall(const char* /*offeredVersion*/) override { return false; }
+  void BeginInstall(const char* /*installed*/, const char* /*offered*/, bool /*logging*/) override {}
+  void EndInstall(bool /*loggingFlag*/) override {}
+};
+
+class BusyHost : public RecordingHost {
+ public:
+  bool TakeUpdateTurn() override { return false; }
+};
+
+bool BudgetEnds(int /*documentNumber*/) { return false; }
+
+// Every outcome a run can have, from a real run: the engine's one summary event, and the report
+// made of it as a loopback server receives it (one request each).
+TEST_F(UpdateRunTest, EachOutcomeIsReportedOnceAndReceived) {
+  P256PrivateKey key{};
+  ASSERT_EQ(GenerateP256(key), CryptoStatus::kOk);
+  ReleaseKeySet keys;
+  keys.Add(PublicKeyOf(key));
+  HoldingGuard holding;
+  const std::string main = PatternBytes(200, 9);
+  const std::string address = ServeFile("/main.xml", main);
+  Sha256Digest otherDigest{};
+  ASSERT_TRUE(ComputeSha256("other", 5, otherDigest));
+  const std::string offering = "<m><version>1.1</version><tamfichero>1000</tamfichero>";
+  const std::string mainEntry = "<urldescarga>" + address + "</urldescarga>";
+  struct Case {
+    std::string manifest;  // "" serves none
+    const char* expected;  // the report's query from "outcome="
+    const ReleaseKeySet* keys = nullptr;
+    ReleaseGuard* guard = nullptr;
+    bool busy = false;
+    bool budgetEnds = false;
+    // A run that fetched no manifest, or refused it unread, knows of no offered version.
+    bool manifestRead = true;
+  };
+  const std::string digestEntry = "<firmadescarga>" + FormatFileDigest(otherDigest) +
+                                  "</firmadescarga>" + mainEntry + "</m>";
+  std::vector<Case> cases = {
+      {"<m><version>1.0</version></m>", "outcome=nothing-to-do"},
+      {offering + mainEntry + "</m>", "outcome=installed"},
+      {offering + "<urldescarga>" + m_server.Url("/gone.xml") + "</urldescarga></m>",
+       "outcome=failed-files&failed=1"},
+      {offering + mainEntry + "</m>", "outcome=deferred"},
+      {offering + "<porcentajeDespliegue>0</porcentajeDespliegue>" + mainEntry + "</m>",
+       "outcome=not-in-rollout"},
+      {offering + mainEntry + "</m>",
+       "outcome=refused&reason=no%20signature%20file%20could%20be%20fetched"},
+      {offering + digestEntry,
+       "outcome=refused&reason=a%20file%20of%20the%20release%20does%20not%20match%20its%20S256%20"
+       "digest"},
+      {offering + mainEntry + "</m>", "outcome=held"},
+      {"", "outcome=no-manifest"},
+      {offering + mainEntry + "</m>", "outcome=busy"},
+  };
+  cases[3].budgetEnds = true;
+  cases[5].keys = &keys;
+  cases[5].manifestRead = false;
+  cases[8].manifestRead = false;
+  cases[9].manifestRead = false;
+  cases[6].keys = &keys;
+  cases[7].guard = &holding;
+  cases[9].busy = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    SetTestSetting(kAppSettingsKey, kVersionValue, "1.0");
+    std::filesystem::remove_all(AppFile(".mubax-staging"));
+    ServeManifest(c.manifest.empty() ? std::string("<m><version>") : c.manifest);
+    if (c.manifest.empty()) m_server.AddStatus("/manifest.xml", 404);
+    std::string signature;
+    ASSERT_EQ(BuildSignatureFile(key, CurrentUnixTime() + 600, c.manifest, signature),
+              CryptoStatus::kOk);
+    if (c.keys != nullptr && c.manifest == offering + digestEntry) {
+      m_server.AddFile("/manifest.xml.sig", signature, "text/plain");
+    }
+    BusyHost busy;
+    RecordingHost& host = c.busy ? busy : m_host;
+    host.outcomes.clear();
+    UpdateEngine engine(host, m_disk);
+    if (c.keys != nullptr) engine.SetReleaseKeys(*c.keys);
+    engine.SetReleaseGuard(c.guard);
+    SetStageAttemptHook(c.budgetEnds ? BudgetEnds : nullptr);
+    engine.RunUpdate();
+    SetStageAttemptHook(nullptr);
+    ASSERT_EQ(host.outcomes.size(), 1u);
+
+    const int before = m_server.RequestCount("/report");
+    m_server.AddStatus("/report", 404);  // a static server without the file still logs the query
+    EXPECT_EQ(SendReport(DefaultFetcher(), FormatReportAddress(m_server.Url("/report?shop=7"),
+                                                               host.outcomes[0], "ab12")),
+              FetchStatus::kHttpError);
+    EXPECT_EQ(m_server.RequestCount("/report"), before + 1);
+    std::string offered;
+    if (c.manifestRead) offered = c.manifest.find("1.1") == std::string::npos ? "1.0" : "1.1";
+    EXPECT_EQ(m_server.LastRequestTarget("/report"),
+              "/report?shop=7&till=ab12&installed=1.0&offered=" + offered + "&" + c.expected);
+  }
+}
+
+TEST(RunReport, ValuesAreQueryEncodedAndTheTillIsNamedByAHashOnly) {
+  RunSummary summary;
+  summary.installedVersion = "1.0 beta&x=1";
+  summary.offeredVersion = "2.0+\xF3";
+  EXPECT_EQ(FormatReportAddress("http://h/r", summary, "n"),
+            "http://h/r?till=n&installed=1.0%20beta%26x%3D1&offered=2.0%2B%F3&outcome=nothing-to-do");
+  EXPECT_EQ(DecodeQueryValue("1.0%20beta%26x%3D1+y%zz%4"), "1.0 beta&x=1 y%zz%4");
+  const std::string name = TillReportName("3d1219c7c4c5404aaa1f6d2a48adfda4");
+  EXPECT_EQ(name.size(), 32u);
+  EXPECT_EQ(name.find("3d1219c7"), std::string::npos);
+  EXPECT_NE(name, TillReportName("3d1219c7c4c5404aaa1f6d2a48adfda5"));
+  EXPECT_EQ(TillReportName(""), "");
+  // Only http and https: a report never reads a file or a share.
+  MemoryFetcher never;
+  EXPECT_EQ(SendReport(never, "/etc/passwd"), FetchStatus::kUnsupportedAddress);
+  EXPECT_EQ(SendReport(never, "file:///etc/passwd"), FetchStatus::kUnsupportedAddress);
+  EXPECT_TRUE(never.fetched.empty());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "mubax_version.h"
 #include "publish/arguments.h"
 #include "publish/commands.h"
+#include "publish/report_summary.h"
 #include "publish/signing.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
@@ -213,6 +214,19 @@ CLI::App* AddRolloutCommand(CLI::App& tool, RolloutOptions& options) {
   return command;
 }
 
+const char kReportDescription[] =
+    "Summarise the reports tills send after each run (setting urlInforme) from web server access "
+    "logs in the common or combined format: tills per installed version and per outcome, each "
+    "till counted by its latest report, then every revert and refusal. Other lines are skipped.";
+
+CLI::App* AddReportCommand(CLI::App& tool, ReportOptions& options) {
+  CLI::App* command = tool.add_subcommand("report", kReportDescription);
+  command->add_option("log", options.logs, "Access log files, oldest first")
+      ->type_name("LOG")
+      ->required();
+  return command;
+}
+
 int Run(const std::vector<std::string>& arguments) {
   CLI::App tool("Publishes updates for the MUB-AX updater and checks them.", "mubax-publish");
   // Only before a command: after one, --version is the release's version text.
@@ -225,12 +239,14 @@ int Run(const std::vector<std::string>& arguments) {
   KeygenOptions keygen;
   SignOptions sign;
   RolloutOptions rollout;
+  ReportOptions report;
   CLI::App* appCommand = AddAppCommand(tool, app);
   CLI::App* libraryCommand = AddLibraryCommand(tool, library);
   CLI::App* verifyCommand = AddVerifyCommand(tool, verify);
   CLI::App* keygenCommand = AddKeygenCommand(tool, keygen);
   CLI::App* signCommand = AddSignCommand(tool, sign);
   CLI::App* rolloutCommand = AddRolloutCommand(tool, rollout);
+  CLI::App* reportCommand = AddReportCommand(tool, report);
 
   std::vector<const char*> argv;
   argv.reserve(arguments.size());
@@ -246,6 +262,7 @@ int Run(const std::vector<std::string>& arguments) {
   if (keygenCommand->parsed()) return RunKeygenCommand(keygen);
   if (signCommand->parsed()) return RunSignCommand(sign);
   if (rolloutCommand->parsed()) return RunRolloutCommand(rollout);
+  if (reportCommand->parsed()) return RunReportCommand(report);
   return 2;
 }
 
