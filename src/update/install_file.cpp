@@ -135,6 +135,7 @@ bool UpdateEngine::ReportDigest(DigestVerdict verdict, const char* address, bool
       break;
   }
   ++m_digestRefusals;
+  m_digestRefused.emplace_back(address);
   Log(loggingFlag, kOpInstallFile, kTextDigestMismatch);
   return false;
 }
@@ -185,6 +186,7 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
   FileDigestCheck digest(signature, m_keys->RequiresSignatures());
   if (!digest.Admits()) {
     ++m_digestRefusals;
+    m_digestRefused.emplace_back(address);
     Refuse(address, "signed release without an S256 digest for this file");
     Log(loggingFlag, kOpInstallFile, kTextDigestMissing);
     return 0;

@@ -18,6 +18,7 @@
 #include "update/manifest_limits.h"
 #include "log/log_text.h"
 #include "update/manifest_names.h"
+#include "update/mirror_fetcher.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
 
@@ -126,6 +127,11 @@ void UpdateEngine::UpdateFromSettings(const char* appDirectory, bool loggingFlag
     LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
   }
   SetManifestOrigin(address);
+  char mirrors[kSettingTextBufferSize] = {};
+  ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kMirrorsValue, mirrors,
+                     sizeof(mirrors));
+  m_mirrors = ParseMirrorList(mirrors);
+  m_publisherBase = PublisherBase(address);
   CopyText(installedVersion, m_summary.installedVersion.c_str());
   std::string release;
   if (LoadManifest(manifest, address, loggingFlag, release)) {
