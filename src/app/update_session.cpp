@@ -35,7 +35,9 @@ class SessionHost : public UpdateHost {
   void ReportInstallResult(const InstallItem& item, int result) override {
     m_host.ReportInstallResult(item, result);
   }
-  void ReportManifestRefused(SignatureCheck reason) override { m_host.ReportManifestRefused(reason); }
+  void ReportManifestRefused(SignatureCheck reason) override {
+    m_host.ReportManifestRefused(reason);
+  }
   void ReportReleaseDeferred() override { m_host.ReportReleaseDeferred(); }
   void ReportRunOutcome(const RunSummary& summary) override {
     m_summary = summary;
@@ -76,7 +78,7 @@ class SessionHost : public UpdateHost {
 }  // namespace
 
 RunSummary RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
-                      unsigned lockWaitMilliseconds, ReleaseProbation* probation) {
+                            unsigned lockWaitMilliseconds, ReleaseProbation* probation) {
   RunLock sessionLock;
   SessionHost session(host, lockWaitMilliseconds,
                       probation != nullptr ? probation->Lock() : sessionLock);

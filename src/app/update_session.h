@@ -15,8 +15,8 @@
 // watch the caller runs afterwards (ReleaseProbation::WatchAndSettle). Returns what the run did
 // (RunOutcome::kFailed when the engine raised before it said).
 RunSummary RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher = DefaultFetcher(),
-                      unsigned lockWaitMilliseconds = kRunLockWaitMilliseconds,
-                      ReleaseProbation* probation = nullptr);
+                            unsigned lockWaitMilliseconds = kRunLockWaitMilliseconds,
+                            ReleaseProbation* probation = nullptr);
 
 // After the launch and the first-start watch (`watch`): when the setting urlInforme names an http
 // or https address, sends the run's report there, once, through `fetcher` (a revert replaces the

@@ -69,8 +69,8 @@ std::vector<std::string> ParseMirrorList(const std::string& text) {
 }
 
 std::string PublisherBase(const std::string& manifestAddress) {
-  const std::size_t last = manifestAddress.find_last_of(
-      UsesBackslashesOnly(manifestAddress) ? "\\" : "/");
+  const std::size_t last =
+      manifestAddress.find_last_of(UsesBackslashesOnly(manifestAddress) ? "\\" : "/");
   return last == std::string::npos ? std::string() : manifestAddress.substr(0, last + 1);
 }
 
@@ -131,26 +131,24 @@ FetchStatus MirrorFetcher::Fetch(const char* address, const FetchLimits& limits,
 
 FetchStatus MirrorFetcher::FetchInto(const char* address, const FetchLimits& limits,
                                      ByteReceiver& receiver) {
-  return FromSources(address, limits,
-                     [&](const char* source, const FetchLimits& sourceLimits, bool& touched) {
-                       WatchedReceiver watched(receiver);
-                       const FetchStatus status =
-                           m_network.FetchInto(source, sourceLimits, watched);
-                       touched = watched.Touched();
-                       return status;
-                     });
+  return FromSources(
+      address, limits, [&](const char* source, const FetchLimits& sourceLimits, bool& touched) {
+        WatchedReceiver watched(receiver);
+        const FetchStatus status = m_network.FetchInto(source, sourceLimits, watched);
+        touched = watched.Touched();
+        return status;
+      });
 }
 
 FetchStatus MirrorFetcher::FetchFrom(const char* address, const FetchLimits& limits,
                                      const ResumePoint& from, ByteReceiver& receiver) {
-  return FromSources(address, limits,
-                     [&](const char* source, const FetchLimits& sourceLimits, bool& touched) {
-                       WatchedReceiver watched(receiver);
-                       const FetchStatus status =
-                           m_network.FetchFrom(source, sourceLimits, from, watched);
-                       touched = watched.Touched();
-                       return status;
-                     });
+  return FromSources(
+      address, limits, [&](const char* source, const FetchLimits& sourceLimits, bool& touched) {
+        WatchedReceiver watched(receiver);
+        const FetchStatus status = m_network.FetchFrom(source, sourceLimits, from, watched);
+        touched = watched.Touched();
+        return status;
+      });
 }
 
 bool MirrorFetcher::Distrust(const std::string& address) {

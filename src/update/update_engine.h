@@ -157,7 +157,7 @@ class UpdateEngine {
   ReleaseGuard* m_guard = nullptr;
   FetchLimits m_limits;
   std::string m_tillIdentity;
-  RunSummary m_summary;  // this run's, reported before the launch
+  RunSummary m_summary;   // this run's, reported before the launch
   InstallItem m_current;  // address unused: each report names its own
   bool m_documentsMayBeLocal = true;
   int m_digestRefusals = 0;

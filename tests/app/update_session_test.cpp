@@ -175,9 +175,8 @@ TEST_F(UpdateSessionTest, ReportFollowsTheLaunchAndTheWatchOncePerRun) {
     // The till by the hash of its identity, never the identity itself.
     // A run that raised before its summary knows no versions.
     const std::string installed = c.engineRaises ? "" : "1";
-    EXPECT_EQ(target.rfind("/report?till=" + TillReportName(identity) + "&installed=" + installed +
-                               "&",
-                           0),
+    EXPECT_EQ(target.rfind(
+                  "/report?till=" + TillReportName(identity) + "&installed=" + installed + "&", 0),
               0u)
         << target;
     EXPECT_EQ(target.find(identity), std::string::npos) << target;

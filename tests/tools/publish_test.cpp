@@ -168,8 +168,8 @@ TEST_F(PublishTest, RolloutSetsTheShareAndSignsAgain) {
 TEST_F(PublishTest, RolloutRefusesWhatItCannotSetSafely) {
   RolloutOptions rollout;
   rollout.percent = 20;
-  for (const char* text : {"<m><otro>1</otro></m>", "not xml",
-                           "<m><version>1</version><porcentajeDespliegue>3</m>"}) {
+  for (const char* text :
+       {"<m><otro>1</otro></m>", "not xml", "<m><version>1</version><porcentajeDespliegue>3</m>"}) {
     SCOPED_TRACE(text);
     rollout.manifest = Source("odd.xml", text);
     EXPECT_EQ(RunRolloutCommand(rollout), 1);
@@ -194,8 +194,7 @@ TEST(ReportSummary, AccessLogLinesOfBothFormatsGiveTheirReports) {
        "&outcome=refused&reason=the%20signature%20has%20expired%26x HTTP/1.1\" 200 0 \"-\" "
        "\"Mozilla/5.0\"",
        "refused"},
-      {"10.0.0.9 - - [07/Dec/2026:10:00:03 +0000] \"GET /pos/manifest.xml HTTP/1.1\" 200 812",
-       ""},
+      {"10.0.0.9 - - [07/Dec/2026:10:00:03 +0000] \"GET /pos/manifest.xml HTTP/1.1\" 200 812", ""},
       {"10.0.0.9 - - [07/Dec/2026:10:00:03 +0000] \"POST /r?till=cc&outcome=held HTTP/1.1\" 200 0",
        ""},
       {"garbage", ""},
@@ -220,8 +219,8 @@ TEST(ReportSummary, EachTillCountsByItsLatestReportAndRevertsAreListed) {
                             "till=cc&installed=1.2&offered=1.3&outcome=reverted",
                             "till=dd&installed=1.2&offered=1.3&outcome=refused&reason=expired"}) {
     TillReport report;
-    ASSERT_TRUE(ParseReportLine(std::string("h - - [t] \"GET /r?") + query + " HTTP/1.1\" 200 0",
-                                report));
+    ASSERT_TRUE(
+        ParseReportLine(std::string("h - - [t] \"GET /r?") + query + " HTTP/1.1\" 200 0", report));
     reports.push_back(report);
   }
   EXPECT_EQ(SummariseReports(reports),

@@ -379,8 +379,9 @@ class MirrorTest : public EngineTest {
   // Publishes the release (documents, manifest with digests, signature) and copies its
   // documents to the mirror, as the shop's server would hold them.
   void Publish() {
-    std::string manifest = "<m><version>2.0</version><componentes>2</componentes>"
-                           "<tamfichero>10000</tamfichero>";
+    std::string manifest =
+        "<m><version>2.0</version><componentes>2</componentes>"
+        "<tamfichero>10000</tamfichero>";
     for (const char* n : {"1", "2"}) {
       const std::string name = std::string("c") + n;
       manifest += std::string("<urlcomp") + n + ">" + m_server.Url("/pub/" + name + ".xml") +

@@ -357,8 +357,7 @@ TEST_F(UpdateRunTest, RolloutDecidesBeforeAnythingIsFetched) {
     const int fetchesBefore = m_server.RequestCount("/main.xml");
     RunOnce(DefaultFetcher(), c.identity);
     EXPECT_EQ(ReadFile(MainExecutable()), c.installs ? main : "<missing>") << c.element;
-    EXPECT_EQ(m_server.RequestCount("/main.xml") - fetchesBefore, c.installs ? 1 : 0)
-        << c.element;
+    EXPECT_EQ(m_server.RequestCount("/main.xml") - fetchesBefore, c.installs ? 1 : 0) << c.element;
     const std::vector<std::string> outLine = {
         "log ActualizandoVersion |Versi\xF3n en despliegue escalonado. Este equipo a\xFAn no la "
         "instala"};
@@ -375,7 +374,8 @@ class HoldingGuard : public ReleaseGuard {
  public:
   void FinishEarlierRun(bool /*loggingFlag*/) override {}
   bool MayInstall(const char* /*offeredVersion*/) override { return false; }
-  void BeginInstall(const char* /*installed*/, const char* /*offered*/, bool /*logging*/) override {}
+  void BeginInstall(const char* /*installed*/, const char* /*offered*/, bool /*logging*/) override {
+  }
   void EndInstall(bool /*loggingFlag*/) override {}
 };
 
@@ -410,8 +410,8 @@ TEST_F(UpdateRunTest, EachOutcomeIsReportedOnceAndReceived) {
     // A run that fetched no manifest, or refused it unread, knows of no offered version.
     bool manifestRead = true;
   };
-  const std::string digestEntry = "<firmadescarga>" + FormatFileDigest(otherDigest) +
-                                  "</firmadescarga>" + mainEntry + "</m>";
+  const std::string digestEntry =
+      "<firmadescarga>" + FormatFileDigest(otherDigest) + "</firmadescarga>" + mainEntry + "</m>";
   std::vector<Case> cases = {
       {"<m><version>1.0</version></m>", "outcome=nothing-to-do"},
       {offering + mainEntry + "</m>", "outcome=installed"},
@@ -477,8 +477,9 @@ TEST(RunReport, ValuesAreQueryEncodedAndTheTillIsNamedByAHashOnly) {
   RunSummary summary;
   summary.installedVersion = "1.0 beta&x=1";
   summary.offeredVersion = "2.0+\xF3";
-  EXPECT_EQ(FormatReportAddress("http://h/r", summary, "n"),
-            "http://h/r?till=n&installed=1.0%20beta%26x%3D1&offered=2.0%2B%F3&outcome=nothing-to-do");
+  EXPECT_EQ(
+      FormatReportAddress("http://h/r", summary, "n"),
+      "http://h/r?till=n&installed=1.0%20beta%26x%3D1&offered=2.0%2B%F3&outcome=nothing-to-do");
   EXPECT_EQ(DecodeQueryValue("1.0%20beta%26x%3D1+y%zz%4"), "1.0 beta&x=1 y%zz%4");
   const std::string name = TillReportName("3d1219c7c4c5404aaa1f6d2a48adfda4");
   EXPECT_EQ(name.size(), 32u);

@@ -8,7 +8,7 @@
 
 // One report as it stands in the log.
 struct TillReport {
-  std::string time;  // the log's own time stamp, as written
+  std::string time;                           // the log's own time stamp, as written
   std::map<std::string, std::string> fields;  // the query's fields, decoded
   std::string Field(const std::string& name) const;
 };

@@ -92,9 +92,9 @@ std::string ReplaceGzipCopy(const std::string& path, const std::string& text) {
   const fs::path final = fs::u8path(path);
   const fs::path temporary = final.parent_path() / ("." + final.filename().u8string() + ".partial");
   gzFile out = gzopen(temporary.u8string().c_str(), kGzipWriteMode);
-  const bool written = out != nullptr &&
-                       gzwrite(out, text.data(), static_cast<unsigned>(text.size())) ==
-                           static_cast<int>(text.size());
+  const bool written =
+      out != nullptr && gzwrite(out, text.data(), static_cast<unsigned>(text.size())) ==
+                            static_cast<int>(text.size());
   const bool closed = out != nullptr && gzclose(out) == Z_OK;
   std::error_code failure;
   if (written && closed) fs::rename(temporary, final, failure);
