@@ -184,11 +184,15 @@ CLI::App* AddKeygenCommand(CLI::App& tool, KeygenOptions& options) {
   return command;
 }
 
-CLI::App* AddSignCommand(CLI::App& tool, SignOptions& options) {
-  CLI::App* command = tool.add_subcommand("sign", kSignDescription);
-  command->add_option("manifest", options.manifest, "Path of the published manifest")
+void AddManifestArgument(CLI::App& command, std::string& manifest) {
+  command.add_option("manifest", manifest, "Path of the published manifest")
       ->type_name("MANIFEST")
       ->required();
+}
+
+CLI::App* AddSignCommand(CLI::App& tool, SignOptions& options) {
+  CLI::App* command = tool.add_subcommand("sign", kSignDescription);
+  AddManifestArgument(*command, options.manifest);
   AddSigningOptions(*command, options.signing);
   command->get_option("--sign-key")->required();
   return command;
@@ -203,9 +207,7 @@ const char kRolloutDescription[] =
 
 CLI::App* AddRolloutCommand(CLI::App& tool, RolloutOptions& options) {
   CLI::App* command = tool.add_subcommand("rollout", kRolloutDescription);
-  command->add_option("manifest", options.manifest, "Path of the published manifest")
-      ->type_name("MANIFEST")
-      ->required();
+  AddManifestArgument(*command, options.manifest);
   command->add_option("--percent", options.percent, "Share of tills, 0 (halt) to 100 (all)")
       ->type_name("N")
       ->required()

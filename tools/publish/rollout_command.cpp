@@ -3,8 +3,6 @@
 #include <zlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "publish/commands.h"
@@ -21,14 +19,6 @@ namespace {
 
 const char kGzipSuffix[] = ".gz";
 const char kGzipWriteMode[] = "wb9";
-
-bool ReadText(const std::string& path, std::string& text) {
-  std::ifstream in(fs::u8path(path), std::ios::binary);
-  std::ostringstream content;
-  if (!in || !(content << in.rdbuf())) return false;
-  text = content.str();
-  return true;
-}
 
 // The offered version of a manifest's text; false when the text is not a manifest.
 bool ReadManifestVersion(const std::string& text, std::string& version) {
@@ -122,12 +112,13 @@ std::string CheckSigning(const RolloutOptions& options, P256PrivateKey& key) {
 
 int RunRolloutCommand(const RolloutOptions& options) {
   std::string text;
-  if (!ReadText(options.manifest, text)) {
-    PrintError("cannot read " + options.manifest);
+  std::string error;
+  if (!ReadWholeFile(options.manifest, text, error)) {
+    PrintError(error);
     return 1;
   }
   P256PrivateKey key{};
-  std::string error = CheckSigning(options, key);
+  error = CheckSigning(options, key);
   if (error.empty()) error = SetManifestPercent(text, options.percent);
   std::string signature;
   if (error.empty() && !options.signing.keyFile.empty()) {

@@ -20,7 +20,9 @@ namespace {
 constexpr std::size_t kReadChunkBytes = std::size_t{64} * 1024;
 constexpr std::size_t kTimeTextBufferSize = 64;
 
-bool ReadWhole(const std::string& path, std::string& text, std::string& error) {
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
   std::ifstream in(fs::u8path(path), std::ios::binary);
   std::ostringstream content;
   if (!in || !(content << in.rdbuf())) {
@@ -30,8 +32,6 @@ bool ReadWhole(const std::string& path, std::string& text, std::string& error) {
   text = content.str();
   return true;
 }
-
-}  // namespace
 
 std::string ReplaceWholeFile(const std::string& path, const std::string& text) {
   const fs::path final = fs::u8path(path);
@@ -52,7 +52,7 @@ std::string ReplaceWholeFile(const std::string& path, const std::string& text) {
 
 bool ReadPrivateKeyFile(const std::string& path, P256PrivateKey& key, std::string& error) {
   std::string text;
-  if (!ReadWhole(path, text, error)) return false;
+  if (!ReadWholeFile(path, text, error)) return false;
   if (!ParsePrivateKeyText(text, key)) {
     error = path + " is not a private key written by mubax-publish keygen";
     return false;
@@ -129,7 +129,7 @@ int RunSignCommand(const SignOptions& options) {
   std::string manifest;
   std::string error;
   if (!ReadPrivateKeyFile(options.signing.keyFile, key, error) ||
-      !ReadWhole(options.manifest, manifest, error)) {
+      !ReadWholeFile(options.manifest, manifest, error)) {
     PrintError(error);
     return 1;
   }
