@@ -486,6 +486,14 @@ TEST(RunReport, ValuesAreQueryEncodedAndTheTillIsNamedByAHashOnly) {
   EXPECT_EQ(name.find("3d1219c7"), std::string::npos);
   EXPECT_NE(name, TillReportName("3d1219c7c4c5404aaa1f6d2a48adfda5"));
   EXPECT_EQ(TillReportName(""), "");
+  // One request, whatever the server answers: a redirect is not followed.
+  TestHttpServer server;
+  server.AddRedirect("/moved", "/report");
+  server.AddFile("/report", "");
+  EXPECT_EQ(SendReport(DefaultFetcher(), server.Url("/moved?till=n")),
+            FetchStatus::kRedirectRefused);
+  EXPECT_EQ(server.RequestCount("/moved"), 1);
+  EXPECT_EQ(server.RequestCount("/report"), 0);
   // Only http and https: a report never reads a file or a share.
   MemoryFetcher never;
   EXPECT_EQ(SendReport(never, "/etc/passwd"), FetchStatus::kUnsupportedAddress);
