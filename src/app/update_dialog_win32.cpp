@@ -108,11 +108,17 @@ void UpdateDialog::RunUpdateOnce() {
   // One fetcher for the run: the manifest and every document share its connections. The session
   // launches the main application and closes the window on every path, whatever escapes the run.
   NetworkFetcher fetcher;
-  RunUpdateSession(*this, m_sink, fetcher, kRunLockWaitMilliseconds, &m_probation);
+  m_summary = RunUpdateSession(*this, m_sink, fetcher, kRunLockWaitMilliseconds, &m_probation);
+  m_ran = true;
 }
 
 void UpdateDialog::WatchFirstStart() {
-  m_probation.WatchAndSettle(m_started, kLaunchWaitMilliseconds);
+  const ProbationOutcome watch = m_probation.WatchAndSettle(m_started, kLaunchWaitMilliseconds);
+  // After the launch and the window: the till is selling before its report is on the line. A
+  // run cancelled before it began has nothing to report.
+  if (!m_ran) return;
+  NetworkFetcher fetcher;
+  SendRunReportAfterLaunch(m_summary, watch, fetcher);
 }
 
 void UpdateDialog::OnOK() {

@@ -27,7 +27,8 @@ class UpdateDialog : public LoggingUpdateHost {
 
   // After DoModal, with the window gone: with the setting vigilarArranque on and a release
   // installed, watches its first start and keeps it or goes back to the previous version. The
-  // log stays this dialog's. Returns at once otherwise.
+  // log stays this dialog's. Returns at once otherwise. Then sends the run's report (setting
+  // urlInforme), when a run was made.
   void WatchFirstStart();
 
   // Message handlers, called by the dialog procedure while the window exists.
@@ -70,4 +71,6 @@ class UpdateDialog : public LoggingUpdateHost {
   ReleaseProbation m_probation;
   StartedProcess m_started;
   Stage m_stage = Stage::kWaiting;
+  RunSummary m_summary;  // of the run, for the report after the watch
+  bool m_ran = false;
 };

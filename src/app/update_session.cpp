@@ -2,9 +2,21 @@
 // asks and remembers whether the launch and the end have happened.
 #include "app/update_session.h"
 
+#include <string>
+
+#include "common/app_directory.h"
+#include "common/buffer_sizes.h"
+#include "common/machine_identity.h"
+#include "common/settings.h"
 #include "update/trusted_keys.h"
 
 namespace {
+
+RunSummary FailedRun() {
+  RunSummary failed;
+  failed.outcome = RunOutcome::kFailed;
+  return failed;
+}
 
 class SessionHost : public UpdateHost {
  public:
@@ -23,6 +35,15 @@ class SessionHost : public UpdateHost {
   void ReportInstallResult(const InstallItem& item, int result) override {
     m_host.ReportInstallResult(item, result);
   }
+  void ReportManifestRefused(SignatureCheck reason) override {
+    m_host.ReportManifestRefused(reason);
+  }
+  void ReportReleaseDeferred() override { m_host.ReportReleaseDeferred(); }
+  void ReportRunOutcome(const RunSummary& summary) override {
+    m_summary = summary;
+    m_host.ReportRunOutcome(summary);
+  }
+  const RunSummary& Summary() const { return m_summary; }
 
   bool TakeUpdateTurn() override {
     // A lock that cannot be made at all stops nothing: updating alone is the usual case.
@@ -51,12 +72,13 @@ class SessionHost : public UpdateHost {
   RunLock& m_lock;
   bool m_launched = false;
   bool m_ended = false;
+  RunSummary m_summary = FailedRun();
 };
 
 }  // namespace
 
-void RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
-                      unsigned lockWaitMilliseconds, ReleaseProbation* probation) {
+RunSummary RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
+                            unsigned lockWaitMilliseconds, ReleaseProbation* probation) {
   RunLock sessionLock;
   SessionHost session(host, lockWaitMilliseconds,
                       probation != nullptr ? probation->Lock() : sessionLock);
@@ -65,6 +87,8 @@ void RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
     UpdateEngine engine(session, probation != nullptr ? probation->Sink(sink) : sink, fetcher);
     engine.SetReleaseKeys(TrustedReleaseKeys());
     engine.SetReleaseGuard(probation);
+    std::string identity;
+    if (ReadMachineIdentity(identity)) engine.SetTillIdentity(identity);
     engine.RunUpdate();
   } catch (...) {
     // Whatever went wrong, the till must get its application and the window must close.
@@ -73,5 +97,22 @@ void RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
     session.Finish();
   } catch (...) {
     // The host's own launch or end failed: nothing is left that could do better.
+  }
+  return session.Summary();
+}
+
+void SendRunReportAfterLaunch(RunSummary summary, ProbationOutcome watch, Fetcher& fetcher) {
+  try {
+    char base[kSettingTextBufferSize] = {};
+    if (ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kReportAddressValue, base,
+                           sizeof(base)) <= 1) {
+      return;
+    }
+    if (watch == ProbationOutcome::kReverted) summary.outcome = RunOutcome::kReverted;
+    std::string identity;
+    ReadMachineIdentity(identity);
+    SendReport(fetcher, FormatReportAddress(base, summary, TillReportName(identity)));
+  } catch (...) {
+    // A report is worth less than anything the till does next: out of memory, it is dropped.
   }
 }

@@ -12,7 +12,13 @@
 // engine raises, the main application is launched (unless the run already asked for it) and the
 // run is ended (unless it already was), each exactly once. With a `probation`, the engine writes
 // through its sink and asks it as its release guard, and the run lock stays held by it for the
-// watch the caller runs afterwards (ReleaseProbation::WatchAndSettle).
-void RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher = DefaultFetcher(),
-                      unsigned lockWaitMilliseconds = kRunLockWaitMilliseconds,
-                      ReleaseProbation* probation = nullptr);
+// watch the caller runs afterwards (ReleaseProbation::WatchAndSettle). Returns what the run did
+// (RunOutcome::kFailed when the engine raised before it said).
+RunSummary RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher = DefaultFetcher(),
+                            unsigned lockWaitMilliseconds = kRunLockWaitMilliseconds,
+                            ReleaseProbation* probation = nullptr);
+
+// After the launch and the first-start watch (`watch`): when the setting urlInforme names an http
+// or https address, sends the run's report there, once, through `fetcher` (a revert replaces the
+// run's outcome). Never raises; nothing is retried and nothing is logged of it.
+void SendRunReportAfterLaunch(RunSummary summary, ProbationOutcome watch, Fetcher& fetcher);

@@ -154,10 +154,14 @@ int main(int argc, char** argv) {
     // One fetcher for the run: the manifest and every document share its connections.
     NetworkFetcher fetcher;
     ReleaseProbation probation;
-    RunUpdateSession(host, disk, fetcher, kRunLockWaitMilliseconds, &probation);
+    const RunSummary summary =
+        RunUpdateSession(host, disk, fetcher, kRunLockWaitMilliseconds, &probation);
     // The run has ended and its line is closed; with the setting on the process stays for the
     // probation, holding the run lock.
-    probation.WatchAndSettle(host.Started(), kLaunchWaitMilliseconds);
+    const ProbationOutcome watch =
+        probation.WatchAndSettle(host.Started(), kLaunchWaitMilliseconds);
+    // Only now: the till is selling before its report is on the line.
+    SendRunReportAfterLaunch(summary, watch, fetcher);
   } catch (...) {
     // Nothing reaches the user; the till must start either way.
     if (!host.Launched()) host.LaunchMainApplication();

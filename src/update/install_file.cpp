@@ -83,6 +83,7 @@ void UpdateEngine::LogResult(bool loggingFlag, const char* address, int result) 
   InstallItem item = m_current;
   item.address = address;
   m_host.ReportInstallResult(item, result);
+  if (result == 0) ++m_summary.failedFiles;
   if (!loggingFlag) return;
   // A line that would not fit the usual buffer is still logged whole.
   const std::string line = FormatResultLine(address, item.destination, result);
@@ -134,6 +135,7 @@ bool UpdateEngine::ReportDigest(DigestVerdict verdict, const char* address, bool
       break;
   }
   ++m_digestRefusals;
+  m_digestRefused.emplace_back(address);
   Log(loggingFlag, kOpInstallFile, kTextDigestMismatch);
   return false;
 }
@@ -187,6 +189,7 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
   FileDigestCheck digest(signature, m_keys->RequiresSignatures());
   if (!digest.Admits()) {
     ++m_digestRefusals;
+    m_digestRefused.emplace_back(address);
     Refuse(address, "signed release without an S256 digest for this file");
     Log(loggingFlag, kOpInstallFile, kTextDigestMissing);
     return 0;

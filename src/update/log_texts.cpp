@@ -94,6 +94,8 @@ std::string FormatResultLine(const char* address, const char* destination, int r
   return line;
 }
 
+const char kTextNotInRollout[] =
+    "Versi\xF3n en despliegue escalonado. Este equipo a\xFAn no la instala";
 const char kOpHeldVersion[] = "Versi\xF3n retenida";
 const char kOpStartWatch[] = "VigilarArranque";
 const char kTextStartGood[] = "Arranque correcto. Se borra la versi\xF3n anterior";

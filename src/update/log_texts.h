@@ -21,6 +21,10 @@ extern const char kTextRunEnd[];            // "IniAppUsuario"
 extern const char
     kTextDownloadContinues[];  // "Descarga incompleta. Se continúa en el próximo arranque"
 
+// The offered version is rolled out to a share of the tills that leaves this one out for now.
+extern const char
+    kTextNotInRollout[];  // "Versión en despliegue escalonado. Este equipo aún no la instala"
+
 // Signed releases: why a manifest was refused, one text per SignatureCheck.
 extern const char kOpManifestRefused[];         // "Manifiesto rechazado"
 extern const char kTextSignatureMissing[];      // "Sin fichero de firma"

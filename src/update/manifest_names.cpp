@@ -20,6 +20,8 @@ const char kExtraFileStem[] = "fichAdic";
 const char kActiveXElement[] = "actActiveX";
 
 const char kDestinationElement[] = "destFichero";
+const char kRolloutElement[] = "porcentajeDespliegue";
+
 const char kSignatureElement[] = "firma";
 
 const char kFileContentElement[] = "fichero";

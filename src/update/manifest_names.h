@@ -24,6 +24,9 @@ extern const char kExtraFileCountElement[];  // "fichAdicionales"
 extern const char kExtraFileStem[];          // "fichAdic", numbered "fichAdic%d"
 extern const char kActiveXElement[];         // "actActiveX"
 
+// Either manifest: the share of tills, 0 to 100, that take the offered version now (absent: all).
+extern const char kRolloutElement[];  // "porcentajeDespliegue"
+
 // File entry fields (besides tamfichero and urldescarga).
 extern const char kDestinationElement[];  // "destFichero"
 extern const char kSignatureElement[];    // "firma"

@@ -7,6 +7,9 @@
 
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
+#include "update/manifest_names.h"
+#include "update/mirror_fetcher.h"
+#include "update/rollout.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
 
@@ -87,21 +90,71 @@ std::vector<StagedDocument> UpdateEngine::ListDocuments(const XmlDocument& manif
   return lister.Take();
 }
 
+StageOutcome UpdateEngine::StageRelease(ReleaseStage& stage, const XmlDocument& manifest,
+                                        const char* installedVersion, const std::string& release) {
+  const std::vector<StagedDocument> documents = ListDocuments(manifest, installedVersion);
+  if (m_mirrors.empty()) return stage.Stage(release, documents, *m_fetcher, m_runDeadline);
+  // A share on the shop's network is trusted only where every document is checked against a
+  // signed digest, or where the manifest itself was local (today's rule for local documents).
+  MirrorFetcher sources(*m_fetcher, m_publisherBase, m_mirrors,
+                        m_keys->RequiresSignatures() || m_documentsMayBeLocal);
+  StageOutcome staged = stage.Stage(release, documents, sources, m_runDeadline);
+  for (std::size_t round = 0;
+       staged == StageOutcome::kStaged && m_keys->RequiresSignatures() && round < m_mirrors.size();
+       ++round) {
+    std::vector<std::string> refused;
+    {
+      FetchRedirection fromDisk(m_fetcher, m_hasRunDeadline, stage.Staged());
+      refused = FindDigestRefusals(manifest, installedVersion);
+    }
+    bool again = false;
+    for (const std::string& address : refused) {
+      if (!sources.Distrust(address)) continue;  // the publisher's own: nothing else to try
+      stage.Forget(address);
+      again = true;
+    }
+    if (!again) break;
+    staged = stage.Stage(release, documents, sources, m_runDeadline);
+  }
+  return staged;
+}
+
+bool UpdateEngine::InRollout(const XmlDocument& manifest, const char* offeredVersion,
+                             bool loggingFlag) {
+  if (!manifest.Exists(kRolloutElement)) return true;
+  char text[kManifestTextBufferSize] = {};
+  int percent = 0;  // a share that cannot be read offers the release to no till
+  if (manifest.GetValue(kRolloutElement, text, sizeof(text)) != -1) {
+    ParseRolloutPercent(text, percent);
+  }
+  if (TakesRollout(RolloutBucket(m_tillIdentity, offeredVersion), percent)) return true;
+  Log(loggingFlag, kOpUpdating, kTextNotInRollout);
+  m_summary.outcome = RunOutcome::kNotInRollout;
+  return false;
+}
+
 void UpdateEngine::InstallRelease(const XmlDocument& manifest, const char* installedVersion,
                                   const std::string& release, const char* appDirectory,
                                   bool loggingFlag) {
   ReleaseStage stage(appDirectory);
   char offeredVersion[kManifestTextBufferSize] = {};
-  if (OfferedMode(manifest, installedVersion, offeredVersion, sizeof(offeredVersion)) ==
-          UpdateMode::kNone ||
+  const UpdateMode offered =
+      OfferedMode(manifest, installedVersion, offeredVersion, sizeof(offeredVersion));
+  m_summary.offeredVersion = offeredVersion;
+  if (offered == UpdateMode::kNone ||
       (m_guard != nullptr && !m_guard->MayInstall(offeredVersion))) {
     stage.Drop();  // nothing of this manifest is to come: what an earlier one staged is stale
     UpdateFromManifest(manifest, installedVersion, loggingFlag);
     return;
   }
-  const StageOutcome staged =
-      stage.Stage(release, ListDocuments(manifest, installedVersion), *m_fetcher, m_runDeadline);
+  // Decided before the stage, so a till left out downloads nothing.
+  if (!InRollout(manifest, offeredVersion, loggingFlag)) {
+    stage.Drop();
+    return;
+  }
+  const StageOutcome staged = StageRelease(stage, manifest, installedVersion, release);
   if (staged == StageOutcome::kDeferred) {
+    m_summary.outcome = RunOutcome::kDeferred;
     m_host.ReportReleaseDeferred();
     Log(loggingFlag, kOpUpdating, kTextDownloadContinues);
     return;

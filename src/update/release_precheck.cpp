@@ -8,6 +8,16 @@
 bool UpdateEngine::CheckReleaseFiles(const XmlDocument& manifest, const char* installedVersion,
                                      bool loggingFlag) {
   if (!m_keys->RequiresSignatures()) return true;
+  if (FindDigestRefusals(manifest, installedVersion).empty()) return true;
+  m_summary.outcome = RunOutcome::kRefused;
+  m_summary.refusal = SignatureCheck::kFileDigest;
+  m_host.ReportManifestRefused(SignatureCheck::kFileDigest);
+  Log(loggingFlag, kOpManifestRefused, kTextReleaseFileDigest);
+  return false;
+}
+
+std::vector<std::string> UpdateEngine::FindDigestRefusals(const XmlDocument& manifest,
+                                                          const char* installedVersion) {
   SilentUpdateHost silent;  // the check's progress and reports are not the run's
   DryRunFileSink nowhere;
   UpdateEngine check(silent, nowhere, *m_fetcher);
@@ -17,8 +27,5 @@ bool UpdateEngine::CheckReleaseFiles(const XmlDocument& manifest, const char* in
   check.m_hasRunDeadline = m_hasRunDeadline;
   check.m_runDeadline = m_runDeadline;
   check.UpdateFromManifest(manifest, installedVersion, false);
-  if (check.DigestRefusals() == 0) return true;
-  m_host.ReportManifestRefused(SignatureCheck::kFileDigest);
-  Log(loggingFlag, kOpManifestRefused, kTextReleaseFileDigest);
-  return false;
+  return check.m_digestRefused;
 }

@@ -335,6 +335,19 @@ bool ReleaseStage::StageDocument(std::size_t index, Fetcher& network,
   return true;
 }
 
+void ReleaseStage::Forget(const std::string& address) {
+  for (std::size_t index = 0; index < m_record.documents.size(); ++index) {
+    StagedDocument& document = m_record.documents[index];
+    if (document.address != address) continue;
+    document.complete = false;
+    document.durable = 0;
+    document.validator.clear();
+    document.failure = FetchStatus::kOk;
+    SaveRecord();  // first: a part shorter than recorded is fetched again anyway
+    RemoveFileAt(PartPath(index).c_str());
+  }
+}
+
 const StagedDocument* ReleaseStage::Find(const char* address) const {
   for (const StagedDocument& document : m_record.documents) {
     if (address != nullptr && document.address == address) return &document;

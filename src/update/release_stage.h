@@ -78,6 +78,9 @@ class ReleaseStage : private Fetcher {
   // the clock reaches `deadline`.
   StageOutcome Stage(const std::string& release, std::vector<StagedDocument> documents,
                      Fetcher& network, std::chrono::steady_clock::time_point deadline);
+  // Drops what is staged of `address` (its part and its record), so the next Stage fetches it
+  // again.
+  void Forget(const std::string& address);
   // After kStaged: serves each staged document from the disk and each failed one with the
   // status it failed with, so the install sees what a fetch would have given. No network.
   Fetcher& Staged() { return *this; }

@@ -75,6 +75,10 @@ class UpdateEngine {
                          bool loggingFlag);
   // Files refused so far because they lack or mismatch their digest.
   int DigestRefusals() const { return m_digestRefusals; }
+  // With keys: the addresses of the documents whose files lack or mismatch their digest, from a
+  // run of the mode that writes nothing; nothing is logged or reported.
+  std::vector<std::string> FindDigestRefusals(const XmlDocument& manifest,
+                                              const char* installedVersion);
   // Documents named by a manifest fetched from `manifestAddress` may be local files (shares
   // included) only when the manifest was itself local, or (set by the signed load) when its
   // signature verified with a trusted key. RunUpdate sets this from the address it loads.
@@ -83,6 +87,9 @@ class UpdateEngine {
   // whether the offered version is held, and asked to finish an earlier run first. Must outlive
   // the engine's runs.
   void SetReleaseGuard(ReleaseGuard* guard) { m_guard = guard; }
+  // The till's machine identity (common/machine_identity.h), from which a staged rollout picks
+  // its tills. Without one (the default) the till takes only releases offered to every till.
+  void SetTillIdentity(const std::string& identity) { m_tillIdentity = identity; }
 
  private:
   // One log line of the program's own texts.
@@ -114,6 +121,13 @@ class UpdateEngine {
   // equal to the installed one, or held back by the guard).
   UpdateMode OfferedMode(const XmlDocument& manifest, const char* installedVersion,
                          char* offeredVersion, std::size_t offeredSize) const;
+  // False when the manifest rolls the offered version out to a share of the tills that leaves
+  // this one out (logged); true without the element.
+  bool InRollout(const XmlDocument& manifest, const char* offeredVersion, bool loggingFlag);
+  // Stages the release's documents from the mirrors and the publisher. With keys and mirrors, a
+  // document a mirror served that fails its digest is fetched again from the next source.
+  StageOutcome StageRelease(ReleaseStage& stage, const XmlDocument& manifest,
+                            const char* installedVersion, const std::string& release);
   // The documents the mode would fetch, in order, each once, with the largest limits asked.
   std::vector<StagedDocument> ListDocuments(const XmlDocument& manifest,
                                             const char* installedVersion);
@@ -143,9 +157,14 @@ class UpdateEngine {
   const ReleaseKeySet* m_keys;
   ReleaseGuard* m_guard = nullptr;
   FetchLimits m_limits;
+  std::string m_tillIdentity;
+  RunSummary m_summary;   // this run's, reported before the launch
   InstallItem m_current;  // address unused: each report names its own
   bool m_documentsMayBeLocal = true;
   int m_digestRefusals = 0;
+  std::vector<std::string> m_digestRefused;  // their addresses, in order
+  std::vector<std::string> m_mirrors;        // the setting espejos, in order
+  std::string m_publisherBase;               // where the manifest's documents are published
   long m_runLimitSeconds = kRunFetchLimitSeconds;
   bool m_hasRunDeadline = false;
   std::chrono::steady_clock::time_point m_runDeadline;

@@ -8,6 +8,7 @@
 
 #include "common/files.h"
 #include "update/release_signature.h"
+#include "update/run_report.h"
 
 // The part of a release a file belongs to.
 enum class FileStage {
@@ -61,6 +62,9 @@ class UpdateHost {
   // The run's fetch budget ended before every document of the release was staged: nothing of it
   // was installed, and the next run takes the download up where it stopped.
   virtual void ReportReleaseDeferred() {}
+  // Once per run, after everything else and right before the launch: what the run did, all of it
+  // in one event, for the report a till sends back after the launch.
+  virtual void ReportRunOutcome(const RunSummary& /*summary*/) {}
 };
 
 // How the last write of a sink went, beyond its 1 or 0, for the log and the diagnostics.

@@ -18,6 +18,7 @@
 #include "update/manifest_limits.h"
 #include "log/log_text.h"
 #include "update/manifest_names.h"
+#include "update/mirror_fetcher.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
 
@@ -80,6 +81,11 @@ bool UpdateEngine::FitRunDeadline(FetchLimits& limits) const {
 void UpdateEngine::RunUpdate() {
   m_hasRunDeadline = true;
   m_runDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_runLimitSeconds);
+  m_summary = RunSummary();
+  char installedVersion[kSettingTextBufferSize] = {};
+  ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue, installedVersion,
+                     sizeof(installedVersion));
+  m_summary.installedVersion = installedVersion;  // a run that does not update reports it too
   char appDirectory[kPathBufferSize] = {};
   char markerPath[kPathBufferSize] = {};
   bool loggingFlag = false;
@@ -97,8 +103,10 @@ void UpdateEngine::RunUpdate() {
     // Another updater was (or still is) installing: a second run on top of it would only fetch
     // and write the same files again, interleaved.
     Log(loggingFlag, kOpUpdating, kTextOtherRunUpdating);
+    m_summary.outcome = RunOutcome::kBusy;
   }
   Log(loggingFlag, kOpRunEnd, kTextRunEnd);
+  m_host.ReportRunOutcome(m_summary);
   m_host.LaunchMainApplication();
   m_host.EndRun();
 }
@@ -119,11 +127,17 @@ void UpdateEngine::UpdateFromSettings(const char* appDirectory, bool loggingFlag
     LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
   }
   SetManifestOrigin(address);
+  char mirrors[kSettingTextBufferSize] = {};
+  ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kMirrorsValue, mirrors,
+                     sizeof(mirrors));
+  m_mirrors = ParseMirrorList(mirrors);
+  m_publisherBase = PublisherBase(address);
+  CopyText(installedVersion, m_summary.installedVersion.c_str());
   std::string release;
   if (LoadManifest(manifest, address, loggingFlag, release)) {
-    ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue, installedVersion,
-                       sizeof(installedVersion));
     InstallRelease(manifest, installedVersion, release, appDirectory, loggingFlag);
+  } else if (m_summary.outcome != RunOutcome::kRefused) {
+    m_summary.outcome = RunOutcome::kNoManifest;
   }
 }
 
@@ -174,6 +188,8 @@ bool UpdateEngine::CheckManifestSignature(const char* address, const FetchLimits
     }
   }
   if (check != SignatureCheck::kValid) {
+    m_summary.outcome = RunOutcome::kRefused;
+    m_summary.refusal = check;
     m_host.ReportManifestRefused(check);
     Log(loggingFlag, kOpManifestRefused, SignatureRefusalText(check));
     return false;
@@ -221,6 +237,7 @@ UpdateMode UpdateEngine::RunMode(UpdateMode mode, const char* installedVersion,
   if (m_guard != nullptr && !m_guard->MayInstall(offeredVersion)) {
     // Held back after it failed to start here: installing it again would only fail again.
     LogOutsideText(loggingFlag, kOpHeldVersion, offeredVersion);
+    m_summary.outcome = RunOutcome::kHeld;
     return UpdateMode::kNone;
   }
   if (m_guard != nullptr) m_guard->BeginInstall(installedVersion, offeredVersion, loggingFlag);
@@ -232,5 +249,6 @@ UpdateMode UpdateEngine::RunMode(UpdateMode mode, const char* installedVersion,
   // The renames are on the disk before the guard records the release as installed.
   m_sink.FinishWrites();
   if (m_guard != nullptr) m_guard->EndInstall(loggingFlag);
+  m_summary.outcome = m_summary.failedFiles > 0 ? RunOutcome::kFailedFiles : RunOutcome::kInstalled;
   return mode;
 }

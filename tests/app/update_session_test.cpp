@@ -11,6 +11,8 @@
 #include "app/update_session.h"
 #include "common/app_directory.h"
 #include "common/files.h"
+#include "common/machine_identity.h"
+#include "support/http_server.h"
 #include "support/memory_fetcher.h"
 #include "support/temp_dir.h"
 #include "support/test_programs.h"
@@ -126,6 +128,69 @@ TEST(RunLock, IsFreeAgainOnceItsHolderIsGone) {
   { OtherRun first; }
   RunLock second;
   EXPECT_EQ(second.Acquire(0), RunLockResult::kHeld);
+}
+
+// Notes, at the launch, how many reports the loopback server had received by then.
+class LaunchWatchingHost : public RecordingHost {
+ public:
+  explicit LaunchWatchingHost(const TestHttpServer& server) : m_server(server) {}
+  void LaunchMainApplication() override {
+    reportsAtLaunch.push_back(m_server.RequestCount("/report"));
+    RecordingHost::LaunchMainApplication();
+  }
+  std::vector<int> reportsAtLaunch;
+
+ private:
+  const TestHttpServer& m_server;
+};
+
+TEST_F(UpdateSessionTest, ReportFollowsTheLaunchAndTheWatchOncePerRun) {
+  TestHttpServer server;
+  server.AddStatus("/report", 204);
+  SetTestSetting(kAppSettingsKey, kReportAddressValue, server.Url("/report"));
+  struct Case {
+    ProbationOutcome watch;
+    bool engineRaises;
+    const char* outcome;
+  };
+  const Case cases[] = {{ProbationOutcome::kNotWatched, false, "outcome=nothing-to-do"},
+                        {ProbationOutcome::kReverted, false, "outcome=reverted"},
+                        {ProbationOutcome::kNotWatched, true, "outcome=failed"}};
+  std::string identity;
+  ASSERT_TRUE(ReadMachineIdentity(identity));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.outcome);
+    const int before = server.RequestCount("/report");
+    LaunchWatchingHost watching(server);
+    ThrowingLogHost raising;
+    RecordingHost& host = c.engineRaises ? static_cast<RecordingHost&>(raising) : watching;
+    const RunSummary summary = RunUpdateSession(host, m_disk, m_fetcher, 0);
+    EXPECT_EQ(host.Only("launch").size(), 1u);
+    EXPECT_EQ(server.RequestCount("/report"), before);  // nothing sent while the run lasts
+    NetworkFetcher network;
+    SendRunReportAfterLaunch(summary, c.watch, network);
+    EXPECT_EQ(server.RequestCount("/report"), before + 1);
+    const std::string target = server.LastRequestTarget("/report");
+    EXPECT_NE(target.find(c.outcome), std::string::npos) << target;
+    // The till by the hash of its identity, never the identity itself.
+    // A run that raised before its summary knows no versions.
+    const std::string installed = c.engineRaises ? "" : "1";
+    EXPECT_EQ(target.rfind(
+                  "/report?till=" + TillReportName(identity) + "&installed=" + installed + "&", 0),
+              0u)
+        << target;
+    EXPECT_EQ(target.find(identity), std::string::npos) << target;
+    if (!c.engineRaises) {
+      EXPECT_EQ(watching.reportsAtLaunch, std::vector<int>{before});
+    }
+    EXPECT_EQ(m_fetcher.fetched.size(), c.engineRaises ? 0u : 1u);
+    m_fetcher.fetched.clear();
+  }
+  // Without the setting nothing is sent.
+  RemoveTestSettingsKey(kAppSettingsKey);
+  NetworkFetcher network;
+  SendRunReportAfterLaunch(RunSummary(), ProbationOutcome::kNotWatched, network);
+  EXPECT_EQ(server.RequestCount("/report"), 3);
 }
 
 }  // namespace

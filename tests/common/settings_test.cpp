@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/files.h"
+#include "common/machine_identity.h"
 #include "support/marked_buffer.h"
 #include "support/temp_dir.h"
 #include "support/test_settings.h"
@@ -187,4 +188,18 @@ TEST_F(SettingsTest, WindowsDirectoryHoldsLogConfiguration) {
 
   MarkedBuffer tooSmall(length);
   EXPECT_EQ(GetWindowsDirectoryPath(tooSmall.Data(), tooSmall.Size()), 0u);
+}
+
+// The identity a staged rollout hashes: the system's own, the same at every read, without the
+// line end or spaces the file or value may carry.
+TEST(MachineIdentity, IsTheSameAtEveryReadAndTrimmed) {
+  std::string first;
+  std::string second = "untouched";
+  ASSERT_TRUE(ReadMachineIdentity(first));
+  ASSERT_TRUE(ReadMachineIdentity(second));
+  EXPECT_EQ(first, second);
+  ASSERT_FALSE(first.empty());
+  for (const char edge : {first.front(), first.back()}) {
+    EXPECT_TRUE(edge != ' ' && edge != '\n' && edge != '\r' && edge != '\t') << first;
+  }
 }

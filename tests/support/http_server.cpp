@@ -151,6 +151,7 @@ struct TestHttpServer::State {
   bool stopping = false;
   std::map<std::string, Route> routes;
   std::map<std::string, int> requestCounts;
+  std::map<std::string, std::string> lastTargets;
   std::map<std::string, std::size_t> bodyBytesSent;
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> lastHeaders;
   bool keepAlive = false;
@@ -299,6 +300,7 @@ bool Respond(State& state, SocketHandle socket, const Request& request) {
     std::lock_guard<std::mutex> lock(state.mutex);
     ++state.requestCounts[path];
     state.lastHeaders[path] = request.headers;
+    state.lastTargets[path] = request.target;
     keepAlive = state.keepAlive && ClientKeepsConnection(request);
     auto it = state.routes.find(path);
     found = it != state.routes.end();
@@ -504,6 +506,12 @@ std::size_t TestHttpServer::BodyBytesSent(const std::string& path) const {
   std::lock_guard<std::mutex> lock(m_state->mutex);
   auto it = m_state->bodyBytesSent.find(path);
   return it == m_state->bodyBytesSent.end() ? 0 : it->second;
+}
+
+std::string TestHttpServer::LastRequestTarget(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  auto it = m_state->lastTargets.find(path);
+  return it == m_state->lastTargets.end() ? std::string() : it->second;
 }
 
 int TestHttpServer::RequestCount(const std::string& path) const {

@@ -57,6 +57,8 @@ class TestHttpServer {
 
   // Number of requests received for `path` so far.
   int RequestCount(const std::string& path) const;
+  // The request target (path and query) of the last request for `path`; empty when there was none.
+  std::string LastRequestTarget(const std::string& path) const;
   // The value of header `name` (compared without regard to case) in the last request for `path`;
   // empty when there was none.
   std::string LastRequestHeader(const std::string& path, const std::string& name) const;

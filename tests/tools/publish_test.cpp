@@ -11,6 +11,9 @@
 #include "publish/manifest_text.h"
 #include "publish/release_plan.h"
 #include "publish/release_writer.h"
+#include "publish/report_summary.h"
+#include "publish/signing.h"
+#include "update/release_signature.h"
 #include "support/temp_dir.h"
 #include "xml/xml_document.h"
 
@@ -109,6 +112,124 @@ TEST_F(PublishTest, VerifySucceedsOnlyWhenFilesWouldInstall) {
   verify.installedVersion = "2.0";
   verify.address = m_temp.Join("out") + "/manifest.xml";
   EXPECT_EQ(RunVerifyCommand(verify), 1);
+}
+
+TEST_F(PublishTest, RolloutSetsTheShareAndSignsAgain) {
+  Release release;
+  ASSERT_TRUE(PlanAppRelease(AppOptions({Source("uno.dll") + "=uno.dll"}), release).empty());
+  const std::string published = BuildManifestText(release);
+  const std::string manifest = Source("manifest.xml", published);
+  RolloutOptions rollout;
+  rollout.manifest = manifest;
+  // Each share in turn: the element is added once, then only its text changes.
+  for (const int percent : {10, 0, 100}) {
+    SCOPED_TRACE(percent);
+    rollout.percent = percent;
+    ASSERT_EQ(RunRolloutCommand(rollout), 0);
+    std::string text;
+    ASSERT_TRUE(ReadWholeFile(manifest, text));
+    XmlDocument loaded;
+    ASSERT_TRUE(loaded.Load(text.c_str(), false));
+    EXPECT_EQ(Text(loaded, "porcentajeDespliegue"), std::to_string(percent));
+    EXPECT_EQ(Text(loaded, "version"), "2.0");
+    const std::string element =
+        "  <porcentajeDespliegue>" + std::to_string(percent) + "</porcentajeDespliegue>\n";
+    EXPECT_EQ(text.size(), published.size() + element.size());
+    EXPECT_NE(text.find(element), std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(fs::u8path(manifest + ".sig")));
+
+  // Signed: a key signs the new text; without one a signed manifest is left alone.
+  KeygenOptions keygen;
+  keygen.out = m_temp.Join("release.key");
+  ASSERT_EQ(RunKeygenCommand(keygen), 0);
+  rollout.signing.keyFile = keygen.out;
+  rollout.percent = 5;
+  ASSERT_EQ(RunRolloutCommand(rollout), 0);
+  std::string text;
+  std::string signature;
+  std::string publicKey;
+  ASSERT_TRUE(ReadWholeFile(manifest, text));
+  ASSERT_TRUE(ReadWholeFile(manifest + ".sig", signature));
+  ASSERT_TRUE(ReadWholeFile(keygen.out + ".pub", publicKey));
+  ReleaseKeySet keys;
+  ASSERT_TRUE(keys.AddFromText(publicKey));
+  EXPECT_EQ(CheckReleaseSignature(keys, std::vector<char>(signature.begin(), signature.end()),
+                                  std::vector<char>(text.begin(), text.end()), CurrentUnixTime()),
+            SignatureCheck::kValid);
+  rollout.signing.keyFile.clear();
+  rollout.percent = 50;
+  EXPECT_EQ(RunRolloutCommand(rollout), 1);
+  std::string after;
+  ASSERT_TRUE(ReadWholeFile(manifest, after));
+  EXPECT_EQ(after, text);
+}
+
+TEST_F(PublishTest, RolloutRefusesWhatItCannotSetSafely) {
+  RolloutOptions rollout;
+  rollout.percent = 20;
+  for (const char* text :
+       {"<m><otro>1</otro></m>", "not xml", "<m><version>1</version><porcentajeDespliegue>3</m>"}) {
+    SCOPED_TRACE(text);
+    rollout.manifest = Source("odd.xml", text);
+    EXPECT_EQ(RunRolloutCommand(rollout), 1);
+    std::string after;
+    ASSERT_TRUE(ReadWholeFile(rollout.manifest, after));
+    EXPECT_EQ(after, text);
+  }
+}
+
+TEST(ReportSummary, AccessLogLinesOfBothFormatsGiveTheirReports) {
+  struct Row {
+    const char* line;
+    const char* outcome;  // "" when the line is no report
+  };
+  const Row rows[] = {
+      // common format
+      {"10.0.0.7 - - [07/Dec/2026:10:00:01 +0000] \"GET /r?till=aa&installed=1.2&offered=1.3"
+       "&outcome=installed HTTP/1.1\" 404 153",
+       "installed"},
+      // combined format, a value with an encoded space and ampersand
+      {"10.0.0.8 - - [07/Dec/2026:10:00:02 +0000] \"GET /r?till=bb&installed=1.2&offered=1.3"
+       "&outcome=refused&reason=the%20signature%20has%20expired%26x HTTP/1.1\" 200 0 \"-\" "
+       "\"Mozilla/5.0\"",
+       "refused"},
+      {"10.0.0.9 - - [07/Dec/2026:10:00:03 +0000] \"GET /pos/manifest.xml HTTP/1.1\" 200 812", ""},
+      {"10.0.0.9 - - [07/Dec/2026:10:00:03 +0000] \"POST /r?till=cc&outcome=held HTTP/1.1\" 200 0",
+       ""},
+      {"garbage", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    TillReport report;
+    EXPECT_EQ(ParseReportLine(row.line, report), row.outcome[0] != '\0');
+    EXPECT_EQ(report.Field("outcome"), row.outcome);
+  }
+  TillReport refused;
+  ASSERT_TRUE(ParseReportLine(rows[1].line, refused));
+  EXPECT_EQ(refused.Field("reason"), "the signature has expired&x");
+  EXPECT_EQ(refused.time, "07/Dec/2026:10:00:02 +0000");
+}
+
+TEST(ReportSummary, EachTillCountsByItsLatestReportAndRevertsAreListed) {
+  std::vector<TillReport> reports;
+  for (const char* query : {"till=aa&installed=1.2&offered=1.3&outcome=installed",
+                            "till=bb&installed=1.2&offered=1.3&outcome=not-in-rollout",
+                            "till=aa&installed=1.3&offered=1.3&outcome=nothing-to-do",
+                            "till=cc&installed=1.2&offered=1.3&outcome=reverted",
+                            "till=dd&installed=1.2&offered=1.3&outcome=refused&reason=expired"}) {
+    TillReport report;
+    ASSERT_TRUE(
+        ParseReportLine(std::string("h - - [t] \"GET /r?") + query + " HTTP/1.1\" 200 0", report));
+    reports.push_back(report);
+  }
+  EXPECT_EQ(SummariseReports(reports),
+            "5 reports from 4 tills\n"
+            "tills per installed version (latest report):\n  1.2: 3\n  1.3: 1\n"
+            "tills per outcome (latest report):\n  not-in-rollout: 1\n  nothing-to-do: 1\n"
+            "  refused: 1\n  reverted: 1\n"
+            "reverted after a failed first start:\n  t till cc: installed 1.2, offered 1.3\n"
+            "refused:\n  t till dd: installed 1.2, offered 1.3: expired\n");
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ class RecordingHost : public UpdateHost {
   void ReportInstallResult(const InstallItem& item, int result) override {
     reports.push_back(Describe(item) + " -> " + item.destination + " = " + std::to_string(result));
   }
+  void ReportRunOutcome(const RunSummary& summary) override { outcomes.push_back(summary); }
 
   // Only the events starting with `prefix`, in order.
   std::vector<std::string> Only(const std::string& prefix) const {
@@ -61,6 +62,7 @@ class RecordingHost : public UpdateHost {
 
   std::vector<std::string> events;
   std::vector<std::string> reports;
+  std::vector<RunSummary> outcomes;  // ReportRunOutcome's, apart from `events`
 
  private:
   static std::string Describe(const InstallItem& item) {

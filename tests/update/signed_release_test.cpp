@@ -9,6 +9,7 @@
 #include "support/memory_fetcher.h"
 #include "update/engine_fixture.h"
 #include "update/file_digest.h"
+#include "update/mirror_fetcher.h"
 #include "update/release_signature.h"
 
 namespace {
@@ -371,6 +372,153 @@ TEST(FileDigest, FormAndPublishedDigests) {
     EXPECT_FALSE(IsFileDigestText(bad.c_str())) << bad;
   }
   EXPECT_FALSE(IsFileDigestText(nullptr));
+}
+
+TEST(Mirrors, ListAndPublisherBase) {
+  EXPECT_EQ(ParseMirrorList(" http://tienda/pos ; ;\\\\srv\\pos;/mnt/pos/ "),
+            (std::vector<std::string>{"http://tienda/pos/", "\\\\srv\\pos\\", "/mnt/pos/"}));
+  EXPECT_TRUE(ParseMirrorList("").empty());
+  EXPECT_EQ(PublisherBase("http://h/pos/1.3/manifest.xml"), "http://h/pos/1.3/");
+  EXPECT_EQ(PublisherBase("\\\\srv\\pos\\m.xml"), "\\\\srv\\pos\\");
+  EXPECT_EQ(PublisherBase("mem:manifest"), "");
+}
+
+// Every address a run asks of the network, in order, on the way to the real fetcher.
+class CountingFetcher : public Fetcher {
+ public:
+  FetchStatus Fetch(const char* address, const FetchLimits& limits,
+                    std::vector<char>& body) override {
+    asked.emplace_back(address);
+    return m_network.Fetch(address, limits, body);
+  }
+  FetchStatus FetchInto(const char* address, const FetchLimits& limits,
+                        ByteReceiver& receiver) override {
+    asked.emplace_back(address);
+    return m_network.FetchInto(address, limits, receiver);
+  }
+  FetchStatus FetchFrom(const char* address, const FetchLimits& limits, const ResumePoint& from,
+                        ByteReceiver& receiver) override {
+    asked.emplace_back(address);
+    return m_network.FetchFrom(address, limits, from, receiver);
+  }
+  int Count(const std::string& prefix) const {
+    return static_cast<int>(std::count_if(asked.begin(), asked.end(), [&](const std::string& a) {
+      return a.compare(0, prefix.size(), prefix) == 0;
+    }));
+  }
+  std::vector<std::string> asked;
+
+ private:
+  NetworkFetcher m_network;
+};
+
+// A release of two components and the main executable published at /pub/ on the loopback
+// server, and a shop's mirror at /m/ on a server of its own.
+class MirrorTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    ASSERT_EQ(GenerateP256(m_key), CryptoStatus::kOk);
+    m_keys.Add(PublicKeyOf(m_key));
+    SetTestSetting(kAppSettingsKey, kVersionValue, "1.0");
+    for (const char* name : {"c1", "c2", "main"}) m_files[name] = PatternBytes(1500, name[1]);
+  }
+  // Publishes the release (documents, manifest with digests, signature) and copies its
+  // documents to the mirror, as the shop's server would hold them.
+  void Publish() {
+    std::string manifest =
+        "<m><version>2.0</version><componentes>2</componentes>"
+        "<tamfichero>10000</tamfichero>";
+    for (const char* n : {"1", "2"}) {
+      const std::string name = std::string("c") + n;
+      manifest += std::string("<urlcomp") + n + ">" + m_server.Url("/pub/" + name + ".xml") +
+                  "</urlcomp" + n + "><destcomp" + n + ">" + name + ".dll</destcomp" + n +
+                  "><firmacomp" + n + ">" + DigestOf(m_files[name]) + "</firmacomp" + n + ">";
+    }
+    manifest += "<urldescarga>" + m_server.Url("/pub/main.xml") + "</urldescarga><firmadescarga>" +
+                DigestOf(m_files["main"]) + "</firmadescarga></m>";
+    std::string signature;
+    ASSERT_EQ(BuildSignatureFile(m_key, CurrentUnixTime() + kDay, manifest, signature),
+              CryptoStatus::kOk);
+    m_server.AddFile("/pub/manifest.xml", manifest);
+    m_server.AddFile("/pub/manifest.xml.sig", signature, "text/plain");
+    SetTestSetting(kAppSettingsKey, kManifestUrlValue, m_server.Url("/pub/manifest.xml"));
+    for (const auto& file : m_files) {
+      m_server.AddFile("/pub/" + file.first + ".xml", FileDocument(file.second));
+      m_mirror.AddFile("/m/" + file.first + ".xml", FileDocument(file.second));
+    }
+  }
+  void Run(bool withKeys) {
+    UpdateEngine engine(m_host, m_disk, m_network);
+    if (withKeys) engine.SetReleaseKeys(m_keys);
+    engine.RunUpdate();
+  }
+  void ExpectInstalled() {
+    EXPECT_EQ(ReadFile(AppFile("c1.dll")), m_files["c1"]);
+    EXPECT_EQ(ReadFile(AppFile("c2.dll")), m_files["c2"]);
+    EXPECT_EQ(ReadFile(MainExecutable()), m_files["main"]);
+  }
+  int FromPublisher() const {
+    return m_server.RequestCount("/pub/c1.xml") + m_server.RequestCount("/pub/c2.xml") +
+           m_server.RequestCount("/pub/main.xml");
+  }
+
+  P256PrivateKey m_key{};
+  ReleaseKeySet m_keys;
+  std::map<std::string, std::string> m_files;
+  TestHttpServer m_mirror;
+  CountingFetcher m_network;
+};
+
+TEST_F(MirrorTest, ADeadFirstMirrorIsAskedOnceAndTheNextServesEveryDocument) {
+  const std::string dead = "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/m";
+  for (const bool withKeys : {false, true}) {
+    SCOPED_TRACE(withKeys ? "signed" : "unsigned");
+    SetUp();
+    m_network.asked.clear();
+    Publish();
+    const int publisherBefore = FromPublisher();
+    SetTestSetting(kAppSettingsKey, kMirrorsValue, dead + " ; " + m_mirror.Url("/m/"));
+    Run(withKeys);
+    ExpectInstalled();
+    EXPECT_EQ(m_network.Count(dead), 1);  // the run's one cost of a dead mirror
+    EXPECT_EQ(m_network.Count(m_mirror.Url("/m/")), 3);
+    EXPECT_EQ(FromPublisher(), publisherBefore);
+  }
+}
+
+TEST_F(MirrorTest, AWrongDocumentOnAMirrorIsRefusedByDigestAndTheNextSourceServesIt) {
+  Publish();
+  // The shop's copy of c2 is another file of the release: a valid document, the wrong bytes.
+  m_mirror.AddFile("/m/c2.xml", FileDocument(m_files["c1"]));
+  SetTestSetting(kAppSettingsKey, kMirrorsValue, m_mirror.Url("/m/"));
+  Run(true);
+  ExpectInstalled();
+  EXPECT_EQ(m_server.RequestCount("/pub/c2.xml"), 1);
+  EXPECT_EQ(m_server.RequestCount("/pub/c1.xml") + m_server.RequestCount("/pub/main.xml"), 0);
+  EXPECT_EQ(m_mirror.RequestCount("/m/c2.xml"), 1);
+  EXPECT_TRUE(m_host.Only("log Manifiesto rechazado").empty());
+}
+
+TEST_F(MirrorTest, AShareMirrorServesAnHttpManifestsDocumentsOnlyWithKeys) {
+  const std::string share = m_temp.Join("share") + kDirectorySeparator;
+  for (const bool withKeys : {false, true}) {
+    SCOPED_TRACE(withKeys ? "signed" : "unsigned");
+    SetUp();
+    Publish();
+    std::filesystem::create_directories(m_temp.Join("share"));
+    for (const auto& file : m_files) {
+      ASSERT_TRUE(WriteWholeFile(share + file.first + ".xml", FileDocument(file.second)));
+    }
+    const int publisherBefore = FromPublisher();
+    SetTestSetting(kAppSettingsKey, kMirrorsValue, share);
+    Run(withKeys);
+    ExpectInstalled();
+    // Without keys nothing would check what the share holds: the publisher serves, as today.
+    EXPECT_EQ(FromPublisher() - publisherBefore, withKeys ? 0 : 3);
+    EXPECT_EQ(m_network.Count(share), withKeys ? 3 : 0);
+    m_network.asked.clear();
+  }
 }
 
 }  // namespace

@@ -1,11 +1,17 @@
 // Whole update runs: the logging decision, the manifest address, mode selection, and the launch
 // and end that follow every path. One typical run also goes through a real log file.
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 
 #include "common/files.h"
 #include "log/log_file.h"
+#include "net/address.h"
 #include "support/memory_fetcher.h"
+#include "update/file_digest.h"
+#include "update/release_stage.h"
+#include "update/rollout.h"
+#include "update/run_report.h"
 #include "update/engine_fixture.h"
 
 namespace {
@@ -13,8 +19,9 @@ namespace {
 class UpdateRunTest : public EngineTest {
  protected:
   void EnableLog() { ASSERT_TRUE(WriteWholeFile(AppFile("logUpdate.txt"), "")); }
-  void RunOnce(Fetcher& fetcher = DefaultFetcher()) {
+  void RunOnce(Fetcher& fetcher = DefaultFetcher(), const std::string& identity = "") {
     UpdateEngine engine(m_host, m_disk, fetcher);
+    engine.SetTillIdentity(identity);
     FetchLimits limits;
     limits.connectTimeoutSeconds = 5;
     limits.stallTimeoutSeconds = 5;
@@ -260,6 +267,238 @@ TEST_F(UpdateRunTest, TypicalRunInstallsEverythingAndLeavesTheTrace) {
   std::size_t joined = 0;
   for (const std::string& line : lines) joined += line.size() + 53;
   EXPECT_EQ(log.size(), joined);
+}
+
+// A simulated till of a fleet: identities shaped like /etc/machine-id's 32 hexadecimal digits.
+std::string SimulatedIdentity(int till) {
+  char text[33] = {};
+  std::snprintf(text, sizeof(text), "%08x%024x", static_cast<unsigned>(till) * 2654435761u, till);
+  return text;
+}
+
+TEST(Rollout, PercentTextIsAWholeNumberFrom0To100) {
+  struct Case {
+    const char* text;
+    int expected;  // -1: refused
+  };
+  const Case cases[] = {{"0", 0},   {"100", 100}, {" 25\n", 25}, {"007", 7},  {"101", -1},
+                        {"-1", -1}, {"", -1},     {"5%", -1},    {"2.5", -1}, {"99999999999", -1}};
+  for (const Case& c : cases) {
+    int percent = -1;
+    EXPECT_EQ(ParseRolloutPercent(c.text, percent), c.expected != -1) << c.text;
+    EXPECT_EQ(percent, c.expected) << c.text;
+  }
+}
+
+TEST(Rollout, ShareOfTenThousandTillsIsWithinTwoPoints) {
+  constexpr int kTills = 10000;
+  for (const int percent : {0, 1, 10, 25, 50, 75, 99, 100}) {
+    int taking = 0;
+    for (int till = 0; till < kTills; ++till) {
+      const int bucket = RolloutBucket(SimulatedIdentity(till), "1.3");
+      ASSERT_GE(bucket, 0);
+      ASSERT_LT(bucket, kRolloutBuckets);
+      if (TakesRollout(bucket, percent)) ++taking;
+    }
+    EXPECT_NEAR(taking * 100.0 / kTills, percent, 2.0) << percent;
+  }
+}
+
+TEST(Rollout, ATillsAnswerHoldsForOneReleaseAndAnotherReleasePicksOthers) {
+  constexpr int kTills = 10000;
+  int inBoth = 0;
+  int inFirst = 0;
+  for (int till = 0; till < kTills; ++till) {
+    const std::string identity = SimulatedIdentity(till);
+    EXPECT_EQ(RolloutBucket(identity, "1.3"), RolloutBucket(identity, "1.3"));
+    const bool first = TakesRollout(RolloutBucket(identity, "1.3"), 10);
+    inFirst += first ? 1 : 0;
+    inBoth += first && TakesRollout(RolloutBucket(identity, "1.4"), 10) ? 1 : 0;
+  }
+  // Independent picks share about a tenth of the first release's tills, not all of them.
+  EXPECT_NEAR(inBoth * 100.0 / inFirst, 10.0, 3.0);
+}
+
+TEST(Rollout, ATillWithoutIdentityTakesOnlyAFullRollout) {
+  EXPECT_EQ(RolloutBucket("", "1.3"), -1);
+  EXPECT_FALSE(TakesRollout(-1, 99));
+  EXPECT_TRUE(TakesRollout(-1, 100));
+}
+
+TEST_F(UpdateRunTest, RolloutDecidesBeforeAnythingIsFetched) {
+  // A till in bucket 40 for version 1.1: in at 41 %, out at 40 %.
+  std::string inBucket40;
+  for (int till = 0; inBucket40.empty(); ++till) {
+    if (RolloutBucket(SimulatedIdentity(till), "1.1") == 40) inBucket40 = SimulatedIdentity(till);
+  }
+  struct Case {
+    const char* element;  // "" for none
+    std::string identity;
+    bool installs;
+  };
+  const Case cases[] = {
+      {"", "", true},
+      {"<porcentajeDespliegue>100</porcentajeDespliegue>", "", true},
+      {"<porcentajeDespliegue>0</porcentajeDespliegue>", inBucket40, false},
+      {"<porcentajeDespliegue>41</porcentajeDespliegue>", inBucket40, true},
+      {"<porcentajeDespliegue>40</porcentajeDespliegue>", inBucket40, false},
+      {"<porcentajeDespliegue>99</porcentajeDespliegue>", "", false},
+      {"<porcentajeDespliegue>mitad</porcentajeDespliegue>", inBucket40, false},
+  };
+  EnableLog();
+  SetTestSetting(kAppSettingsKey, kVersionValue, "1.0");
+  const std::string main = PatternBytes(300, 5);
+  const std::string address = ServeFile("/main.xml", main);
+  for (const Case& c : cases) {
+    std::filesystem::remove(MainExecutable());
+    m_host.events.clear();
+    ServeManifest(std::string("<m><version>1.1</version><tamfichero>1000</tamfichero>") +
+                  c.element + "<urldescarga>" + address + "</urldescarga></m>");
+    const int fetchesBefore = m_server.RequestCount("/main.xml");
+    RunOnce(DefaultFetcher(), c.identity);
+    EXPECT_EQ(ReadFile(MainExecutable()), c.installs ? main : "<missing>") << c.element;
+    EXPECT_EQ(m_server.RequestCount("/main.xml") - fetchesBefore, c.installs ? 1 : 0) << c.element;
+    const std::vector<std::string> outLine = {
+        "log ActualizandoVersion |Versi\xF3n en despliegue escalonado. Este equipo a\xFAn no la "
+        "instala"};
+    EXPECT_EQ(m_host.Only("log ActualizandoVersion |"),
+              c.installs ? std::vector<std::string>{} : outLine)
+        << c.element;
+    EXPECT_EQ(m_host.events.back(), "end");
+    EXPECT_FALSE(std::filesystem::exists(AppFile(".mubax-staging"))) << c.element;
+  }
+}
+
+// A guard that holds every offered version back, as after a failed first start.
+class HoldingGuard : public ReleaseGuard {
+ public:
+  void FinishEarlierRun(bool /*loggingFlag*/) override {}
+  bool MayInstall(const char* /*offeredVersion*/) override { return false; }
+  void BeginInstall(const char* /*installed*/, const char* /*offered*/, bool /*logging*/) override {
+  }
+  void EndInstall(bool /*loggingFlag*/) override {}
+};
+
+class BusyHost : public RecordingHost {
+ public:
+  bool TakeUpdateTurn() override { return false; }
+};
+
+bool BudgetEnds(int /*documentNumber*/) { return false; }
+
+// Every outcome a run can have, from a real run: the engine's one summary event, and the report
+// made of it as a loopback server receives it (one request each).
+TEST_F(UpdateRunTest, EachOutcomeIsReportedOnceAndReceived) {
+  P256PrivateKey key{};
+  ASSERT_EQ(GenerateP256(key), CryptoStatus::kOk);
+  ReleaseKeySet keys;
+  keys.Add(PublicKeyOf(key));
+  HoldingGuard holding;
+  const std::string main = PatternBytes(200, 9);
+  const std::string address = ServeFile("/main.xml", main);
+  Sha256Digest otherDigest{};
+  ASSERT_TRUE(ComputeSha256("other", 5, otherDigest));
+  const std::string offering = "<m><version>1.1</version><tamfichero>1000</tamfichero>";
+  const std::string mainEntry = "<urldescarga>" + address + "</urldescarga>";
+  struct Case {
+    std::string manifest;  // "" serves none
+    const char* expected;  // the report's query from "outcome="
+    const ReleaseKeySet* keys = nullptr;
+    ReleaseGuard* guard = nullptr;
+    bool busy = false;
+    bool budgetEnds = false;
+    // A run that fetched no manifest, or refused it unread, knows of no offered version.
+    bool manifestRead = true;
+  };
+  const std::string digestEntry =
+      "<firmadescarga>" + FormatFileDigest(otherDigest) + "</firmadescarga>" + mainEntry + "</m>";
+  std::vector<Case> cases = {
+      {"<m><version>1.0</version></m>", "outcome=nothing-to-do"},
+      {offering + mainEntry + "</m>", "outcome=installed"},
+      {offering + "<urldescarga>" + m_server.Url("/gone.xml") + "</urldescarga></m>",
+       "outcome=failed-files&failed=1"},
+      {offering + mainEntry + "</m>", "outcome=deferred"},
+      {offering + "<porcentajeDespliegue>0</porcentajeDespliegue>" + mainEntry + "</m>",
+       "outcome=not-in-rollout"},
+      {offering + mainEntry + "</m>",
+       "outcome=refused&reason=no%20signature%20file%20could%20be%20fetched"},
+      {offering + digestEntry,
+       "outcome=refused&reason=a%20file%20of%20the%20release%20does%20not%20match%20its%20S256%20"
+       "digest"},
+      {offering + mainEntry + "</m>", "outcome=held"},
+      {"", "outcome=no-manifest"},
+      {offering + mainEntry + "</m>", "outcome=busy"},
+  };
+  cases[3].budgetEnds = true;
+  cases[5].keys = &keys;
+  cases[5].manifestRead = false;
+  cases[8].manifestRead = false;
+  cases[9].manifestRead = false;
+  cases[6].keys = &keys;
+  cases[7].guard = &holding;
+  cases[9].busy = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    SetTestSetting(kAppSettingsKey, kVersionValue, "1.0");
+    std::filesystem::remove_all(AppFile(".mubax-staging"));
+    ServeManifest(c.manifest.empty() ? std::string("<m><version>") : c.manifest);
+    if (c.manifest.empty()) m_server.AddStatus("/manifest.xml", 404);
+    std::string signature;
+    ASSERT_EQ(BuildSignatureFile(key, CurrentUnixTime() + 600, c.manifest, signature),
+              CryptoStatus::kOk);
+    if (c.keys != nullptr && c.manifest == offering + digestEntry) {
+      m_server.AddFile("/manifest.xml.sig", signature, "text/plain");
+    }
+    BusyHost busy;
+    RecordingHost& host = c.busy ? busy : m_host;
+    host.outcomes.clear();
+    UpdateEngine engine(host, m_disk);
+    if (c.keys != nullptr) engine.SetReleaseKeys(*c.keys);
+    engine.SetReleaseGuard(c.guard);
+    SetStageAttemptHook(c.budgetEnds ? BudgetEnds : nullptr);
+    engine.RunUpdate();
+    SetStageAttemptHook(nullptr);
+    ASSERT_EQ(host.outcomes.size(), 1u);
+
+    const int before = m_server.RequestCount("/report");
+    m_server.AddStatus("/report", 404);  // a static server without the file still logs the query
+    EXPECT_EQ(SendReport(DefaultFetcher(), FormatReportAddress(m_server.Url("/report?shop=7"),
+                                                               host.outcomes[0], "ab12")),
+              FetchStatus::kHttpError);
+    EXPECT_EQ(m_server.RequestCount("/report"), before + 1);
+    std::string offered;
+    if (c.manifestRead) offered = c.manifest.find("1.1") == std::string::npos ? "1.0" : "1.1";
+    EXPECT_EQ(m_server.LastRequestTarget("/report"),
+              "/report?shop=7&till=ab12&installed=1.0&offered=" + offered + "&" + c.expected);
+  }
+}
+
+TEST(RunReport, ValuesAreQueryEncodedAndTheTillIsNamedByAHashOnly) {
+  RunSummary summary;
+  summary.installedVersion = "1.0 beta&x=1";
+  summary.offeredVersion = "2.0+\xF3";
+  EXPECT_EQ(
+      FormatReportAddress("http://h/r", summary, "n"),
+      "http://h/r?till=n&installed=1.0%20beta%26x%3D1&offered=2.0%2B%F3&outcome=nothing-to-do");
+  EXPECT_EQ(DecodeQueryValue("1.0%20beta%26x%3D1+y%zz%4"), "1.0 beta&x=1 y%zz%4");
+  const std::string name = TillReportName("3d1219c7c4c5404aaa1f6d2a48adfda4");
+  EXPECT_EQ(name.size(), 32u);
+  EXPECT_EQ(name.find("3d1219c7"), std::string::npos);
+  EXPECT_NE(name, TillReportName("3d1219c7c4c5404aaa1f6d2a48adfda5"));
+  EXPECT_EQ(TillReportName(""), "");
+  // One request, whatever the server answers: a redirect is not followed.
+  TestHttpServer server;
+  server.AddRedirect("/moved", "/report");
+  server.AddFile("/report", "");
+  EXPECT_EQ(SendReport(DefaultFetcher(), server.Url("/moved?till=n")),
+            FetchStatus::kRedirectRefused);
+  EXPECT_EQ(server.RequestCount("/moved"), 1);
+  EXPECT_EQ(server.RequestCount("/report"), 0);
+  // Only http and https: a report never reads a file or a share.
+  MemoryFetcher never;
+  EXPECT_EQ(SendReport(never, "/etc/passwd"), FetchStatus::kUnsupportedAddress);
+  EXPECT_EQ(SendReport(never, "file:///etc/passwd"), FetchStatus::kUnsupportedAddress);
+  EXPECT_TRUE(never.fetched.empty());
 }
 
 }  // namespace

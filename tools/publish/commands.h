@@ -7,12 +7,19 @@
 
 #include "publish/native_text.h"
 #include "publish/release_plan.h"
+#include "publish/signing.h"
 
 struct VerifyOptions {
   std::string address;           // manifest address or path, UTF-8
   std::string installedVersion;  // as the settings would hold it; empty by default
   std::string appDir;            // optional: where the main application lives on the shop PCs
   std::string publicKeyFile;     // optional: check signature and digests against these keys
+};
+
+struct RolloutOptions {
+  std::string manifest;  // local path of a published manifest
+  int percent = 0;       // the share of tills, 0 to 100
+  SigningOptions signing;
 };
 
 // Plans, checks and writes an application release; writes nothing when any check fails.
@@ -23,6 +30,9 @@ int RunLibraryCommand(const LibraryReleaseOptions& options);
 // 0 only when a mode runs, at least one file is attempted and every attempted file would install
 // (and, with a public key file, the signature is valid and every file matches its digest).
 int RunVerifyCommand(const VerifyOptions& options);
+// Sets the share of tills a published manifest is offered to (rewriting its gzip copy when there
+// is one) and signs it again with the key given; refuses a signed manifest without a key.
+int RunRolloutCommand(const RolloutOptions& options);
 
 inline void PrintLine(const std::string& line) { WriteConsoleText(stdout, line + "\n"); }
 inline void PrintError(const std::string& line) {

@@ -12,10 +12,12 @@
 #include "mubax_version.h"
 #include "publish/arguments.h"
 #include "publish/commands.h"
+#include "publish/report_summary.h"
 #include "update/release_signature.h"
 #include "publish/signing.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
+#include "update/rollout.h"
 
 namespace {
 
@@ -184,13 +186,48 @@ CLI::App* AddKeygenCommand(CLI::App& tool, KeygenOptions& options) {
   return command;
 }
 
-CLI::App* AddSignCommand(CLI::App& tool, SignOptions& options) {
-  CLI::App* command = tool.add_subcommand("sign", kSignDescription);
-  command->add_option("manifest", options.manifest, "Path of the published manifest")
+void AddManifestArgument(CLI::App& command, std::string& manifest) {
+  command.add_option("manifest", manifest, "Path of the published manifest")
       ->type_name("MANIFEST")
       ->required();
+}
+
+CLI::App* AddSignCommand(CLI::App& tool, SignOptions& options) {
+  CLI::App* command = tool.add_subcommand("sign", kSignDescription);
+  AddManifestArgument(*command, options.manifest);
   AddSigningOptions(*command, options.signing);
   command->get_option("--sign-key")->required();
+  return command;
+}
+
+const char kRolloutDescription[] =
+    "Offer a published release to a share of the tills: sets the manifest's porcentajeDespliegue "
+    "(a till takes the release when its stable bucket, from its machine identity and the offered "
+    "version, falls within the share) and signs the manifest again when --sign-key is given. "
+    "--percent 0 halts the release; raising the share keeps every till that already had it. A "
+    "signed manifest is refused without --sign-key.";
+
+CLI::App* AddRolloutCommand(CLI::App& tool, RolloutOptions& options) {
+  CLI::App* command = tool.add_subcommand("rollout", kRolloutDescription);
+  AddManifestArgument(*command, options.manifest);
+  command->add_option("--percent", options.percent, "Share of tills, 0 (halt) to 100 (all)")
+      ->type_name("N")
+      ->required()
+      ->check(CLI::Range(0, kFullRolloutPercent));
+  AddSigningOptions(*command, options.signing);
+  return command;
+}
+
+const char kReportDescription[] =
+    "Summarise the reports tills send after each run (setting urlInforme) from web server access "
+    "logs in the common or combined format: tills per installed version and per outcome, each "
+    "till counted by its latest report, then every revert and refusal. Other lines are skipped.";
+
+CLI::App* AddReportCommand(CLI::App& tool, ReportOptions& options) {
+  CLI::App* command = tool.add_subcommand("report", kReportDescription);
+  command->add_option("log", options.logs, "Access log files, oldest first")
+      ->type_name("LOG")
+      ->required();
   return command;
 }
 
@@ -205,11 +242,15 @@ int Run(const std::vector<std::string>& arguments) {
   VerifyOptions verify;
   KeygenOptions keygen;
   SignOptions sign;
+  RolloutOptions rollout;
+  ReportOptions report;
   CLI::App* appCommand = AddAppCommand(tool, app);
   CLI::App* libraryCommand = AddLibraryCommand(tool, library);
   CLI::App* verifyCommand = AddVerifyCommand(tool, verify);
   CLI::App* keygenCommand = AddKeygenCommand(tool, keygen);
   CLI::App* signCommand = AddSignCommand(tool, sign);
+  CLI::App* rolloutCommand = AddRolloutCommand(tool, rollout);
+  CLI::App* reportCommand = AddReportCommand(tool, report);
 
   std::vector<const char*> argv;
   argv.reserve(arguments.size());
@@ -224,6 +265,8 @@ int Run(const std::vector<std::string>& arguments) {
   if (verifyCommand->parsed()) return RunVerifyCommand(verify);
   if (keygenCommand->parsed()) return RunKeygenCommand(keygen);
   if (signCommand->parsed()) return RunSignCommand(sign);
+  if (rolloutCommand->parsed()) return RunRolloutCommand(rollout);
+  if (reportCommand->parsed()) return RunReportCommand(report);
   return 2;
 }
 

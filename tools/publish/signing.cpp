@@ -20,7 +20,9 @@ namespace {
 constexpr std::size_t kReadChunkBytes = std::size_t{64} * 1024;
 constexpr std::size_t kTimeTextBufferSize = 64;
 
-bool ReadWhole(const std::string& path, std::string& text, std::string& error) {
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
   std::ifstream in(fs::u8path(path), std::ios::binary);
   std::ostringstream content;
   if (!in || !(content << in.rdbuf())) {
@@ -31,9 +33,7 @@ bool ReadWhole(const std::string& path, std::string& text, std::string& error) {
   return true;
 }
 
-// Writes `text` to `path` through a temporary file renamed over it, so a server never offers a
-// half-written signature.
-std::string ReplaceWhole(const std::string& path, const std::string& text) {
+std::string ReplaceWholeFile(const std::string& path, const std::string& text) {
   const fs::path final = fs::u8path(path);
   const fs::path temporary = final.parent_path() / ("." + final.filename().u8string() + ".partial");
   {
@@ -45,16 +45,14 @@ std::string ReplaceWhole(const std::string& path, const std::string& text) {
   fs::rename(temporary, final, failure);
   if (failure) {
     fs::remove(temporary, failure);
-    return "cannot move the signature into place at " + path;
+    return "cannot move " + final.filename().u8string() + " into place at " + path;
   }
   return std::string();
 }
 
-}  // namespace
-
 bool ReadPrivateKeyFile(const std::string& path, P256PrivateKey& key, std::string& error) {
   std::string text;
-  if (!ReadWhole(path, text, error)) return false;
+  if (!ReadWholeFile(path, text, error)) return false;
   if (!ParsePrivateKeyText(text, key)) {
     error = path + " is not a private key written by mubax-publish keygen";
     return false;
@@ -115,7 +113,7 @@ int RunKeygenCommand(const KeygenOptions& options) {
     return 1;
   }
   std::string error = WriteNewPrivateFile(options.out, FormatPrivateKeyText(key));
-  if (error.empty()) error = ReplaceWhole(publicPath, FormatPublicKeyLine(PublicKeyOf(key)));
+  if (error.empty()) error = ReplaceWholeFile(publicPath, FormatPublicKeyLine(PublicKeyOf(key)));
   if (!error.empty()) {
     PrintError(error);
     return 1;
@@ -131,14 +129,14 @@ int RunSignCommand(const SignOptions& options) {
   std::string manifest;
   std::string error;
   if (!ReadPrivateKeyFile(options.signing.keyFile, key, error) ||
-      !ReadWhole(options.manifest, manifest, error)) {
+      !ReadWholeFile(options.manifest, manifest, error)) {
     PrintError(error);
     return 1;
   }
   const std::string signature =
       SignManifestText(key, options.signing.lifetimeSeconds, manifest, error);
   if (signature.empty() ||
-      !(error = ReplaceWhole(options.manifest + kSignatureSuffix, signature)).empty()) {
+      !(error = ReplaceWholeFile(options.manifest + kSignatureSuffix, signature)).empty()) {
     PrintError(error);
     return 1;
   }

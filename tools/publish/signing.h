@@ -33,6 +33,11 @@ std::string DigestFile(const std::string& path, std::string& error);
 // `error` set, on failure.
 std::string SignManifestText(const P256PrivateKey& key, std::int64_t lifetimeSeconds,
                              const std::string& manifest, std::string& error);
+// Reads the whole file at `path` (UTF-8) into `text`. False, with `error` set, when it cannot.
+bool ReadWholeFile(const std::string& path, std::string& text, std::string& error);
+// Writes `text` to `path` through a temporary file renamed over it, so a server never offers a
+// half-written file. Returns the empty string, or why it failed (the old file then stays).
+std::string ReplaceWholeFile(const std::string& path, const std::string& text);
 // "2025-01-31 12:00:00 UTC".
 std::string FormatUtc(std::int64_t unixSeconds);
 
