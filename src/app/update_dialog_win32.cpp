@@ -157,6 +157,12 @@ void UpdateDialog::SetProgressPos(int position) {
   ::SendMessageA(m_progress, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
+void UpdateDialog::ShowDownloadProgress(int staged, int documents) {
+  // The same bar, counting documents: a long download on a slow line is seen to go on.
+  SetProgressRange(static_cast<std::uint16_t>(documents));
+  SetProgressPos(staged);
+}
+
 void UpdateDialog::LaunchMainApplication() {
   ::LaunchMainApplication(kLaunchWaitMilliseconds, &m_started);
 }

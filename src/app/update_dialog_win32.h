@@ -48,6 +48,7 @@ class UpdateDialog : public LoggingUpdateHost {
   // UpdateHost: what the engine drives during the run.
   void SetProgressRange(std::uint16_t upper) override;
   void SetProgressPos(int position) override;
+  void ShowDownloadProgress(int staged, int documents) override;
   void LaunchMainApplication() override;
   void EndRun() override;
 

@@ -29,6 +29,9 @@ class SessionHost : public UpdateHost {
   }
   void SetProgressRange(std::uint16_t upper) override { m_host.SetProgressRange(upper); }
   void SetProgressPos(int position) override { m_host.SetProgressPos(position); }
+  void ShowDownloadProgress(int staged, int documents) override {
+    m_host.ShowDownloadProgress(staged, documents);
+  }
   void ReportInstallProblem(const InstallItem& item, const char* reason) override {
     m_host.ReportInstallProblem(item, reason);
   }

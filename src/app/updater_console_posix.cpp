@@ -96,6 +96,11 @@ class ConsoleHost : public LoggingUpdateHost {
     m_position = position;
     Draw();
   }
+  void ShowDownloadProgress(int staged, int documents) override {
+    m_upper = static_cast<std::uint16_t>(documents);
+    m_position = staged;
+    Draw();
+  }
   void LaunchMainApplication() override {
     m_launched = true;
     ::LaunchMainApplication(kLaunchWaitMilliseconds, &m_started);

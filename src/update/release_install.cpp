@@ -152,6 +152,8 @@ void UpdateEngine::InstallRelease(const XmlDocument& manifest, const char* insta
     stage.Drop();
     return;
   }
+  stage.OnProgress(
+      [this](int done, int documents) { m_host.ShowDownloadProgress(done, documents); });
   const StageOutcome staged = StageRelease(stage, manifest, installedVersion, release);
   if (staged == StageOutcome::kDeferred) {
     m_summary.outcome = RunOutcome::kDeferred;

@@ -273,19 +273,24 @@ bool ReleaseStage::Adopt(const std::string& release, std::vector<StagedDocument>
 StageOutcome ReleaseStage::Stage(const std::string& release, std::vector<StagedDocument> documents,
                                  Fetcher& network, std::chrono::steady_clock::time_point deadline) {
   if (release.empty() || !Adopt(release, documents)) return StageOutcome::kUnavailable;
+  const int total = static_cast<int>(m_record.documents.size());
+  int done = 0;
   for (std::size_t index = 0; index < m_record.documents.size(); ++index) {
     StagedDocument& document = m_record.documents[index];
     // A part that is not as long as recorded was touched by someone else: fetched again.
     if (document.complete &&
-        GetFileSizeBytes(PartPath(index).c_str()) == static_cast<std::int64_t>(document.durable)) {
-      continue;
-    }
-    if (document.complete) {
+        GetFileSizeBytes(PartPath(index).c_str()) != static_cast<std::int64_t>(document.durable)) {
       document.complete = false;
       document.durable = 0;
       document.validator.clear();
     }
+    done += document.complete ? 1 : 0;
+  }
+  if (m_progress) m_progress(done, total);
+  for (std::size_t index = 0; index < m_record.documents.size(); ++index) {
+    if (m_record.documents[index].complete) continue;
     if (!StageDocument(index, network, deadline)) return StageOutcome::kDeferred;
+    if (m_progress) m_progress(++done, total);
   }
   return StageOutcome::kStaged;
 }

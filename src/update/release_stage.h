@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,11 @@ class ReleaseStage : private Fetcher {
   explicit ReleaseStage(const std::string& appDirectory);
 
   const std::string& Folder() const { return m_folder; }  // with its trailing separator
+  // Told how many of the release's documents are staged (or failed for good) as Stage goes:
+  // once when it starts, then after each document.
+  void OnProgress(std::function<void(int staged, int documents)> progress) {
+    m_progress = std::move(progress);
+  }
   // Removes whatever is staged, of any release.
   void Drop();
   // Stages `documents` of the release `release` through `network`, taking up what an earlier
@@ -101,5 +107,6 @@ class ReleaseStage : private Fetcher {
 
   std::string m_folder;
   StageRecord m_record;
+  std::function<void(int, int)> m_progress;
   NetworkFetcher m_local;  // reads the staged parts, which are local files
 };

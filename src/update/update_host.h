@@ -41,6 +41,10 @@ class UpdateHost {
   // bound cut to its low 16 bits.
   virtual void SetProgressRange(std::uint16_t upper) = 0;
   virtual void SetProgressPos(int position) = 0;
+  // While a release is downloaded, before anything of it is installed: `staged` of its
+  // `documents` are on the disk. A front end may show it on its bar; the install's own range and
+  // positions follow it.
+  virtual void ShowDownloadProgress(int /*staged*/, int /*documents*/) {}
 
   // Asked once per run, after the logging decision and before the manifest is fetched: true when
   // this run may update. A host that can meet other updater runs waits (bounded) while one is

@@ -31,6 +31,10 @@ class RecordingHost : public UpdateHost {
   void SetProgressPos(int position) override {
     events.push_back("pos " + std::to_string(position));
   }
+  // Kept apart from `events`, whose sequences are the install's own.
+  void ShowDownloadProgress(int staged, int documents) override {
+    downloads.push_back(std::to_string(staged) + "/" + std::to_string(documents));
+  }
   void LaunchMainApplication() override { events.push_back("launch"); }
   void EndRun() override { events.push_back("end"); }
   // Typed reports go to `reports`, apart from `events`: "<stage> <n> <address> -> <dest> = <r>"
@@ -62,6 +66,7 @@ class RecordingHost : public UpdateHost {
 
   std::vector<std::string> events;
   std::vector<std::string> reports;
+  std::vector<std::string> downloads;  // "<staged>/<documents>" while a release is downloaded
   std::vector<RunSummary> outcomes;  // ReportRunOutcome's, apart from `events`
 
  private:

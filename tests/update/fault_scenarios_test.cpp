@@ -258,6 +258,7 @@ class StagedReleaseTest : public EngineTest {
     engine.SetRunFetchLimit(kRunSeconds);
     engine.RunUpdate();
     EXPECT_EQ(host.Only("launch").size(), 1u);
+    m_downloads = host.downloads;
     return host.events;
   }
   // "old", "new" or "mixed": what the application directory holds of the release.
@@ -279,6 +280,7 @@ class StagedReleaseTest : public EngineTest {
   bool Staging() const { return std::filesystem::exists(AppFile(kStageFolderName)); }
 
   std::string m_manifest;
+  std::vector<std::string> m_downloads;  // the last start's download progress
   std::string m_documents[3];
   std::string m_paths[3];
 };
@@ -302,6 +304,12 @@ TEST_F(StagedReleaseTest, BudgetCutDefersAndTheNextStartsResumeToAWholeRelease) 
     const bool deferred = std::find(events.begin(), events.end(), kDeferredLine) != events.end();
     EXPECT_EQ(Installed(), deferred ? "old" : "new") << "after start " << starts;
     EXPECT_EQ(Staging(), deferred);
+    // The bar counts the documents on the disk, from what earlier starts staged on.
+    ASSERT_FALSE(m_downloads.empty());
+    EXPECT_EQ(m_downloads.back() == "3/3", !deferred) << ::testing::PrintToString(m_downloads);
+    if (starts == 1) {
+      EXPECT_EQ(m_downloads.front(), "0/3");
+    }
   }
   EXPECT_EQ(Installed(), "new");
   EXPECT_GE(starts, 2);
