@@ -43,8 +43,12 @@ constexpr std::size_t kHeaderTextBytes = 256;
 // set again before every read of a body.
 constexpr DWORD kReceiveTimeoutSlackMs = 250;
 
+// What WinINet (Wine's, at least) holds of a body at most between reads: as much available means
+// the body is flowing faster than it is read.
+constexpr DWORD kFlowingBytes = 8 * 1024;
+
 // Bytes asked of InternetReadFile at a time.
-constexpr DWORD kReadChunkBytes = 16 * 1024;
+constexpr DWORD kReadChunkBytes = 64 * 1024;
 
 // Never a cached copy, never a cache entry, never a dialog; redirects are followed by hand so
 // that each hop can be checked against the policy.
@@ -174,6 +178,18 @@ FetchStatus TellStart(HINTERNET request, DWORD status, const ResumePoint& from,
   return receiver.Start(start) ? FetchStatus::kOk : FetchStatus::kOutOfMemory;
 }
 
+// Reads what has arrived, up to `size` bytes. A read waits until its whole buffer is full, which
+// a dripping server never lets happen: so it waits (within the receive time-out) only until
+// something is there, and takes what is. But when the client's own buffer is full the body is
+// flowing, and one read of a whole chunk then costs what a read of the client's piece does, a
+// round trip to Wine's server each: the chunk is asked for. False with the error.
+bool ReadArrived(HINTERNET request, char* chunk, DWORD size, DWORD& received) {
+  DWORD available = 0;
+  if (!InternetQueryDataAvailable(request, &available, 0, 0)) return false;
+  const DWORD ask = available >= kFlowingBytes ? size : std::max<DWORD>(available, 1);
+  return InternetReadFile(request, chunk, std::min(ask, size), &received) != FALSE;
+}
+
 // Hands the body to `receiver` as it arrives; `collector`, when the receiver keeps the whole body,
 // is told the declared length first.
 FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs,
@@ -201,14 +217,11 @@ FetchStatus ReadBody(HINTERNET request, const FetchLimits& limits, DWORD stallMs
       timeoutSet = waitMs;
     }
     DWORD received = 0;
-    DWORD available = 0;
     const ULONGLONG started = GetTickCount64();
-    // A read waits until its whole buffer is full, which a dripping server never lets happen:
-    // ask only for what has arrived (waiting, within the time-out, for at least one byte).
-    if (!InternetQueryDataAvailable(request, &available, 0, 0) ||
-        !InternetReadFile(request, chunk,
-                          std::min<DWORD>(std::max<DWORD>(available, 1), sizeof chunk),
-                          &received)) {
+    const DWORD wanted =
+        hasLength ? static_cast<DWORD>(std::min<std::size_t>(sizeof chunk, declared - total))
+                  : static_cast<DWORD>(sizeof chunk);
+    if (!ReadArrived(request, chunk, wanted, received)) {
       const DWORD error = GetLastError();
       if (RemainingMs(deadline) == 0) return FetchStatus::kDeadlineExceeded;
       return StatusFromWait(error, GetTickCount64() - started, waitMs);
