@@ -76,7 +76,8 @@ bool BudgetSpent(std::chrono::steady_clock::time_point deadline) {
   return std::chrono::steady_clock::now() + kBudgetSlack >= deadline;
 }
 
-// Shortens the fetch's deadline to what is left of the budget; false when nothing is.
+}  // namespace
+
 bool FitBudget(FetchLimits& limits, std::chrono::steady_clock::time_point deadline) {
   const auto left =
       std::chrono::ceil<std::chrono::seconds>(deadline - std::chrono::steady_clock::now());
@@ -84,8 +85,6 @@ bool FitBudget(FetchLimits& limits, std::chrono::steady_clock::time_point deadli
   limits.totalTimeoutSeconds = std::min<long>(limits.totalTimeoutSeconds, left.count());
   return true;
 }
-
-}  // namespace
 
 void SetStageAttemptHook(StageAttemptHook hook) { g_attemptHook = hook; }
 

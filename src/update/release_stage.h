@@ -58,6 +58,11 @@ enum class StageOutcome {
   kUnavailable,  // the folder or its record could not be written: nothing is staged
 };
 
+// Shortens a fetch's total time-out to what is left before `deadline` (whole seconds, rounded
+// up); false when nothing is left. The one rule of the run's fetch budget, for the manifest and
+// the stage alike.
+bool FitBudget(FetchLimits& limits, std::chrono::steady_clock::time_point deadline);
+
 // Test seam: called before each document's fetch attempt with the document's number (from 1);
 // false ends the run's budget there, as the clock would.
 using StageAttemptHook = bool (*)(int documentNumber);

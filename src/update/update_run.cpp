@@ -70,12 +70,7 @@ void UpdateEngine::SetManifestOrigin(const char* manifestAddress) {
 }
 
 bool UpdateEngine::FitRunDeadline(FetchLimits& limits) const {
-  if (!m_hasRunDeadline) return true;
-  const auto left =
-      std::chrono::ceil<std::chrono::seconds>(m_runDeadline - std::chrono::steady_clock::now());
-  if (left.count() <= 0) return false;
-  limits.totalTimeoutSeconds = std::min<long>(limits.totalTimeoutSeconds, left.count());
-  return true;
+  return !m_hasRunDeadline || FitBudget(limits, m_runDeadline);
 }
 
 void UpdateEngine::RunUpdate() {
