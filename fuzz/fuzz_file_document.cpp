@@ -6,11 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/files.h"
 #include "fuzz_check.h"
-#include "net/fetched_bytes_fetcher.h"
 #include "support/memory_fetcher.h"
 #include "update/file_content_stream.h"
 #include "update/hex_decoder.h"
@@ -37,10 +37,8 @@ struct Result {
 Result ReadWhole(const std::string& document, std::size_t longestText) {
   Result result;
   std::vector<char> body(document.begin(), document.end());
-  FetchedBytesFetcher fetched(kAddress, body);
   XmlDocument dom;
-  dom.SetFetcher(fetched);
-  if (!dom.Load(kAddress, true)) {
+  if (!dom.LoadBytes(std::move(body))) {
     result.verdict = FileContentVerdict::kNotWellFormed;
     return result;
   }

@@ -1,11 +1,13 @@
-// The system's only access to XML: load a document by address or from text, and read element
-// texts by path. Windows: the MSXML DOM through COM (xml_document_msxml.cpp); POSIX: pugixml
-// (xml_document_pugixml.cpp). Texts are narrow: the ANSI code page on Windows, UTF-8 on POSIX.
+// The system's only access to XML: load a document by address, from bytes or from text, and read
+// element texts by path. Windows: the MSXML DOM through COM (xml_document_msxml.cpp); POSIX:
+// pugixml (xml_document_pugixml.cpp). Texts are narrow: the ANSI code page on Windows, UTF-8 on
+// POSIX.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/fetch.h"
 
@@ -63,7 +65,15 @@ class XmlDocument {
   // entities or a character reference to a character XML allows (such as `&#0;`). A failed load
   // leaves a document without a document element. Raises std::bad_alloc only when
   // memory for the request runs out.
+  // A load by address is a fetch followed by LoadBytes.
   bool Load(const char* source, bool fromAddress);
+
+  // Loads the document from `bytes` as a load by address would after its fetch: the document's
+  // own encoding declaration decides the decoding, and the same documents are refused. For bytes
+  // already fetched and checked (a signed manifest), so the document is parsed from exactly them.
+  // The last fetch status becomes kOk. Returns true when loaded; raises std::bad_alloc only when
+  // memory runs out.
+  bool LoadBytes(std::vector<char> bytes);
 
   // Limits for the next loads by address (size cap, time-outs).
   void SetFetchLimits(const FetchLimits& limits);

@@ -230,6 +230,11 @@ struct XmlDocument::Impl {
   // The node whose text GetValue and GetLongValue read: 1 with the node; -1 no document or
   // nothing matches; 0 a document without document element.
   int SelectTextNode(const XmlDocument& owner, XmlNode& node, const char* path) const;
+  // Creates the DOM document at the first load; false when COM cannot make one.
+  bool EnsureDocument();
+  // Whether a parse that ended with `result` and `loaded` left a document to keep; clears it
+  // otherwise.
+  bool KeepLoaded(HRESULT result, VARIANT_BOOL loaded);
 };
 
 XmlNode::XmlNode() = default;
@@ -262,77 +267,97 @@ void XmlDocument::SetFetcher(Fetcher& fetcher) { m_impl->m_fetcher = &fetcher; }
 
 FetchStatus XmlDocument::GetLastFetchStatus() const { return m_impl->m_lastFetchStatus; }
 
+bool XmlDocument::Impl::EnsureDocument() {
+  if (m_document) return true;
+  // The process normally initialised COM already; a second initialisation is harmless.
+  CoInitialize(nullptr);
+  m_comInitialized = 1;
+  const HRESULT created =
+      CoCreateInstance(kDomDocumentClsid, nullptr, CLSCTX_INPROC_SERVER, kDomDocumentIid,
+                       reinterpret_cast<void**>(m_document.ReleaseAndGetAddressOf()));
+  if (FAILED(created) || !m_document) {
+    m_document.Reset();
+    return false;
+  }
+  UseXPathQueries(m_document.Get());
+  LimitElementDepth(m_document.Get());
+  RefuseExternalResources(m_document.Get());
+  return true;
+}
+
+bool XmlDocument::Impl::KeepLoaded(HRESULT result, VARIANT_BOOL loaded) {
+  IXMLDOMDocument* document = m_document.Get();
+  const bool success = result == S_OK && loaded != VARIANT_FALSE && !HasDocumentType(document);
+  if (!success) ClearDocument(document);
+  return success;
+}
+
 bool XmlDocument::Load(const char* source, bool fromAddress) {
   Impl& impl = *m_impl;
-  if (!impl.m_document) {
-    // The process normally initialised COM already; a second initialisation is harmless.
-    CoInitialize(nullptr);
-    impl.m_comInitialized = 1;
-    const HRESULT created =
-        CoCreateInstance(kDomDocumentClsid, nullptr, CLSCTX_INPROC_SERVER, kDomDocumentIid,
-                         reinterpret_cast<void**>(impl.m_document.ReleaseAndGetAddressOf()));
-    if (FAILED(created) || !impl.m_document) {
-      impl.m_document.Reset();
+  if (!impl.EnsureDocument()) return false;
+  IXMLDOMDocument* document = impl.m_document.Get();
+  if (fromAddress) {
+    std::vector<char> body;
+    const FetchStatus fetched = source != nullptr
+                                    ? impl.m_fetcher->Fetch(source, impl.m_limits, body)
+                                    : FetchStatus::kUnsupportedAddress;
+    if (fetched != FetchStatus::kOk) {
+      impl.m_lastFetchStatus = fetched;
+      ClearDocument(document);
       return false;
     }
-    UseXPathQueries(impl.m_document.Get());
-    LimitElementDepth(impl.m_document.Get());
-    RefuseExternalResources(impl.m_document.Get());
+    return LoadBytes(std::move(body));
   }
-  IXMLDOMDocument* document = impl.m_document.Get();
-
-  HRESULT result = E_FAIL;
+  UniqueBstr text;
+  bool converted = false;
+  try {
+    converted = source != nullptr && NarrowToBstr(source, text) && ExpatAcceptsText(text.Get());
+  } catch (const std::bad_alloc&) {
+    ClearDocument(document);
+    throw;
+  }
+  if (!converted) {
+    ClearDocument(document);
+    return false;
+  }
   VARIANT_BOOL loaded = VARIANT_FALSE;
-  if (fromAddress) {
-    UniqueSafeArray bytes;
-    {
-      std::vector<char> body;
-      impl.m_lastFetchStatus = source != nullptr
-                                   ? impl.m_fetcher->Fetch(source, impl.m_limits, body)
-                                   : FetchStatus::kUnsupportedAddress;
-      if (impl.m_lastFetchStatus != FetchStatus::kOk || body.empty() ||
-          body.size() > static_cast<std::size_t>(UINT_MAX)) {
+  const HRESULT result = document->loadXML(text.Get(), &loaded);
+  return impl.KeepLoaded(result, loaded);
+}
+
+bool XmlDocument::LoadBytes(std::vector<char> bytes) {
+  Impl& impl = *m_impl;
+  if (!impl.EnsureDocument()) return false;
+  impl.m_lastFetchStatus = FetchStatus::kOk;
+  IXMLDOMDocument* document = impl.m_document.Get();
+  UniqueSafeArray array;
+  {
+    // The array keeps its own copy; the bytes go as soon as it exists.
+    std::vector<char> body(std::move(bytes));
+    if (body.empty() || body.size() > static_cast<std::size_t>(UINT_MAX)) {
+      ClearDocument(document);
+      return false;
+    }
+    try {
+      if (!ExpatAccepts(body.data(), body.size())) {
         ClearDocument(document);
         return false;
       }
-      // The array keeps its own copy; the fetched bytes go as soon as it exists.
-      try {
-        if (!ExpatAccepts(body.data(), body.size())) {
-          ClearDocument(document);
-          return false;
-        }
-        bytes = BytesToSafeArray(body);
-      } catch (const std::bad_alloc&) {
-        ClearDocument(document);
-        throw;
-      }
-    }
-    // Parsing from bytes lets the document's own encoding declaration decide the decoding.
-    VARIANT input;
-    VariantInit(&input);
-    input.vt = VT_ARRAY | VT_UI1;
-    input.parray = bytes.Get();  // borrowed: `bytes` destroys the array
-    document->put_async(VARIANT_FALSE);
-    result = document->load(input, &loaded);
-  } else {
-    UniqueBstr text;
-    bool converted = false;
-    try {
-      converted = source != nullptr && NarrowToBstr(source, text) && ExpatAcceptsText(text.Get());
+      array = BytesToSafeArray(body);
     } catch (const std::bad_alloc&) {
       ClearDocument(document);
       throw;
     }
-    if (!converted) {
-      ClearDocument(document);
-      return false;
-    }
-    result = document->loadXML(text.Get(), &loaded);
   }
-
-  const bool success = result == S_OK && loaded != VARIANT_FALSE && !HasDocumentType(document);
-  if (!success) ClearDocument(document);
-  return success;
+  // Parsing from bytes lets the document's own encoding declaration decide the decoding.
+  VARIANT input;
+  VariantInit(&input);
+  input.vt = VT_ARRAY | VT_UI1;
+  input.parray = array.Get();  // borrowed: `array` destroys it
+  document->put_async(VARIANT_FALSE);
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  const HRESULT result = document->load(input, &loaded);
+  return impl.KeepLoaded(result, loaded);
 }
 
 int XmlDocument::SelectNode(XmlNode& nodeOut, const char* path) const {
@@ -389,7 +414,7 @@ long long XmlDocument::GetLongValue(const char* path, std::string& text,
     // Measured before converting, so an oversized text never costs a narrow copy.
     const long long length = MeasureNarrow(wide.Get());
     if (length < 0) return -1;
-    if (static_cast<unsigned long long>(length) > maxLength) return -2;
+    if (static_cast<unsigned long long>(length) > maxLength) return kLongTextTooLong;
     std::string converted;
     if (!BstrToNarrow(wide.Get(), converted)) return -1;
     text.swap(converted);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/fixed_buffer.h"
@@ -233,6 +234,20 @@ bool IsWellFormedDocument(pugi::xml_document& document) {
   return !depth.TooDeep();
 }
 
+// Whether a parse that ended in `result` left a document to keep; empties `parsed` otherwise.
+// Raises std::bad_alloc when the parse ran out of memory.
+bool KeepIfWellFormed(ParsedDocument& parsed, const pugi::xml_parse_result& result,
+                      bool referencesResolve) {
+  if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
+  if (!result || !referencesResolve || !IsWellFormedDocument(parsed.document)) {
+    parsed.document.reset();
+    parsed.storage.clear();
+    parsed.storage.shrink_to_fit();
+    return false;
+  }
+  return true;
+}
+
 // The first node `path` selects below `context`; empty when none or the path is malformed.
 pugi::xpath_node SelectFirst(const pugi::xml_node& context, const char* path) {
   if (path == nullptr || path[0] == '\0') return pugi::xpath_node();
@@ -291,37 +306,37 @@ bool XmlDocument::Load(const char* source, bool fromAddress) {
   auto fresh = std::make_shared<ParsedDocument>();
   m_impl->parsed = fresh;
   if (source == nullptr) return false;
-
+  if (fromAddress) {
+    std::vector<char> bytes;
+    m_impl->lastFetchStatus = m_impl->fetcher->Fetch(source, m_impl->limits, bytes);
+    if (m_impl->lastFetchStatus == FetchStatus::kOutOfMemory) throw std::bad_alloc();
+    if (m_impl->lastFetchStatus != FetchStatus::kOk) return false;
+    return LoadBytes(std::move(bytes));
+  }
+  m_impl->lastFetchStatus = FetchStatus::kOk;
   // pugixml takes much that is not XML (duplicate attributes, bytes that are not of the
   // document's encoding, control characters); expat, which the streaming reader uses, takes none
   // of it. A document is loaded only when expat finds it well-formed too.
-  pugi::xml_parse_result result;
-  bool referencesResolve = false;
-  if (fromAddress) {
-    m_impl->lastFetchStatus = m_impl->fetcher->Fetch(source, m_impl->limits, fresh->storage);
-    if (m_impl->lastFetchStatus == FetchStatus::kOutOfMemory) throw std::bad_alloc();
-    if (m_impl->lastFetchStatus != FetchStatus::kOk) return false;
-    // Checked before the in-place parse rewrites the bytes.
-    bool converted = false;
-    referencesResolve = ExpatAcceptsFetched(fresh->storage, converted) &&
-                        DocumentReferencesResolve(fresh->storage.data(), fresh->storage.size());
-    result = fresh->document.load_buffer_inplace(
-        fresh->storage.data(), fresh->storage.size(), kParseOptions,
-        converted ? pugi::encoding_utf8 : pugi::encoding_auto);
-  } else {
-    m_impl->lastFetchStatus = FetchStatus::kOk;
-    referencesResolve = ExpatAccepts(source, std::strlen(source)) &&
-                        DocumentReferencesResolve(source, std::strlen(source));
-    result = fresh->document.load_string(source, kParseOptions);
-  }
-  if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
-  if (!result || !referencesResolve || !IsWellFormedDocument(fresh->document)) {
-    fresh->document.reset();
-    fresh->storage.clear();
-    fresh->storage.shrink_to_fit();
-    return false;
-  }
-  return true;
+  const bool referencesResolve = ExpatAccepts(source, std::strlen(source)) &&
+                                 DocumentReferencesResolve(source, std::strlen(source));
+  const pugi::xml_parse_result result = fresh->document.load_string(source, kParseOptions);
+  return KeepIfWellFormed(*fresh, result, referencesResolve);
+}
+
+bool XmlDocument::LoadBytes(std::vector<char> bytes) {
+  auto fresh = std::make_shared<ParsedDocument>();
+  m_impl->parsed = fresh;
+  m_impl->lastFetchStatus = FetchStatus::kOk;
+  fresh->storage.swap(bytes);
+  // Checked before the in-place parse rewrites the bytes.
+  bool converted = false;
+  const bool referencesResolve =
+      ExpatAcceptsFetched(fresh->storage, converted) &&
+      DocumentReferencesResolve(fresh->storage.data(), fresh->storage.size());
+  const pugi::xml_parse_result result = fresh->document.load_buffer_inplace(
+      fresh->storage.data(), fresh->storage.size(), kParseOptions,
+      converted ? pugi::encoding_utf8 : pugi::encoding_auto);
+  return KeepIfWellFormed(*fresh, result, referencesResolve);
 }
 
 int XmlDocument::SelectNode(XmlNode& nodeOut, const char* path) const {
@@ -390,7 +405,7 @@ long long XmlDocument::GetLongValue(const char* path, std::string& text,
     std::size_t length = 0;
     const int found = m_impl->FindText(path, scratch, value, length);
     if (found != 1) return found;
-    if (length > maxLength) return -2;
+    if (length > maxLength) return kLongTextTooLong;
     text.assign(value, length);
     return static_cast<long long>(length);
   } catch (...) {
@@ -436,7 +451,7 @@ long long GetNodeLongText(const XmlNode& node, const char* path, std::string& te
     const char* value = nullptr;
     std::size_t length = 0;
     NodeText(found, scratch, value, length);
-    if (length > maxLength) return -2;
+    if (length > maxLength) return kLongTextTooLong;
     text.assign(value, length);
     return static_cast<long long>(length);
   } catch (...) {

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "net/fetched_bytes_fetcher.h"
 #include "xml/dom_text_rule.h"
 #include "xml/xml_document.h"
 
@@ -40,12 +39,9 @@ std::string Trimmed(const std::string& text) {
 
 Reading ReadWithDom(const std::string& document) {
   Reading reading;
-  // Served as fetched bytes, so a document may hold NUL bytes (UTF-16).
-  std::vector<char> bytes(document.begin(), document.end());
-  FetchedBytesFetcher fetched("document", bytes);
+  // Loaded as bytes, so a document may hold NUL bytes (UTF-16).
   XmlDocument dom;
-  dom.SetFetcher(fetched);
-  reading.wellFormed = dom.Load("document", true);
+  reading.wellFormed = dom.LoadBytes(std::vector<char>(document.begin(), document.end()));
   if (!reading.wellFormed) return reading;
   reading.exists = dom.Exists(kChild);
   std::string text;
