@@ -16,6 +16,7 @@
 class XmlDocument;
 class XmlNode;
 class FileContentStream;
+struct VerifiedManifest;
 enum class DigestVerdict;
 
 // Address used when the settings name none: the build's update server and a fixed path.
@@ -108,10 +109,9 @@ class UpdateEngine {
   // release's identity (see ReleaseIdentity).
   bool LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag,
                     std::string& release);
-  // With keys: checks the signature of the manifest's `bytes` before they are loaded. False
-  // (logged and reported) when it was refused.
-  bool CheckManifestSignature(const char* address, const FetchLimits& limits,
-                              const std::vector<char>& bytes, bool loggingFlag);
+  // With keys: acts on the signature check of the manifest just loaded. False (logged and
+  // reported) when it was refused.
+  bool CheckManifestSignature(const VerifiedManifest& verified, bool loggingFlag);
   // Two phases: every document of the release is staged in the application directory's staging
   // folder, then the mode installs from the staged documents. A release the run's fetch budget
   // cut is deferred: nothing of it installed, what was staged kept for the next run.

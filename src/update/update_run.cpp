@@ -13,13 +13,13 @@
 #include "common/fixed_buffer.h"
 #include "common/settings.h"
 #include "net/address.h"
-#include "net/fetched_bytes_fetcher.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "log/log_text.h"
 #include "update/manifest_names.h"
 #include "update/mirror_fetcher.h"
 #include "update/update_engine.h"
+#include "update/verified_manifest.h"
 #include "xml/xml_document.h"
 
 #ifndef MUBAX_UPDATE_HOST
@@ -110,7 +110,6 @@ void UpdateEngine::UpdateFromSettings(const char* appDirectory, bool loggingFlag
   char address[kManifestTextBufferSize] = {};
   char installedVersion[kSettingTextBufferSize] = {};
   XmlDocument manifest;
-  manifest.SetFetcher(*m_fetcher);
 
   ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kManifestUrlValue, address,
                      sizeof(address));
@@ -138,50 +137,29 @@ void UpdateEngine::UpdateFromSettings(const char* appDirectory, bool loggingFlag
 
 bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag,
                                 std::string& release) {
-  bool loaded = false;
   FetchLimits limits = m_limits;
   limits.allowLocalFiles = true;  // the address comes from the settings, not from a server
+  const ManifestSource source{*m_fetcher, limits, *m_keys,
+                              m_hasRunDeadline ? &m_runDeadline : nullptr};
+  VerifiedManifest verified;
   try {
-    std::vector<char> bytes;
-    loaded = FitRunDeadline(limits) && m_fetcher->Fetch(address, limits, bytes) == FetchStatus::kOk;
-    if (loaded && m_keys->RequiresSignatures() &&
-        !CheckManifestSignature(address, limits, bytes, loggingFlag)) {
-      return false;
-    }
-    if (loaded) {
-      release = ReleaseIdentity(bytes);
-      // Parsed from exactly the bytes fetched (and, with keys, checked): never a second fetch.
-      FetchedBytesFetcher fetched(address, bytes);
-      manifest.SetFetcher(fetched);
-      loaded = manifest.Load(address, true);
-      manifest.SetFetcher(*m_fetcher);
-    }
+    verified = LoadVerifiedManifest(source, address, RefusedManifest::kNotParsed, manifest);
   } catch (...) {
     // Memory ran out for the request: nothing can be installed from a manifest not loaded.
-    manifest.SetFetcher(*m_fetcher);
-    loaded = false;
+    verified = VerifiedManifest();
   }
-  if (!loaded) LogOutsideText(loggingFlag, kOpManifestLoadFailed, address);
-  return loaded;
+  if (!CheckManifestSignature(verified, loggingFlag)) return false;
+  if (verified.loaded) {
+    release = verified.release;
+  } else {
+    LogOutsideText(loggingFlag, kOpManifestLoadFailed, address);
+  }
+  return verified.loaded;
 }
 
-bool UpdateEngine::CheckManifestSignature(const char* address, const FetchLimits& limits,
-                                          const std::vector<char>& bytes, bool loggingFlag) {
-  // The signature is fetched under the same policy, within what is left of the run's time.
-  SignatureCheck check = SignatureCheck::kMissing;
-  FetchLimits signatureLimits = limits;
-  signatureLimits.maxBytes = kSignatureFileMaxBytes;
-  const std::string signatureAddress = std::string(address) + kSignatureSuffix;
-  std::vector<char> signature;
-  if (FitRunDeadline(signatureLimits)) {
-    const FetchStatus fetched =
-        m_fetcher->Fetch(signatureAddress.c_str(), signatureLimits, signature);
-    if (fetched == FetchStatus::kOk) {
-      check = CheckReleaseSignature(*m_keys, signature, bytes, CurrentUnixTime());
-    } else if (fetched == FetchStatus::kTooLarge) {
-      check = SignatureCheck::kMalformed;
-    }
-  }
+bool UpdateEngine::CheckManifestSignature(const VerifiedManifest& verified, bool loggingFlag) {
+  if (!verified.signatureChecked) return true;
+  const SignatureCheck check = verified.signature;
   if (check != SignatureCheck::kValid) {
     m_summary.outcome = RunOutcome::kRefused;
     m_summary.refusal = check;

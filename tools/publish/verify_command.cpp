@@ -10,12 +10,12 @@
 #include "publish/commands.h"
 #include "publish/release_text.h"
 #include "publish/signing.h"
-#include "net/fetched_bytes_fetcher.h"
 #include "update/release_signature.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
 #include "update/update_engine.h"
+#include "update/verified_manifest.h"
 #include "xml/xml_document.h"
 
 namespace {
@@ -167,22 +167,6 @@ int PrintReports(const std::vector<FileReport>& reports, const std::string& appD
   return installing;
 }
 
-bool LoadManifest(XmlDocument& manifest, const std::string& address) {
-  bool loaded = false;
-  try {
-    loaded = manifest.Load(address.c_str(), true);
-  } catch (...) {
-    loaded = false;
-  }
-  if (!loaded) {
-    const FetchStatus status = manifest.GetLastFetchStatus();
-    PrintLine("mode: none: the manifest cannot be loaded: " +
-              std::string(status == FetchStatus::kOk ? "not well-formed XML"
-                                                     : DescribeFetchStatus(status)));
-  }
-  return loaded;
-}
-
 // The trusted keys of --public-key; false, having said why, when the file holds none or a line
 // that is not a key.
 bool ReadTrustedKeys(const std::string& path, ReleaseKeySet& keys) {
@@ -199,46 +183,39 @@ bool ReadTrustedKeys(const std::string& path, ReleaseKeySet& keys) {
   return true;
 }
 
-// As the updater with keys loads a manifest: its bytes once, the signature beside it, then the
-// document from those bytes. Says what the signature check found; `valid` tells the verdict.
-bool LoadSignedManifest(XmlDocument& manifest, const std::string& address,
-                        const ReleaseKeySet& keys, bool& valid) {
-  std::vector<char> bytes;
-  std::vector<char> signature;
-  FetchLimits signatureLimits;
-  signatureLimits.maxBytes = kSignatureFileMaxBytes;
-  const FetchStatus fetched = FetchAddress(address.c_str(), FetchLimits(), bytes);
-  if (fetched != FetchStatus::kOk) {
+// The signature line: what the check of the signature beside the manifest found.
+void PrintSignature(const VerifiedManifest& verified) {
+  const bool valid = verified.signature == SignatureCheck::kValid;
+  std::string detail;
+  if (!verified.header.keyId.empty()) {
+    detail =
+        " (key " + verified.header.keyId + ", expires " + FormatUtc(verified.header.expires) + ")";
+  }
+  PrintLine(
+      std::string("signature: ") +
+      (valid ? "valid" : std::string("REFUSED: ") + DescribeSignatureCheck(verified.signature)) +
+      detail);
+}
+
+// Loads the manifest as the updater does (with keys, its bytes once and the signature beside
+// them), saying what the signature check found; a refused manifest is read all the same, to show
+// what it would install. `signatureValid` tells the verdict.
+bool LoadManifest(XmlDocument& manifest, const std::string& address, const ReleaseKeySet& keys,
+                  bool& signatureValid) {
+  const ManifestSource source{DefaultFetcher(), FetchLimits(), keys, nullptr};
+  const VerifiedManifest verified =
+      LoadVerifiedManifest(source, address.c_str(), RefusedManifest::kParsed, manifest);
+  if (verified.fetched != FetchStatus::kOk) {
     PrintLine(std::string("mode: none: the manifest cannot be loaded: ") +
-              DescribeFetchStatus(fetched));
+              DescribeFetchStatus(verified.fetched));
     return false;
   }
-  SignatureHeader header;
-  const FetchStatus signatureFetched =
-      FetchAddress((address + kSignatureSuffix).c_str(), signatureLimits, signature);
-  const SignatureCheck check =
-      signatureFetched == FetchStatus::kOk
-          ? CheckReleaseSignature(keys, signature, bytes, CurrentUnixTime(), &header)
-          : (signatureFetched == FetchStatus::kTooLarge ? SignatureCheck::kMalformed
-                                                        : SignatureCheck::kMissing);
-  valid = check == SignatureCheck::kValid;
-  std::string detail;
-  if (!header.keyId.empty()) {
-    detail = " (key " + header.keyId + ", expires " + FormatUtc(header.expires) + ")";
+  if (verified.signatureChecked) {
+    PrintSignature(verified);
+    signatureValid = verified.signature == SignatureCheck::kValid;
   }
-  PrintLine(std::string("signature: ") +
-            (valid ? "valid" : std::string("REFUSED: ") + DescribeSignatureCheck(check)) + detail);
-  FetchedBytesFetcher checked(address, bytes);
-  manifest.SetFetcher(checked);
-  bool loaded = false;
-  try {
-    loaded = manifest.Load(address.c_str(), true);
-  } catch (...) {
-    loaded = false;
-  }
-  manifest.SetFetcher(DefaultFetcher());
-  if (!loaded) PrintLine("mode: none: the manifest cannot be loaded: not well-formed XML");
-  return loaded;
+  if (!verified.loaded) PrintLine("mode: none: the manifest cannot be loaded: not well-formed XML");
+  return verified.loaded;
 }
 
 // The options as the engine takes them; false, having said why, when it could not read them.
@@ -290,10 +267,7 @@ int RunVerifyCommand(const VerifyOptions& options) {
   PrintLine("manifest: " + options.address);
   XmlDocument manifest;
   bool signatureValid = true;
-  if (keys.RequiresSignatures() ? !LoadSignedManifest(manifest, address, keys, signatureValid)
-                                : !LoadManifest(manifest, address)) {
-    return 1;
-  }
+  if (!LoadManifest(manifest, address, keys, signatureValid)) return 1;
 
   DryRunFileSink sink;
   ReportingHost host(sink);
