@@ -1,5 +1,6 @@
-// The cryptography releases are checked with: SHA-256, ECDSA over P-256 with SHA-256, and the
-// base64url form of digests. Windows: CNG (crypto_bcrypt.cpp); POSIX: OpenSSL's libcrypto
+// The cryptography releases are checked with: SHA-256, ECDSA P-256 verification with SHA-256,
+// and the base64url form of digests (signing and key generation are the release tool's,
+// tools/publish/release_signing.h). Windows: CNG (crypto_bcrypt.cpp); POSIX: OpenSSL's libcrypto
 // (crypto_libcrypto.cpp). Keys and signatures cross this interface only in fixed raw forms, so a
 // signature made by one back end verifies on the other.
 #pragma once
@@ -63,14 +64,6 @@ bool ComputeSha256(const void* data, std::size_t length, Sha256Digest& digest);
 // then fails as kBadSignature). Either way a key off the curve never verifies anything.
 CryptoStatus VerifyP256(const P256PublicKey& key, const void* message, std::size_t length,
                         const P256Signature& signature);
-
-// Signs the SHA-256 of `message` with `key` into `signature` (randomised, so two signatures of one
-// message differ; both verify).
-CryptoStatus SignP256(const P256PrivateKey& key, const void* message, std::size_t length,
-                      P256Signature& signature);
-
-// Makes a fresh P-256 key pair from the platform's random source.
-CryptoStatus GenerateP256(P256PrivateKey& privateKey);
 
 // The public half of a private key (its last kP256PublicKeyBytes bytes).
 P256PublicKey PublicKeyOf(const P256PrivateKey& privateKey);

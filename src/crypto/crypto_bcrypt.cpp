@@ -1,5 +1,6 @@
-// The crypto service on CNG (Windows): bcrypt's SHA-256 and ECDSA P-256, whose key blobs and
-// raw r||s signatures are already the forms this interface exchanges; crypt32's base64.
+// The crypto service on CNG (Windows): bcrypt's SHA-256 and ECDSA P-256 verification, whose key
+// blobs and raw r||s signatures are already the forms this interface exchanges; crypt32's base64.
+// Signing and key generation are the release tool's.
 #include <windows.h>
 #include <bcrypt.h>
 #include <wincrypt.h>
@@ -10,30 +11,19 @@
 
 #include "common/unique_handle.h"
 #include "crypto/base64_standard.h"
+#include "crypto/bcrypt_keys.h"
 #include "crypto/crypto.h"
 
 namespace {
 
-struct AlgorithmTraits {
-  using Handle = BCRYPT_ALG_HANDLE;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle handle) { BCryptCloseAlgorithmProvider(handle, 0); }
-};
-struct KeyTraits {
-  using Handle = BCRYPT_KEY_HANDLE;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle handle) { BCryptDestroyKey(handle); }
-};
 struct HashTraits {
   using Handle = BCRYPT_HASH_HANDLE;
   static Handle Invalid() { return nullptr; }
   static void Close(Handle handle) { BCryptDestroyHash(handle); }
 };
-using UniqueAlgorithm = UniqueHandle<AlgorithmTraits>;
-using UniqueKey = UniqueHandle<KeyTraits>;
 using UniqueHash = UniqueHandle<HashTraits>;
 
-bool Succeeded(NTSTATUS status) { return status >= 0; }
+}  // namespace
 
 UniqueAlgorithm OpenAlgorithm(LPCWSTR name) {
   UniqueAlgorithm algorithm;
@@ -43,9 +33,8 @@ UniqueAlgorithm OpenAlgorithm(LPCWSTR name) {
   return algorithm;
 }
 
-// Imports a P-256 key from its blob: the header, X, Y and, for a private key, d.
-UniqueKey ImportKey(BCRYPT_ALG_HANDLE algorithm, const unsigned char* point,
-                    const unsigned char* scalar) {
+UniqueKey ImportP256Key(BCRYPT_ALG_HANDLE algorithm, const unsigned char* point,
+                        const unsigned char* scalar) {
   std::vector<unsigned char> blob(sizeof(BCRYPT_ECCKEY_BLOB) + kP256PrivateKeyBytes);
   BCRYPT_ECCKEY_BLOB header{};
   header.dwMagic =
@@ -66,8 +55,6 @@ UniqueKey ImportKey(BCRYPT_ALG_HANDLE algorithm, const unsigned char* point,
   if (!Succeeded(imported)) return UniqueKey();
   return key;
 }
-
-}  // namespace
 
 struct Sha256::Impl {
   UniqueAlgorithm algorithm;
@@ -121,7 +108,7 @@ CryptoStatus VerifyP256(const P256PublicKey& key, const void* message, std::size
                         const P256Signature& signature) {
   const UniqueAlgorithm algorithm = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
   if (!algorithm) return CryptoStatus::kFailed;
-  const UniqueKey imported = ImportKey(algorithm.Get(), key.data(), nullptr);
+  const UniqueKey imported = ImportP256Key(algorithm.Get(), key.data(), nullptr);
   if (!imported) return CryptoStatus::kBadKey;
   Sha256Digest digest{};
   if (!ComputeSha256(message, length, digest)) return CryptoStatus::kFailed;
@@ -129,53 +116,6 @@ CryptoStatus VerifyP256(const P256PublicKey& key, const void* message, std::size
       BCryptVerifySignature(imported.Get(), nullptr, digest.data(), kSha256Bytes,
                             const_cast<PUCHAR>(signature.data()), kP256SignatureBytes, 0);
   return Succeeded(verified) ? CryptoStatus::kOk : CryptoStatus::kBadSignature;
-}
-
-CryptoStatus SignP256(const P256PrivateKey& key, const void* message, std::size_t length,
-                      P256Signature& signature) {
-  const UniqueAlgorithm algorithm = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
-  if (!algorithm) return CryptoStatus::kFailed;
-  const UniqueKey imported = ImportKey(algorithm.Get(), key.data() + kP256FieldBytes, key.data());
-  if (!imported) return CryptoStatus::kBadKey;
-  Sha256Digest digest{};
-  if (!ComputeSha256(message, length, digest)) return CryptoStatus::kFailed;
-  P256Signature out{};
-  ULONG written = 0;
-  if (!Succeeded(BCryptSignHash(imported.Get(), nullptr, digest.data(), kSha256Bytes, out.data(),
-                                kP256SignatureBytes, &written, 0)) ||
-      written != kP256SignatureBytes) {
-    return CryptoStatus::kFailed;
-  }
-  // CNG takes the two halves of a private blob on trust: a key whose halves do not match would
-  // sign what nobody can verify, so the signature is checked against the public half.
-  if (VerifyP256(PublicKeyOf(key), message, length, out) != CryptoStatus::kOk) {
-    return CryptoStatus::kBadKey;
-  }
-  signature = out;
-  return CryptoStatus::kOk;
-}
-
-CryptoStatus GenerateP256(P256PrivateKey& privateKey) {
-  const UniqueAlgorithm algorithm = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
-  UniqueKey key;
-  if (!algorithm ||
-      !Succeeded(BCryptGenerateKeyPair(algorithm.Get(), key.Put(), 8 * kP256FieldBytes, 0)) ||
-      !Succeeded(BCryptFinalizeKeyPair(key.Get(), 0))) {
-    return CryptoStatus::kFailed;
-  }
-  std::vector<unsigned char> blob(sizeof(BCRYPT_ECCKEY_BLOB) + kP256PrivateKeyBytes);
-  ULONG written = 0;
-  const NTSTATUS exported = BCryptExportKey(key.Get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, blob.data(),
-                                            static_cast<ULONG>(blob.size()), &written, 0);
-  const bool whole = Succeeded(exported) && written == blob.size();
-  if (whole) {
-    // The blob holds X, Y, d; the private key form is d, X, Y.
-    const unsigned char* body = blob.data() + sizeof(BCRYPT_ECCKEY_BLOB);
-    std::memcpy(privateKey.data(), body + kP256PublicKeyBytes, kP256FieldBytes);
-    std::memcpy(privateKey.data() + kP256FieldBytes, body, kP256PublicKeyBytes);
-  }
-  SecureZeroMemory(blob.data(), blob.size());
-  return whole ? CryptoStatus::kOk : CryptoStatus::kFailed;
 }
 
 std::string EncodeBase64Standard(const unsigned char* data, std::size_t length) {

@@ -1,6 +1,6 @@
-// The crypto service on OpenSSL's libcrypto (POSIX). Keys enter and leave through OSSL_PARAM
-// arrays in their raw forms; ECDSA signatures are converted between DER, which libcrypto speaks,
-// and the raw r||s both back ends exchange.
+// The crypto service on OpenSSL's libcrypto (POSIX). Keys enter through OSSL_PARAM arrays in
+// their raw forms; ECDSA signatures are converted from the raw r||s both back ends exchange to
+// the DER libcrypto speaks. Signing and key generation are the release tool's.
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
@@ -15,30 +15,29 @@
 #include "common/unique_handle.h"
 #include "crypto/base64_standard.h"
 #include "crypto/crypto.h"
+#include "crypto/libcrypto_keys.h"
 
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct OpenSslTraits {
-  using Handle = T*;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle handle) { Free(handle); }
-};
-using UniqueMdContext = UniqueHandle<OpenSslTraits<EVP_MD_CTX, EVP_MD_CTX_free>>;
-using UniqueKey = UniqueHandle<OpenSslTraits<EVP_PKEY, EVP_PKEY_free>>;
-using UniqueKeyContext = UniqueHandle<OpenSslTraits<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
-using UniqueBignum = UniqueHandle<OpenSslTraits<BIGNUM, BN_clear_free>>;
-using UniqueEcdsaSig = UniqueHandle<OpenSslTraits<ECDSA_SIG, ECDSA_SIG_free>>;
-using UniqueParamBuilder = UniqueHandle<OpenSslTraits<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>>;
-using UniqueParams = UniqueHandle<OpenSslTraits<OSSL_PARAM, OSSL_PARAM_free>>;
+// r||s as the DER sequence libcrypto verifies; empty when the numbers cannot be formed.
+std::vector<unsigned char> SignatureToDer(const P256Signature& signature) {
+  UniqueEcdsaSig sig(ECDSA_SIG_new());
+  UniqueBignum r(BN_bin2bn(signature.data(), kP256FieldBytes, nullptr));
+  UniqueBignum s(BN_bin2bn(signature.data() + kP256FieldBytes, kP256FieldBytes, nullptr));
+  if (!sig || !r || !s || ECDSA_SIG_set0(sig.Get(), r.Get(), s.Get()) != 1) return {};
+  r.Release();  // owned by `sig` from here
+  s.Release();
+  unsigned char* der = nullptr;
+  const int length = i2d_ECDSA_SIG(sig.Get(), &der);
+  if (length <= 0 || der == nullptr) return {};
+  std::vector<unsigned char> bytes(der, der + length);
+  OPENSSL_free(der);
+  return bytes;
+}
 
-constexpr char kCurveName[] = "prime256v1";
-constexpr unsigned char kUncompressedPoint = 0x04;
-constexpr std::size_t kEncodedPointBytes = 1 + kP256PublicKeyBytes;
+}  // namespace
 
-// A P-256 key from its raw public point and, when `scalar` is given, its private scalar. Null when
-// the point is not on the curve or (private keys) the scalar does not belong to the point.
-UniqueKey ImportKey(const unsigned char* point, const unsigned char* scalar) {
+UniqueKey ImportP256Key(const unsigned char* point, const unsigned char* scalar) {
   unsigned char encoded[kEncodedPointBytes];
   encoded[0] = kUncompressedPoint;
   std::memcpy(encoded + 1, point, kP256PublicKeyBytes);
@@ -67,36 +66,6 @@ UniqueKey ImportKey(const unsigned char* point, const unsigned char* scalar) {
   }
   return key;
 }
-
-// r||s as the DER sequence libcrypto verifies; empty when the numbers cannot be formed.
-std::vector<unsigned char> SignatureToDer(const P256Signature& signature) {
-  UniqueEcdsaSig sig(ECDSA_SIG_new());
-  UniqueBignum r(BN_bin2bn(signature.data(), kP256FieldBytes, nullptr));
-  UniqueBignum s(BN_bin2bn(signature.data() + kP256FieldBytes, kP256FieldBytes, nullptr));
-  if (!sig || !r || !s || ECDSA_SIG_set0(sig.Get(), r.Get(), s.Get()) != 1) return {};
-  r.Release();  // owned by `sig` from here
-  s.Release();
-  unsigned char* der = nullptr;
-  const int length = i2d_ECDSA_SIG(sig.Get(), &der);
-  if (length <= 0 || der == nullptr) return {};
-  std::vector<unsigned char> bytes(der, der + length);
-  OPENSSL_free(der);
-  return bytes;
-}
-
-// The DER signature libcrypto made as r||s; false when it is not one.
-bool DerToSignature(const unsigned char* der, std::size_t length, P256Signature& signature) {
-  const unsigned char* cursor = der;
-  UniqueEcdsaSig sig(d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(length)));
-  if (!sig) return false;
-  const BIGNUM* r = nullptr;
-  const BIGNUM* s = nullptr;
-  ECDSA_SIG_get0(sig.Get(), &r, &s);
-  return BN_bn2binpad(r, signature.data(), kP256FieldBytes) == kP256FieldBytes &&
-         BN_bn2binpad(s, signature.data() + kP256FieldBytes, kP256FieldBytes) == kP256FieldBytes;
-}
-
-}  // namespace
 
 struct Sha256::Impl {
   UniqueMdContext context;
@@ -135,7 +104,7 @@ bool Sha256::Final(Sha256Digest& digest) {
 
 CryptoStatus VerifyP256(const P256PublicKey& key, const void* message, std::size_t length,
                         const P256Signature& signature) {
-  const UniqueKey imported = ImportKey(key.data(), nullptr);
+  const UniqueKey imported = ImportP256Key(key.data(), nullptr);
   if (!imported) return CryptoStatus::kBadKey;
   const std::vector<unsigned char> der = SignatureToDer(signature);
   UniqueMdContext context(EVP_MD_CTX_new());
@@ -146,49 +115,6 @@ CryptoStatus VerifyP256(const P256PublicKey& key, const void* message, std::size
   const int verified = EVP_DigestVerify(context.Get(), der.data(), der.size(),
                                         static_cast<const unsigned char*>(message), length);
   return verified == 1 ? CryptoStatus::kOk : CryptoStatus::kBadSignature;
-}
-
-CryptoStatus SignP256(const P256PrivateKey& key, const void* message, std::size_t length,
-                      P256Signature& signature) {
-  const UniqueKey imported = ImportKey(key.data() + kP256FieldBytes, key.data());
-  if (!imported) return CryptoStatus::kBadKey;
-  UniqueMdContext context(EVP_MD_CTX_new());
-  if (!context ||
-      EVP_DigestSignInit(context.Get(), nullptr, EVP_sha256(), nullptr, imported.Get()) != 1) {
-    return CryptoStatus::kFailed;
-  }
-  const auto* bytes = static_cast<const unsigned char*>(message);
-  std::size_t derLength = 0;
-  if (EVP_DigestSign(context.Get(), nullptr, &derLength, bytes, length) != 1) {
-    return CryptoStatus::kFailed;
-  }
-  std::vector<unsigned char> der(derLength);
-  if (EVP_DigestSign(context.Get(), der.data(), &derLength, bytes, length) != 1 ||
-      !DerToSignature(der.data(), derLength, signature)) {
-    return CryptoStatus::kFailed;
-  }
-  return CryptoStatus::kOk;
-}
-
-CryptoStatus GenerateP256(P256PrivateKey& privateKey) {
-  UniqueKey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-  if (!key) return CryptoStatus::kFailed;
-  unsigned char encoded[kEncodedPointBytes] = {};
-  std::size_t encodedLength = 0;
-  UniqueBignum d;
-  BIGNUM* scalar = nullptr;
-  if (EVP_PKEY_get_octet_string_param(key.Get(), OSSL_PKEY_PARAM_PUB_KEY, encoded, sizeof(encoded),
-                                      &encodedLength) != 1 ||
-      encodedLength != kEncodedPointBytes || encoded[0] != kUncompressedPoint ||
-      EVP_PKEY_get_bn_param(key.Get(), OSSL_PKEY_PARAM_PRIV_KEY, &scalar) != 1) {
-    return CryptoStatus::kFailed;
-  }
-  d.Reset(scalar);
-  if (BN_bn2binpad(d.Get(), privateKey.data(), kP256FieldBytes) != kP256FieldBytes) {
-    return CryptoStatus::kFailed;
-  }
-  std::memcpy(privateKey.data() + kP256FieldBytes, encoded + 1, kP256PublicKeyBytes);
-  return CryptoStatus::kOk;
 }
 
 std::string EncodeBase64Standard(const unsigned char* data, std::size_t length) {

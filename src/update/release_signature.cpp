@@ -212,18 +212,13 @@ SignatureCheck CheckReleaseSignature(const ReleaseKeySet& keys,
   return SignatureCheck::kValid;
 }
 
-CryptoStatus BuildSignatureFile(const P256PrivateKey& key, std::int64_t expires,
-                                const std::string& manifest, std::string& signatureFile) {
-  const std::string header = std::string(kSignatureMagicLine) + "\n" + kKeyIdWord + " " +
-                             KeyIdOf(PublicKeyOf(key)) + "\n" + kExpiresWord + " " +
-                             std::to_string(expires) + "\n";
-  const std::string message = header + manifest;
-  P256Signature signature{};
-  const CryptoStatus status = SignP256(key, message.data(), message.size(), signature);
-  if (status != CryptoStatus::kOk) return status;
-  signatureFile =
-      header + kSignatureWord + " " + LowerHex(signature.data(), signature.size()) + "\n";
-  return CryptoStatus::kOk;
+std::string FormatSignedHeader(const std::string& keyId, std::int64_t expires) {
+  return std::string(kSignatureMagicLine) + "\n" + kKeyIdWord + " " + keyId + "\n" + kExpiresWord +
+         " " + std::to_string(expires) + "\n";
+}
+
+std::string FormatSignatureLine(const P256Signature& signature) {
+  return std::string(kSignatureWord) + " " + LowerHex(signature.data(), signature.size()) + "\n";
 }
 
 std::int64_t CurrentUnixTime() {

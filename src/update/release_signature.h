@@ -101,10 +101,11 @@ SignatureCheck CheckReleaseSignature(const ReleaseKeySet& keys,
                                      const std::vector<char>& manifest, std::int64_t now,
                                      SignatureHeader* header = nullptr);
 
-// Signs `manifest` with `key` until `expires` into the text of a signature file. kOk, with
-// `signatureFile` set, or why not.
-CryptoStatus BuildSignatureFile(const P256PrivateKey& key, std::int64_t expires,
-                                const std::string& manifest, std::string& signatureFile);
+// The signed header of a signature file (its first three lines, each ending in LF) for the key
+// `keyId` until `expires`. The release tool signs it followed by the manifest's bytes.
+std::string FormatSignedHeader(const std::string& keyId, std::int64_t expires);
+// The last line of a signature file, "signature <hex>" ending in LF.
+std::string FormatSignatureLine(const P256Signature& signature);
 
 // Seconds since 1970-01-01 UTC now.
 std::int64_t CurrentUnixTime();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "crypto/crypto.h"
+#include "publish/release_signing.h"
 #include "update/hex_decoder.h"
 
 namespace {

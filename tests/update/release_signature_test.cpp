@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "publish/release_signing.h"
 #include "update/release_signature.h"
 
 namespace {

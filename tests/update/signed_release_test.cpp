@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "common/files.h"
+#include "publish/release_signing.h"
 #include "support/memory_fetcher.h"
 #include "update/engine_fixture.h"
 #include "update/file_digest.h"

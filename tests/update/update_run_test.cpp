@@ -7,6 +7,7 @@
 #include "common/files.h"
 #include "log/log_file.h"
 #include "net/address.h"
+#include "publish/release_signing.h"
 #include "support/memory_fetcher.h"
 #include "update/file_digest.h"
 #include "update/release_stage.h"

@@ -11,6 +11,7 @@
 #include "publish/commands.h"
 #include "publish/private_file.h"
 #include "update/file_digest.h"
+#include "publish/release_signing.h"
 #include "update/release_signature.h"
 
 namespace fs = std::filesystem;
