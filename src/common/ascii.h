@@ -1,5 +1,5 @@
-// ASCII helpers shared by the address rules and the hexadecimal decoder: locale-free, so no
-// locale ever changes what an address or a digit means.
+// ASCII helpers shared by the address rules, component destinations and the hexadecimal decoder:
+// locale-free, so no locale ever changes what an address or a digit means.
 #pragma once
 
 #include <array>
@@ -27,6 +27,9 @@ inline int HexDigitValue(char digit) {
   const unsigned char value = kHexDigitValues[static_cast<unsigned char>(digit)];
   return value == kNotHexDigit ? -1 : value;
 }
+
+// ASCII letters only, whatever the locale.
+inline bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // True when `text` begins with `prefix`, ASCII letters compared without regard to case. A null
 // `text` begins with nothing.

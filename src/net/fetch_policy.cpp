@@ -174,8 +174,6 @@ Route RouteOf(const char* address, const FetchLimits& limits) {
   return route;
 }
 
-bool IsHttp(AddressKind kind) { return kind == AddressKind::kHttp || kind == AddressKind::kHttps; }
-
 }  // namespace
 
 FetchStatus NetworkFetcher::Fetch(const char* address, const FetchLimits& limits,
@@ -184,7 +182,7 @@ FetchStatus NetworkFetcher::Fetch(const char* address, const FetchLimits& limits
   try {
     const Route route = RouteOf(address, limits);
     if (route.refusal != FetchStatus::kOk) return route.refusal;
-    if (!IsHttp(route.kind)) return FetchLocalFile(route.localPath.c_str(), limits, body);
+    if (!IsHttpKind(route.kind)) return FetchLocalFile(route.localPath.c_str(), limits, body);
     HttpSession* session = Session();
     return session != nullptr ? session->Fetch(address, limits, body) : FetchStatus::kOutOfMemory;
   } catch (const std::bad_alloc&) {
@@ -197,7 +195,9 @@ FetchStatus NetworkFetcher::FetchInto(const char* address, const FetchLimits& li
   try {
     const Route route = RouteOf(address, limits);
     if (route.refusal != FetchStatus::kOk) return route.refusal;
-    if (!IsHttp(route.kind)) return FetchLocalFileInto(route.localPath.c_str(), limits, receiver);
+    if (!IsHttpKind(route.kind)) {
+      return FetchLocalFileInto(route.localPath.c_str(), limits, receiver);
+    }
     HttpSession* session = Session();
     return session != nullptr ? session->FetchInto(address, limits, receiver)
                               : FetchStatus::kOutOfMemory;
@@ -212,7 +212,7 @@ FetchStatus NetworkFetcher::FetchFrom(const char* address, const FetchLimits& li
     const Route route = RouteOf(address, limits);
     if (route.refusal != FetchStatus::kOk) return route.refusal;
     // A local file is read again whole: it costs no line, and has no validator to check.
-    if (!IsHttp(route.kind)) return Fetcher::FetchFrom(address, limits, from, receiver);
+    if (!IsHttpKind(route.kind)) return Fetcher::FetchFrom(address, limits, from, receiver);
     HttpSession* session = Session();
     return session != nullptr ? session->FetchFrom(address, limits, from, receiver)
                               : FetchStatus::kOutOfMemory;

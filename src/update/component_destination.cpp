@@ -1,11 +1,11 @@
 // Component destinations are read as both targets would: either separator, drive letters.
 #include "update/component_destination.h"
 
+#include "common/ascii.h"
+
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // Windows drops trailing dots and spaces from each name, so "..." and ".. " also climb a level.
 bool ClimbsALevel(const char* segment, const char* end) {
