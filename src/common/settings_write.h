@@ -9,7 +9,3 @@
 // the store holds the value afterwards; on failure the store is as it was.
 bool WriteRegistryString(RegistryRoot root, const char* subkey, const char* valueName,
                          const char* text);
-
-// Removes the value `valueName` of `subkey`. True when it is absent afterwards (also when it
-// never existed); the other values of the key are untouched.
-bool DeleteRegistryValue(RegistryRoot root, const char* subkey, const char* valueName);

@@ -48,8 +48,3 @@ bool WriteRegistryString(RegistryRoot /*root*/, const char* subkey, const char* 
     return store.SetValue(subkey, valueName, text) >= 0;
   });
 }
-
-bool DeleteRegistryValue(RegistryRoot /*root*/, const char* subkey, const char* valueName) {
-  if (subkey == nullptr || valueName == nullptr) return false;
-  return EditStore([&](IniStore& store) { return store.Delete(subkey, valueName); });
-}

@@ -18,13 +18,3 @@ bool WriteRegistryString(RegistryRoot /*root*/, const char* subkey, const char* 
   return ::RegSetValueExA(key.Get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                           size) == ERROR_SUCCESS;
 }
-
-bool DeleteRegistryValue(RegistryRoot /*root*/, const char* subkey, const char* valueName) {
-  if (subkey == nullptr || valueName == nullptr) return false;
-  UniqueRegKey key;
-  const LONG opened = ::RegOpenKeyExA(HKEY_CURRENT_USER, subkey, 0, KEY_SET_VALUE, key.Put());
-  if (opened == ERROR_FILE_NOT_FOUND) return true;
-  if (opened != ERROR_SUCCESS) return false;
-  const LONG deleted = ::RegDeleteValueA(key.Get(), valueName);
-  return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
-}

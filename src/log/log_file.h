@@ -43,7 +43,6 @@ class LogFile {
   const char* GetErrorText() const { return m_errorText; }
   std::int32_t GetLevel() const { return m_level; }
   std::int32_t GetMaxSizeKB() const { return m_maxSizeKB; }
-  bool IsEnabled() const { return m_enabled; }
 
  private:
   void MakeTimestamp(char* buffer, unsigned bufferSize) const;

@@ -19,9 +19,9 @@ class HttpSession {
   // emptied. Never throws.
   virtual FetchStatus Fetch(const char* url, const FetchLimits& limits,
                             std::vector<char>& body) = 0;
-  // As Fetch, handing the body to `receiver` as it arrives (see Fetcher::FetchInto). This default
-  // receives the whole body first.
-  virtual FetchStatus FetchInto(const char* url, const FetchLimits& limits, ByteReceiver& receiver);
+  // As Fetch, handing the body to `receiver` as it arrives (see Fetcher::FetchInto).
+  virtual FetchStatus FetchInto(const char* url, const FetchLimits& limits,
+                                ByteReceiver& receiver) = 0;
   // As Fetcher::FetchFrom: a Range request from `from.offset` with If-Range, asking for the plain
   // representation, when the offset is not 0 and a validator is known; otherwise the whole
   // document. Tells `receiver` where the body starts before its first byte.

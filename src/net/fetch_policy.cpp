@@ -126,13 +126,6 @@ long long ContentRangeStart(const std::string& contentRange) {
   return digits > 0 ? first : -1;
 }
 
-FetchStatus HttpSession::FetchInto(const char* url, const FetchLimits& limits,
-                                   ByteReceiver& receiver) {
-  std::vector<char> body;
-  const FetchStatus fetched = Fetch(url, limits, body);
-  return HandOver(fetched, body, receiver);
-}
-
 HttpSession* NetworkFetcher::Session() {
   if (!m_session) m_session = CreateHttpSession(m_trustedCertificatesFile);
   return m_session.get();
