@@ -22,6 +22,13 @@ namespace {
 
 constexpr int kFirstTickMilliseconds = 500;
 constexpr int kBarWidth = 40;
+constexpr useconds_t kMicrosecondsPerMillisecond = 1000;
+// A lone Escape key, not the start of a key's escape sequence, when nothing follows within this.
+constexpr int kEscapeSequenceMilliseconds = 30;
+// The rest of an escape sequence is drained in reads of this many bytes.
+constexpr std::size_t kSequenceChunkBytes = 16;
+// A fresh progress bar's range, as the window's control starts.
+constexpr int kInitialProgressUpper = 100;
 constexpr char kVersionOption[] = "--version";
 
 // Puts the terminal into single-key mode for the wait and restores it on every path.
@@ -67,15 +74,15 @@ WaitResult WaitForFirstTick() {
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return WaitResult::kRun;
     if (!terminal.Active()) {
-      ::usleep(static_cast<useconds_t>(left) * 1000);
+      ::usleep(static_cast<useconds_t>(left) * kMicrosecondsPerMillisecond);
       continue;
     }
     if (!ByteReady(STDIN_FILENO, static_cast<int>(left))) continue;
     char key = 0;
     if (::read(STDIN_FILENO, &key, 1) != 1) continue;
     if (key == '\x1b') {
-      if (!ByteReady(STDIN_FILENO, 30)) return WaitResult::kEscape;
-      char sequence[16];
+      if (!ByteReady(STDIN_FILENO, kEscapeSequenceMilliseconds)) return WaitResult::kEscape;
+      char sequence[kSequenceChunkBytes];
       while (ByteReady(STDIN_FILENO, 0) && ::read(STDIN_FILENO, sequence, sizeof(sequence)) > 0) {
       }
     } else if (key == '\n' || key == '\r') {
@@ -134,7 +141,7 @@ class ConsoleHost : public LoggingUpdateHost {
   bool m_drawn = false;
   bool m_launched = false;
   StartedProcess m_started;
-  int m_upper = 100;  // a fresh progress bar's range
+  int m_upper = kInitialProgressUpper;
   int m_position = 0;
 };
 

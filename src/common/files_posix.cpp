@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_replacement.h"
 #include "common/files.h"
 #include "common/fixed_buffer.h"
 #include "common/posix_handles.h"
@@ -25,6 +26,14 @@ namespace {
 constexpr std::size_t kReadChunkBytes = std::size_t{64} * 1024;
 // Mode of a destination that did not exist before.
 constexpr mode_t kNewFileMode = 0644;
+// The rights and special bits of a mode, without its file type.
+constexpr mode_t kModeBits = 07777;
+// Everyone's read bits; shifted right by kReadToExecuteShift they are the same people's execute
+// bits, so an executable destination may be run by whoever may read it.
+constexpr mode_t kReadBits = 0444;
+constexpr unsigned kReadToExecuteShift = 2;
+// The working directory is read into a buffer of the longest path the system takes.
+constexpr std::size_t kWorkingDirectoryBufferSize = PATH_MAX;
 
 class GlobResult {
  public:
@@ -203,7 +212,7 @@ ReplaceResult WriteInPlace(const std::string& target, int fd, const unsigned cha
   if (!StepFails(ReplaceStep::kWriteInPlace) && Overwrite(fd, data, length)) {
     struct stat info;
     // Best effort: only the owner may change the mode of the file.
-    if (::fstat(fd, &info) == 0 && (info.st_mode & 07777) != mode) ::fchmod(fd, mode);
+    if (::fstat(fd, &info) == 0 && (info.st_mode & kModeBits) != mode) ::fchmod(fd, mode);
     return ReplaceResult::kWrittenInPlace;
   }
   Overwrite(fd, reinterpret_cast<const unsigned char*>(old.data()), old.size());
@@ -288,7 +297,7 @@ std::size_t GetFullPath(const char* path, char* buffer, std::size_t bufferSize,
   if (path == nullptr || path[0] == '\0') return 0;
   std::string combined;
   if (path[0] != '/') {
-    std::vector<char> workingDirectory(4096);
+    std::vector<char> workingDirectory(kWorkingDirectoryBufferSize);
     if (getcwd(workingDirectory.data(), workingDirectory.size()) == nullptr) return 0;
     combined = std::string(workingDirectory.data()) + "/";
   }
@@ -366,8 +375,8 @@ ReplaceResult ReplaceFileContents(const char* destination, ContentProducer& cont
   ExistingFile existing;
   const ReplaceResult opened = OpenExisting(target, existing);
   if (opened != ReplaceResult::kReplaced) return opened;
-  mode_t mode = existing.exists ? (existing.info.st_mode & 07777) : kNewFileMode;
-  if (executable) mode |= (mode & 0444) >> 2;
+  mode_t mode = existing.exists ? (existing.info.st_mode & kModeBits) : kNewFileMode;
+  if (executable) mode |= (mode & kReadBits) >> kReadToExecuteShift;
 
   RemoveStaleTemporaryFiles(directory, name, batch);
   std::string temporaryPath = directory + "/" + TemporaryNamePrefix(name.c_str()) + "XXXXXX";

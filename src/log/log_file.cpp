@@ -3,6 +3,7 @@
 #include "log/log_file.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -32,6 +33,16 @@ constexpr char kWriteFailedText[] = "Error en la escritura del archivo Log.";
 constexpr std::int32_t kNormalLevel = 0;
 constexpr std::int32_t kDebugLevel = 9;
 
+// Room reserved for the CRs added before LFs: a guess of one in 16 bytes, and the line's end.
+constexpr std::size_t kBytesPerAddedCr = 16;
+constexpr std::size_t kLineEndRoom = 2;
+// Session identifiers are drawn below this: "id-000000" to "id-032767".
+constexpr unsigned kSessionIdCount = 32768u;
+// "dd/mm/yyyy - hh:mm:ss" and its terminator.
+constexpr std::size_t kTimestampBufferSize = 22;
+// Bytes to kilobytes.
+constexpr unsigned kKilobyteShift = 10;
+
 const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 // Formats a line of any length: the callers' texts are unbounded, and a cut entry would hide the
@@ -60,7 +71,7 @@ bool FormatLine(std::string& line, const char* format, ...) {
 // formats' own "\r\n" ends up as CR CR LF. Doing it here keeps the file identical on every target.
 std::string ToTextModeBytes(const std::string& line) {
   std::string bytes;
-  bytes.reserve(line.size() + line.size() / 16 + 2);
+  bytes.reserve(line.size() + line.size() / kBytesPerAddedCr + kLineEndRoom);
   for (const char c : line) {
     if (c == '\n') bytes += '\r';
     bytes += c;
@@ -122,13 +133,13 @@ bool LogFile::SetPath(const char* path) { return CopyText(m_path, path); }
 void LogFile::NewSessionId() {
   // Seeded from whole seconds on every call, so calls within one second agree on the identifier.
   std::minstd_rand generator(static_cast<std::minstd_rand::result_type>(std::time(nullptr)));
-  const int number = static_cast<int>(generator() % 32768u);
+  const int number = static_cast<int>(generator() % kSessionIdCount);
   FormatText(m_sessionId, sizeof(m_sessionId), "id-%06d", number);
 }
 
 LogResult LogFile::Write(const char* component, const char* operation, const char* text) {
   if (m_errorText[0] != '\0') return kLogFailed;
-  char timestamp[22];
+  char timestamp[kTimestampBufferSize];
   MakeTimestamp(timestamp, sizeof(timestamp));
   return WriteEntry(component, operation, text, timestamp) ? kLogOk : kLogFailed;
 }
@@ -190,5 +201,5 @@ std::uint32_t LogFile::GetFileSizeKB() const {
   const std::int64_t size = GetFileSizeBytes(m_path);
   if (size < 0) return 0;
   // Only the low 32 bits of the size count, as the size query of the Windows build reports them.
-  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(size)) >> 10;
+  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(size)) >> kKilobyteShift;
 }
