@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "common/file_ops.h"
+#include "common/file_replacement.h"
 #include "common/files.h"
 #include "common/posix_handles.h"
 

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/file_replacement.h"
 #include "common/files.h"
 
 const char kTemporaryNameMarker[] = ".mubax-new.";

@@ -1,6 +1,7 @@
 // File-system services the updater needs: search, full-path resolution, size, atomic replacement.
 // Windows: files_win32.cpp (FindFirstFileA, GetFullPathNameA, MoveFileExA).
-// Both: file_replacement.cpp (temporary names, the step hook for tests).
+// Both: file_replacement.cpp (temporary names, the step hook for tests; what the back ends share
+// is in file_replacement.h, private to src/common).
 // POSIX: files_posix.cpp (glob, lexical resolution against the working directory, rename).
 #pragma once
 
@@ -112,10 +113,6 @@ class ReplacementBatch {
   std::set<std::string> m_unflushed;
 };
 
-// Flushes the entries of `directory` to disk (a rename into it is durable afterwards). POSIX:
-// fsync of the directory; Windows: nothing, as MoveFileExA writes through.
-void FlushDirectoryEntries(const std::string& directory);
-
 ReplaceResult ReplaceFileContents(const char* destination, ContentProducer& content,
                                   bool executable = false, ReplacementBatch* batch = nullptr);
 
@@ -134,21 +131,6 @@ class BytesContent : public ContentProducer {
 // memory runs out.
 bool GatherContent(ContentProducer& content, std::string& bytes);
 
-// The temporary files of a replacement: "." + file name + kTemporaryNameMarker + a unique suffix
-// of kTemporaryNameSuffixLength characters. The file name is cut where the whole would not fit a
-// 255-byte file name, or past `longestName` bytes where the whole path has a limit of its own.
-extern const char kTemporaryNameMarker[];  // ".mubax-new."
-constexpr std::size_t kTemporaryNameSuffixLength = 6;
-constexpr std::size_t kNoPathLimit = static_cast<std::size_t>(-1);
-std::string TemporaryNamePrefix(const char* fileName, std::size_t longestName = kNoPathLimit);
-// True when `entryName` (a name in a directory) is a temporary file of a replacement of the file
-// named `fileName` in that directory (its name cut at `longestName`, as TemporaryNamePrefix cuts).
-bool IsTemporaryNameOf(const char* entryName, const char* fileName,
-                       std::size_t longestName = kNoPathLimit);
-// How much of a file name a temporary name in a directory of `directoryLength` bytes (with its
-// separator) may keep so that the whole path stays within `longestPath` bytes.
-std::size_t LongestNameInTemporaryName(std::size_t directoryLength, std::size_t longestPath);
-
 // Test seam, in the manner of an overridable system-call table: the steps of a replacement, in
 // the order they run. The hook is called before each step; a fault it returns makes that step
 // fail as its system call would (kAccessDenied like a refused permission). Tests also use it to
@@ -164,5 +146,3 @@ enum class ReplaceStep {
 enum class StepFault { kNone, kAccessDenied, kOtherError };
 using ReplaceStepHook = StepFault (*)(ReplaceStep step);
 void SetReplaceStepHook(ReplaceStepHook hook);
-// What the hook says of `step` (kNone without a hook). For the replacement back ends.
-StepFault CheckReplaceStep(ReplaceStep step);

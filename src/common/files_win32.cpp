@@ -1,5 +1,6 @@
 // File-system services on the Win32 API: search, full-path resolution, size, and atomic replacement
 // that keeps the old file's links, attributes and access control list. Windows target only.
+#include "common/file_replacement.h"
 #include "common/files.h"
 
 #include <windows.h>

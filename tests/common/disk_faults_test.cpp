@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_replacement.h"
 #include "common/files.h"
 #include "support/disk_conditions.h"
 #include "support/temp_dir.h"

@@ -12,6 +12,7 @@
 
 #include "common/beside_executable.h"
 #include "common/file_ops.h"
+#include "common/file_replacement.h"
 #include "common/regular_file.h"
 #include "support/disk_conditions.h"
 #include "support/marked_buffer.h"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/file_ops.h"
+#include "common/file_replacement.h"
 #include "common/files.h"
 #include "support/temp_dir.h"
 
