@@ -13,7 +13,7 @@ bash scripts/install-deps.sh
 echo "== Linux build (sanitizers on)"
 cmake --preset linux
 cmake --build build/linux -j "$jobs"
-echo "== clang-tidy (Linux sources)"
+echo "== clang-tidy (Linux and Windows sources)"
 bash scripts/tidy.sh
 echo "== Linux tests"
 ctest --preset linux

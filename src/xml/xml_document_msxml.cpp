@@ -77,11 +77,8 @@ bool NarrowToBstr(const char* text, UniqueBstr& out) {
   }
   out.Reset(SysAllocStringLen(nullptr, static_cast<UINT>(wideLength)));
   if (!out) throw std::bad_alloc();
-  if (wideLength > 0 && MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), out.Get(),
-                                            wideLength) != wideLength) {
-    return false;
-  }
-  return true;
+  return wideLength == 0 || MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length),
+                                                out.Get(), wideLength) == wideLength;
 }
 
 // Number of bytes `text` takes in the ANSI code page (no terminator); -1 when it cannot be

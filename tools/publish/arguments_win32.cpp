@@ -4,6 +4,8 @@
 
 #include <shellapi.h>
 
+#include <cstddef>
+
 #include "common/unique_handle.h"
 #include "publish/arguments.h"
 
@@ -32,6 +34,7 @@ std::vector<std::string> GetUtf8Arguments(int argc, char** argv) {
   const UniqueArgumentList wide(::CommandLineToArgvW(::GetCommandLineW(), &count));
   if (!wide) return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> arguments;
+  arguments.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) arguments.push_back(WideToUtf8(wide.Get()[i]));
   return arguments;
 }

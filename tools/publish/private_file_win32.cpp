@@ -28,8 +28,7 @@ std::string WriteNewPrivateFile(const std::string& path, const std::string& text
       WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
       written == text.size() && FlushFileBuffers(file.Get());
   if (ok) return std::string();
-  const std::string error =
-      "cannot write " + path + " (error " + std::to_string(GetLastError()) + ")";
+  std::string error = "cannot write " + path + " (error " + std::to_string(GetLastError()) + ")";
   file.Reset();
   DeleteFileW(widePath.c_str());
   return error;
