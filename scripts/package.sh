@@ -40,10 +40,15 @@ for program in build/linux-release/bin/mubax-updater build/linux-release/bin/mub
   grep -q __stack_chk_fail <<<"$elf" || { echo "$program has no stack protector" >&2; exit 1; }
 done
 echo "hardened: PIE, RELRO, bind now, stack protector"
+bash scripts/check-no-signing-in-updater.sh build/linux-release/bin/mubax-updater \
+  build/linux-release/bin/mubax-publish
 
 echo "== Windows release build"
 cmake --preset windows-release >/dev/null
 cmake --build --preset windows-release -j "$jobs"
+# Before cpack: the programs in the ZIP are stripped.
+bash scripts/check-no-signing-in-updater.sh build/windows-release/bin/mubax-updater.exe \
+  build/windows-release/bin/mubax-publish.exe
 echo "== Windows ZIP"
 cpack --config build/windows-release/CPackConfig.cmake -B "$root/$out"
 zip=$(ls "$out"/mubax-updater-*-win64.zip)
