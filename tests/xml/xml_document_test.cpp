@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "expected_text.h"
 #include "support/http_server.h"
@@ -79,9 +80,11 @@ TEST(XmlDocumentTest, NeverLoadedDocumentHasNothing) {
 TEST(XmlDocumentTest, FailedLoadLeavesDocumentWithoutDocumentElement) {
   const char* badSources[] = {"", "<r><b>x</b>", "<r><b>x</c></r>", "just text", "<r/><r/>"};
   for (const char* bad : badSources) {
-    for (bool loadedBefore : {false, true}) {
-      SCOPED_TRACE(std::string("source \"") + bad +
-                   "\", loaded before: " + (loadedBefore ? "yes" : "no"));
+    for (int form = 0; form < 4; ++form) {
+      const bool loadedBefore = (form & 1) != 0;
+      const bool asBytes = (form & 2) != 0;
+      SCOPED_TRACE(std::string("source \"") + bad + "\", loaded before: " +
+                   (loadedBefore ? "yes" : "no") + (asBytes ? ", as bytes" : ""));
       XmlDocument sampleOwner;
       XmlNode node;
       SelectSampleNode(sampleOwner, node);
@@ -90,7 +93,8 @@ TEST(XmlDocumentTest, FailedLoadLeavesDocumentWithoutDocumentElement) {
       if (loadedBefore) {
         ASSERT_TRUE(document.Load("<r><b>x</b></r>", false));
       }
-      EXPECT_FALSE(document.Load(bad, false));
+      EXPECT_FALSE(asBytes ? document.LoadBytes(std::vector<char>(bad, bad + std::strlen(bad)))
+                           : document.Load(bad, false));
 
       EXPECT_EQ(document.SelectNode(node, "b"), 0);
       ExpectStillSampleNode(node);
@@ -356,6 +360,16 @@ TEST(XmlDocumentTest, EachLoadReplacesTheContent) {
   MarkedBuffer again(32);
   EXPECT_EQ(GetValueInto(document, "comun", again), 1);
   EXPECT_EQ(again.Text(), "A");
+
+  // Bytes replace it too, and a load from bytes fetched nothing that could have failed.
+  EXPECT_FALSE(document.Load(server.Url("/missing.xml").c_str(), true));
+  EXPECT_NE(document.GetLastFetchStatus(), FetchStatus::kOk);
+  const std::string bytes = "<c><comun>C</comun></c>";
+  ASSERT_TRUE(document.LoadBytes(std::vector<char>(bytes.begin(), bytes.end())));
+  EXPECT_EQ(document.GetLastFetchStatus(), FetchStatus::kOk);
+  MarkedBuffer fromBytes(32);
+  EXPECT_EQ(GetValueInto(document, "comun", fromBytes), 1);
+  EXPECT_EQ(fromBytes.Text(), "C");
 }
 
 TEST(XmlDocumentTest, NodeOutlivingItsDocumentStaysSafe) {
