@@ -54,12 +54,12 @@ FileSink& ReleaseProbation::Sink(FileSink& disk) {
 }
 
 void ReleaseProbation::Log(const char* operation, const char* text) {
-  if (m_logging && m_host != nullptr) m_host->WriteLog(kLogComponent, operation, text);
+  if (m_logging && m_log != nullptr) m_log->WriteLog(kLogComponent, operation, text);
 }
 
 void ReleaseProbation::LogOutsideText(const char* operation, const char* text) {
-  if (m_logging && m_host != nullptr) {
-    m_host->WriteLog(kLogComponent, operation, ToLogEncoding(text).c_str());
+  if (m_logging && m_log != nullptr) {
+    m_log->WriteLog(kLogComponent, operation, ToLogEncoding(text).c_str());
   }
 }
 

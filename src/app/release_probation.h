@@ -30,8 +30,8 @@ class ReleaseProbation : public ReleaseGuard {
   // The sink the engine must write through: `disk` itself when off, else a keeping sink in
   // front of it. Call once, before the run.
   FileSink& Sink(FileSink& disk);
-  // Where log lines go; the front end's host, which outlives the watch.
-  void SetHost(UpdateHost& host) { m_host = &host; }
+  // Where log lines go; the front end's log, which outlives the watch.
+  void SetLog(RunLog& log) { m_log = &log; }
   // The run lock of the session: held from the run through the watch and the revert, so no other
   // updater installs over a release on probation.
   RunLock& Lock() { return m_lock; }
@@ -56,7 +56,7 @@ class ReleaseProbation : public ReleaseGuard {
 
   std::chrono::milliseconds m_probation{0};
   std::chrono::milliseconds m_steadyHold;
-  UpdateHost* m_host = nullptr;
+  RunLog* m_log = nullptr;
   bool m_logging = false;
   bool m_blocked = false;  // an earlier record could not be settled: install nothing
   bool m_installing = false;

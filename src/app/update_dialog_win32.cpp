@@ -108,7 +108,8 @@ void UpdateDialog::RunUpdateOnce() {
   // One fetcher for the run: the manifest and every document share its connections. The session
   // launches the main application and closes the window on every path, whatever escapes the run.
   NetworkFetcher fetcher;
-  m_summary = RunUpdateSession(*this, m_sink, fetcher, kRunLockWaitMilliseconds, &m_probation);
+  m_summary = RunUpdateSession(UpdateHosts(*this, *this, m_log), m_sink, fetcher,
+                               kRunLockWaitMilliseconds, &m_probation);
   m_ran = true;
 }
 

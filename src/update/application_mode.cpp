@@ -66,13 +66,13 @@ void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const cha
   } catch (...) {
     Log(loggingFlag, kOpUpdateError, kTextMainExecutableError);
   }
-  m_host.SetProgressPos(PositionAfter(count, 1));
+  m_hosts.progress.SetProgressPos(PositionAfter(count, 1));
 }
 
 void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* appDirectory,
                                      bool appDirectoryKnown, int defaultSize, int& count,
                                      bool loggingFlag) {
-  m_host.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
+  m_hosts.progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
   int last = count;
   if (count > kMaxWalkedCount) {
     last = std::max({manifest.HighestNumberedChild(kComponentSizeStem),
@@ -109,18 +109,18 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
     BeginFile(FileStage::kComponent, i, shownDestination.c_str());
     int result = 0;
     if (!haveAddress || !haveDestination) {
-      Refuse(address, "component address or destination missing or longer than 254 bytes");
+      Refuse(InstallProblem::kComponentTextMissing);
     } else if (!IsContainedComponentDestination(destinationText)) {
       // A component belongs inside the application directory: a manifest never picks a place
       // elsewhere on the shop PC.
-      Refuse(address, "component destination leaves the application directory");
+      Refuse(InstallProblem::kOutsideAppDirectory);
     } else if (!appDirectoryKnown || !destinationFits) {
-      Refuse(address, "application directory and destination longer than 254 bytes");
+      Refuse(InstallProblem::kAppDirectoryTooLong);
     } else {
       result = InstallFile(address, destination, sizeLimit, digest, loggingFlag);
     }
     LogResult(loggingFlag, address, result);
-    m_host.SetProgressPos(i);
+    m_hosts.progress.SetProgressPos(i);
     if (i == INT_MAX) break;
   }
 }
@@ -134,12 +134,12 @@ void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaul
   LogOutsideText(loggingFlag, kOpMainExecutableAddress, address);
   char digest[kSignatureBufferSize] = {};
   ReadDigestText(manifest, kMainDigestElement, digest, sizeof(digest));
-  BeginFile(FileStage::kMainExecutable, 0, kMainExecutableDestinationText);
+  BeginFile(FileStage::kMainExecutable, 0, "");
   int result = 0;
   if (haveAddress) {
     result = InstallFile(address, nullptr, defaultSize, digest, loggingFlag);
   } else {
-    Refuse(address, "main executable address longer than 254 bytes");
+    Refuse(InstallProblem::kMainAddressTooLong);
   }
   LogResult(loggingFlag, address, result);
 }

@@ -55,39 +55,36 @@ const char* ResultOperation(FileStage stage) {
 }  // namespace
 
 void UpdateEngine::BeginFile(FileStage stage, int number, const char* destination) {
-  m_current.stage = stage;
-  m_current.number = number;
-  m_current.destination = destination;
+  m_file = FileOutcome();
+  m_file.stage = stage;
+  m_file.number = number;
+  m_file.destination = destination;
 }
 
-void UpdateEngine::Refuse(const char* address, const char* reason) {
-  InstallItem item = m_current;
-  item.address = address;
-  m_host.ReportInstallProblem(item, reason);
-}
+void UpdateEngine::Refuse(InstallProblem problem) { m_file.problem = problem; }
 
-void UpdateEngine::ReportWrite(const char* address, int written, bool loggingFlag) {
-  const FileWriteOutcome outcome = m_sink.LastWriteOutcome();
-  if (written == 0) {
-    Refuse(address, outcome == FileWriteOutcome::kNotWritable
-                        ? "destination may not be opened for writing (read-only, no right, in use)"
-                        : "destination cannot be written");
-  } else if (outcome == FileWriteOutcome::kWrittenInPlace) {
+void UpdateEngine::ReportWrite(const FileWrite& write, bool loggingFlag) {
+  m_file.write = write.outcome;
+  m_file.bytes = write.bytes;
+  if (!write.Installed()) {
+    Refuse(write.outcome == ReplaceResult::kNotWritable ? InstallProblem::kDestinationNotWritable
+                                                        : InstallProblem::kWriteFailed);
+  } else if (write.outcome == ReplaceResult::kWrittenInPlace) {
     // Installed, but not in one step: a crash meanwhile could have torn the file; say so.
-    Refuse(address, "written into the existing file in place: its directory takes no new file");
+    Refuse(InstallProblem::kWrittenInPlace);
     Log(loggingFlag, kOpInstallFile, kTextWrittenInPlace);
   }
 }
 
 void UpdateEngine::LogResult(bool loggingFlag, const char* address, int result) {
-  InstallItem item = m_current;
-  item.address = address;
-  m_host.ReportInstallResult(item, result);
+  m_file.address = address;
+  m_file.result = result;
+  m_hosts.events.FileFinished(m_file);
   if (result == 0) ++m_summary.failedFiles;
   if (!loggingFlag) return;
   // A line that would not fit the usual buffer is still logged whole.
-  const std::string line = FormatResultLine(address, item.destination, result);
-  LogOutsideText(loggingFlag, ResultOperation(item.stage), line.c_str());
+  const std::string line = FormatResultLine(address, ShownDestination(m_file), result);
+  LogOutsideText(loggingFlag, ResultOperation(m_file.stage), line.c_str());
 }
 
 int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int number,
@@ -111,7 +108,7 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
   BeginFile(stage, number, destination);
   int result = 0;
   if (sizeLength == kLongTextTooLong) {
-    Refuse(address, "tamfichero longer than 254 bytes");
+    Refuse(InstallProblem::kSizeTextTooLong);
   } else {
     result = InstallFile(address, destination, sizeLimit, signature, loggingFlag);
   }
@@ -120,18 +117,19 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
 }
 
 bool UpdateEngine::ReportDigest(DigestVerdict verdict, const char* address, bool loggingFlag) {
+  m_file.digest = verdict;
   switch (verdict) {
     case DigestVerdict::kMatches:
     case DigestVerdict::kUnchecked:
       return true;
     case DigestVerdict::kMismatch:
-      Refuse(address, "the file's bytes do not match its S256 digest");
+      Refuse(InstallProblem::kDigestMismatch);
       break;
     case DigestVerdict::kMissing:
-      Refuse(address, "signed release without an S256 digest for this file");
+      Refuse(InstallProblem::kDigestMissing);
       break;
     case DigestVerdict::kFailed:
-      Refuse(address, "the file's digest could not be computed");
+      Refuse(InstallProblem::kDigestFailed);
       break;
   }
   ++m_digestRefusals;
@@ -147,30 +145,31 @@ bool UpdateEngine::ReportContent(const FileContentStream& file, const char* addr
       return true;
     case FileContentVerdict::kOutOfMemory:
       // Memory for this file ran out, not for the run: the file fails and the next one is tried.
-      Refuse(address, "memory ran out while installing the file");
+      Refuse(InstallProblem::kOutOfMemory);
       Log(loggingFlag, kOpContentAllocation, kTextNull);
       break;
     case FileContentVerdict::kFetchFailed:
-      Refuse(address, DescribeFetchStatus(file.FetchFailure()));
+      Refuse(InstallProblem::kFetchFailed);
+      m_file.fetch = file.FetchFailure();
       Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
       break;
     case FileContentVerdict::kNotWellFormed:
-      Refuse(address, "file document is not well-formed XML");
+      Refuse(InstallProblem::kNotWellFormed);
       Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
       break;
     case FileContentVerdict::kNoElement:
-      Refuse(address, "file document has no fichero element");
+      Refuse(InstallProblem::kNoContentElement);
       Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
       break;
     case FileContentVerdict::kTooLong:
-      Refuse(address, "file is not smaller than its size limit");
+      Refuse(InstallProblem::kContentTooLong);
       break;
     case FileContentVerdict::kEmpty:
-      Refuse(address, "fichero is empty or not a child of the root");
+      Refuse(InstallProblem::kContentEmpty);
       Log(loggingFlag, kOpInstallFile, kTextEmptyContent);
       break;
     case FileContentVerdict::kNotHex:
-      Refuse(address, "fichero is not an even number of hexadecimal digits");
+      Refuse(InstallProblem::kContentNotHex);
       break;
     case FileContentVerdict::kDigestRefused:
       ReportDigest(file.Digest(), address, loggingFlag);
@@ -182,7 +181,7 @@ bool UpdateEngine::ReportContent(const FileContentStream& file, const char* addr
 int UpdateEngine::InstallFile(const char* address, const char* destination, int maxSize,
                               const char* signature, bool loggingFlag) {
   if (maxSize <= 0) {
-    Refuse(address, "size limit is 0 or less");
+    Refuse(InstallProblem::kSizeLimitNotPositive);
     return 0;
   }
   // The digest the file must match; a signed release carries one for every file.
@@ -190,7 +189,7 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
   if (!digest.Admits()) {
     ++m_digestRefusals;
     m_digestRefused.emplace_back(address);
-    Refuse(address, "signed release without an S256 digest for this file");
+    Refuse(InstallProblem::kDigestMissing);
     Log(loggingFlag, kOpInstallFile, kTextDigestMissing);
     return 0;
   }
@@ -199,7 +198,7 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
   limits.totalTimeoutSeconds = FileDocumentTimeout(maxSize, m_limits.totalTimeoutSeconds);
   limits.allowLocalFiles = m_documentsMayBeLocal;
   if (!FitRunDeadline(limits)) {
-    Refuse(address, "the run's time for fetching is used up");
+    Refuse(InstallProblem::kRunTimeUsedUp);
     return 0;
   }
   // The text must be shorter than twice the limit: a file of maxSize bytes is refused.
@@ -208,9 +207,9 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
   // every check has passed, and may not run it at all (an unwritable destination), so it is judged
   // here then: its refusals come first, as when it was read before the destination was tried.
   auto file = std::make_unique<FileContentStream>(*m_fetcher, address, limits, longestText, digest);
-  const int written = m_sink.WriteFileFrom(*file, destination);
+  const FileWrite write = m_sink.Write(*file, destination);
   file->Judge();
   if (!ReportContent(*file, address, loggingFlag)) return 0;
-  ReportWrite(address, written, loggingFlag);
-  return written;
+  ReportWrite(write, loggingFlag);
+  return write.Installed() ? 1 : 0;
 }

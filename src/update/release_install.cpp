@@ -153,11 +153,11 @@ void UpdateEngine::InstallRelease(const XmlDocument& manifest, const char* insta
     return;
   }
   stage.OnProgress(
-      [this](int done, int documents) { m_host.ShowDownloadProgress(done, documents); });
+      [this](int done, int documents) { m_hosts.progress.ShowDownloadProgress(done, documents); });
   const StageOutcome staged = StageRelease(stage, manifest, installedVersion, release);
   if (staged == StageOutcome::kDeferred) {
     m_summary.outcome = RunOutcome::kDeferred;
-    m_host.ReportReleaseDeferred();
+    m_hosts.events.ReleaseDeferred();
     Log(loggingFlag, kOpUpdating, kTextDownloadContinues);
     return;
   }

@@ -11,7 +11,7 @@ bool UpdateEngine::CheckReleaseFiles(const XmlDocument& manifest, const char* in
   if (FindDigestRefusals(manifest, installedVersion).empty()) return true;
   m_summary.outcome = RunOutcome::kRefused;
   m_summary.refusal = SignatureCheck::kFileDigest;
-  m_host.ReportManifestRefused(SignatureCheck::kFileDigest);
+  DecideManifest(UpdateMode::kNone, SignatureCheck::kFileDigest);
   Log(loggingFlag, kOpManifestRefused, kTextReleaseFileDigest);
   return false;
 }

@@ -24,7 +24,7 @@ void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const cha
   if (countText[0] != '\0') {
     try {
       count = ReadLeadingInt(countText);
-      m_host.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 2)));
+      m_hosts.progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 2)));
       // Entries past the highest number present would all be skipped: do not walk to them.
       const int lastNamed = manifest.HighestNumberedChild(kExtraFileStem);
       for (int i = 1; i <= count && i <= lastNamed; ++i) {
@@ -33,7 +33,7 @@ void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const cha
         XmlNode entry;
         if (manifest.Exists(name) && manifest.SelectNode(entry, name) != -1 && !entry.IsEmpty()) {
           InstallFileEntry(entry, FileStage::kAdditionalFile, i, loggingFlag);
-          m_host.SetProgressPos(i);
+          m_hosts.progress.SetProgressPos(i);
         }
         if (i == INT_MAX) break;
       }
@@ -50,7 +50,7 @@ void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const cha
   } catch (...) {
     Log(loggingFlag, kOpUpdateError, kTextActiveXError);
   }
-  m_host.SetProgressPos(PositionAfter(count, 1));
+  m_hosts.progress.SetProgressPos(PositionAfter(count, 1));
 
   try {
     XmlNode entry;
@@ -60,5 +60,5 @@ void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const cha
   } catch (...) {
     Log(loggingFlag, kOpUpdateError, kTextLibraryError);
   }
-  m_host.SetProgressPos(PositionAfter(count, 2));
+  m_hosts.progress.SetProgressPos(PositionAfter(count, 2));
 }

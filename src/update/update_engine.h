@@ -1,5 +1,6 @@
 // The update engine: one update run, the two update modes and the installation of one file.
-// It knows nothing of windows or consoles; it talks to an UpdateHost and writes through a FileSink.
+// It knows nothing of windows or consoles; it talks to its UpdateHosts and writes through a
+// FileSink.
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,8 @@
 
 #include "update/release_signature.h"
 #include "update/release_guard.h"
+#include "update/file_sink.h"
+#include "update/file_sinks.h"
 #include "update/release_stage.h"
 #include "update/update_host.h"
 #include "net/fetch.h"
@@ -16,12 +19,9 @@
 class XmlDocument;
 class XmlNode;
 class FileContentStream;
-enum class DigestVerdict;
 
 // Address used when the settings name none: the build's update server and a fixed path.
 extern const char kDefaultManifestAddress[];
-
-enum class UpdateMode { kNone, kApplication, kTransparent };
 
 // The longest a run spends fetching, manifest and documents together, before it goes on to the
 // launch whatever the server does: with the front ends' waits the main application starts well
@@ -34,7 +34,7 @@ class UpdateEngine {
  public:
   // `fetcher` (default: DefaultFetcher()) serves the manifest and every file document; it must
   // outlive the engine.
-  UpdateEngine(UpdateHost& host, FileSink& sink, Fetcher& fetcher = DefaultFetcher());
+  UpdateEngine(const UpdateHosts& hosts, FileSink& sink, Fetcher& fetcher = DefaultFetcher());
 
   // The whole run: decides on logging, loads the manifest, picks a mode, then launches the main
   // application and ends the run, whatever happened before.
@@ -94,7 +94,7 @@ class UpdateEngine {
  private:
   // One log line of the program's own texts.
   void Log(bool loggingFlag, const char* operation, const char* text);
-  // The file the next problem and result reports concern.
+  // The file the next outcome concerns; `destination` empty for the main executable.
   void BeginFile(FileStage stage, int number, const char* destination);
   // One log line whose text came from outside (settings, a manifest): it is converted into the
   // log's encoding here, the one place where such texts reach the log.
@@ -133,15 +133,18 @@ class UpdateEngine {
                                             const char* installedVersion);
   // Reports a file's digest verdict; false (refused, logged) unless its bytes may be written.
   bool ReportDigest(DigestVerdict verdict, const char* address, bool loggingFlag);
+  // Tells the events how the manifest was decided on.
+  void DecideManifest(UpdateMode mode, SignatureCheck refusal = SignatureCheck::kValid);
   // Reports why a streamed file document was refused (memory that ran out for it included);
   // true when it was not.
   bool ReportContent(const FileContentStream& file, const char* address, bool loggingFlag);
   // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
   bool FitRunDeadline(FetchLimits& limits) const;
-  void Refuse(const char* address, const char* reason);
-  // Reports what the sink's last write says beyond its result: why it refused, or that it wrote
-  // in place (then also logged, when logging).
-  void ReportWrite(const char* address, int written, bool loggingFlag);
+  // Notes why the current file is not installed (or not in one step).
+  void Refuse(InstallProblem problem);
+  // Notes how the sink's write went: why it refused, or that it wrote in place (then also
+  // logged, when logging).
+  void ReportWrite(const FileWrite& write, bool loggingFlag);
   void InstallComponents(const XmlDocument& manifest, const char* appDirectory,
                          bool appDirectoryKnown, int defaultSize, int& count, bool loggingFlag);
   void InstallMainExecutable(const XmlDocument& manifest, int defaultSize, bool loggingFlag);
@@ -151,15 +154,15 @@ class UpdateEngine {
   UpdateMode RunMode(UpdateMode mode, const char* installedVersion, const char* offeredVersion,
                      const XmlDocument& manifest, bool loggingFlag);
 
-  UpdateHost& m_host;
+  UpdateHosts m_hosts;
   FileSink& m_sink;
   Fetcher* m_fetcher;
   const ReleaseKeySet* m_keys;
   ReleaseGuard* m_guard = nullptr;
   FetchLimits m_limits;
   std::string m_tillIdentity;
-  RunSummary m_summary;   // this run's, reported before the launch
-  InstallItem m_current;  // address unused: each report names its own
+  RunSummary m_summary;  // this run's, reported before the launch
+  FileOutcome m_file;    // the file being installed
   bool m_documentsMayBeLocal = true;
   int m_digestRefusals = 0;
   std::vector<std::string> m_digestRefused;  // their addresses, in order
@@ -169,44 +172,6 @@ class UpdateEngine {
   bool m_hasRunDeadline = false;
   std::chrono::steady_clock::time_point m_runDeadline;
 };
-
-// Writes installed files to disk, each replaced in one step (the old file stays whole on failure).
-// An installed file is one replaced or, when its directory takes no new file, written in place;
-// both return 1 and LastWriteOutcome tells them apart.
-class DiskFileSink : public FileSink {
- public:
-  int WriteFileBytes(const unsigned char* data, std::size_t length,
-                     const char* destination) override;
-  int WriteFileFrom(ContentProducer& content, const char* destination) override;
-  void FinishWrites() override { m_batch.Finish(); }
-  FileWriteOutcome LastWriteOutcome() const override { return m_lastOutcome; }
-
- private:
-  FileWriteOutcome m_lastOutcome = FileWriteOutcome::kUnreported;
-  ReplacementBatch m_batch;
-};
-
-// Writes nothing: records what would be written, for checking a release before it goes live.
-// A null destination (the registered main executable) counts as writable; an empty one does not.
-class DryRunFileSink : public FileSink {
- public:
-  struct Write {
-    std::string destination;  // empty for the registered main executable
-    std::size_t length;
-  };
-  int WriteFileBytes(const unsigned char* data, std::size_t length,
-                     const char* destination) override;
-  // Makes the content without keeping it: only its length is recorded.
-  int WriteFileFrom(ContentProducer& content, const char* destination) override;
-  const std::vector<Write>& Writes() const { return m_writes; }
-
- private:
-  std::vector<Write> m_writes;
-};
-
-// Where a file goes: `destination` when given, else the registered main executable's path.
-// Returns false, leaving `buffer` empty, when there is no usable path (never a made-up one).
-bool ResolveInstallDestination(const char* destination, char* buffer, std::size_t bufferSize);
 
 // A progress position or range bound past a count (count + extra), formed without overflowing
 // int: a manifest's count can be any 32-bit number.

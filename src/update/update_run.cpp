@@ -42,24 +42,24 @@ const ReleaseKeySet& NoReleaseKeys() {
 
 }  // namespace
 
-UpdateEngine::UpdateEngine(UpdateHost& host, FileSink& sink, Fetcher& fetcher)
-    : m_host(host), m_sink(sink), m_fetcher(&fetcher), m_keys(&NoReleaseKeys()) {}
+UpdateEngine::UpdateEngine(const UpdateHosts& hosts, FileSink& sink, Fetcher& fetcher)
+    : m_hosts(hosts), m_sink(sink), m_fetcher(&fetcher), m_keys(&NoReleaseKeys()) {}
 
 void UpdateEngine::Log(bool loggingFlag, const char* operation, const char* text) {
-  if (loggingFlag) m_host.WriteLog(kLogComponent, operation, text);
+  if (loggingFlag) m_hosts.log.WriteLog(kLogComponent, operation, text);
 }
 
 void UpdateEngine::LogOutsideText(bool loggingFlag, const char* operation,
                                   const char* outsideText) {
   if (!loggingFlag) return;
-  m_host.WriteLog(kLogComponent, operation, ToLogEncoding(outsideText).c_str());
+  m_hosts.log.WriteLog(kLogComponent, operation, ToLogEncoding(outsideText).c_str());
 }
 
 void UpdateEngine::BeginMode(const char* modeText, const char* installedVersion,
                              const char* offeredVersion, bool loggingFlag) {
   // Both modes announce themselves under the same operation and start from the range 0..1.
   Log(loggingFlag, kOpModeStart, modeText);
-  m_host.SetProgressRange(1);
+  m_hosts.progress.SetProgressRange(1);
   LogOutsideText(loggingFlag, kOpInstalledVersion, installedVersion);
   LogOutsideText(loggingFlag, kOpOfferedVersion, offeredVersion);
 }
@@ -67,6 +67,13 @@ void UpdateEngine::BeginMode(const char* modeText, const char* installedVersion,
 void UpdateEngine::SetManifestOrigin(const char* manifestAddress) {
   const AddressKind kind = ClassifyAddress(manifestAddress);
   m_documentsMayBeLocal = kind == AddressKind::kLocalPath || kind == AddressKind::kFileUrl;
+}
+
+void UpdateEngine::DecideManifest(UpdateMode mode, SignatureCheck refusal) {
+  ManifestDecision decision;
+  decision.mode = mode;
+  decision.refusal = refusal;
+  m_hosts.events.ManifestDecided(decision);
 }
 
 bool UpdateEngine::FitRunDeadline(FetchLimits& limits) const {
@@ -89,9 +96,9 @@ void UpdateEngine::RunUpdate() {
   if (FormatText(markerPath, sizeof(markerPath), "%slogUpdate.txt", appDirectory)) {
     loggingFlag = FileExists(markerPath, sizeof(markerPath), false);
   }
-  if (loggingFlag) m_host.StartLogSession(markerPath);
+  if (loggingFlag) m_hosts.log.StartLogSession(markerPath);
 
-  if (m_host.TakeUpdateTurn()) {
+  if (m_hosts.run.TakeUpdateTurn()) {
     if (m_guard != nullptr) m_guard->FinishEarlierRun(loggingFlag);
     UpdateFromSettings(appDirectory, loggingFlag);  // the manifest is gone before the launch
   } else {
@@ -101,9 +108,9 @@ void UpdateEngine::RunUpdate() {
     m_summary.outcome = RunOutcome::kBusy;
   }
   Log(loggingFlag, kOpRunEnd, kTextRunEnd);
-  m_host.ReportRunOutcome(m_summary);
-  m_host.LaunchMainApplication();
-  m_host.EndRun();
+  m_hosts.run.ReportRunOutcome(m_summary);
+  m_hosts.run.LaunchMainApplication();
+  m_hosts.run.EndRun();
 }
 
 void UpdateEngine::UpdateFromSettings(const char* appDirectory, bool loggingFlag) {
@@ -185,7 +192,7 @@ bool UpdateEngine::CheckManifestSignature(const char* address, const FetchLimits
   if (check != SignatureCheck::kValid) {
     m_summary.outcome = RunOutcome::kRefused;
     m_summary.refusal = check;
-    m_host.ReportManifestRefused(check);
+    DecideManifest(UpdateMode::kNone, check);
     Log(loggingFlag, kOpManifestRefused, SignatureRefusalText(check));
     return false;
   }
@@ -222,7 +229,10 @@ UpdateMode UpdateEngine::UpdateFromManifest(const XmlDocument& manifest,
   char offeredVersion[kManifestTextBufferSize] = {};
   const UpdateMode mode =
       OfferedMode(manifest, installedVersion, offeredVersion, sizeof(offeredVersion));
-  if (mode == UpdateMode::kNone) return mode;
+  if (mode == UpdateMode::kNone) {
+    DecideManifest(mode);
+    return mode;
+  }
   return RunMode(mode, installedVersion, offeredVersion, manifest, loggingFlag);
 }
 
@@ -233,8 +243,10 @@ UpdateMode UpdateEngine::RunMode(UpdateMode mode, const char* installedVersion,
     // Held back after it failed to start here: installing it again would only fail again.
     LogOutsideText(loggingFlag, kOpHeldVersion, offeredVersion);
     m_summary.outcome = RunOutcome::kHeld;
+    DecideManifest(UpdateMode::kNone);
     return UpdateMode::kNone;
   }
+  DecideManifest(mode);
   if (m_guard != nullptr) m_guard->BeginInstall(installedVersion, offeredVersion, loggingFlag);
   if (mode == UpdateMode::kApplication) {
     UpdateApplicationMode(installedVersion, offeredVersion, manifest, loggingFlag);

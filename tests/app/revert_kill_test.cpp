@@ -78,9 +78,9 @@ class RevertKillTest : public ::testing::Test {
     const std::string added = AppDir() + "nuevo.dat";
     const char* destinations[] = {uno.c_str(), nullptr, added.c_str()};
     for (int i = 0; i < 3; ++i) {
-      ASSERT_EQ(sink.WriteFileBytes(reinterpret_cast<const unsigned char*>(bytes[i].data()),
-                                    bytes[i].size(), destinations[i]),
-                1);
+      BytesContent content(reinterpret_cast<const unsigned char*>(bytes[i].data()),
+                           bytes[i].size());
+      ASSERT_TRUE(sink.Write(content, destinations[i]).Installed());
     }
     probation.EndInstall(false);
   }
@@ -186,8 +186,10 @@ TEST_F(RevertKillTest, AKeepThatFailsPutsTheFirstFileBackAndStartsNoWatch) {
   const std::string uno = AppDir() + "uno.dll";
   const std::string bytes = "new";
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  EXPECT_EQ(sink.WriteFileBytes(data, bytes.size(), uno.c_str()), 1);
-  EXPECT_EQ(sink.WriteFileBytes(data, bytes.size(), nullptr), 0);
+  BytesContent content(data, bytes.size());
+  EXPECT_TRUE(sink.Write(content, uno.c_str()).Installed());
+  BytesContent again(data, bytes.size());
+  EXPECT_FALSE(sink.Write(again, nullptr).Installed());
   probation.EndInstall(false);
   EXPECT_EQ(Read(uno), "old uno");
   EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");

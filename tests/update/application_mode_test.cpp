@@ -192,7 +192,7 @@ TEST_F(ApplicationModeTest, SizeTextsThatCannotBeReadWholeOrAreEmptyAdmitNothing
 TEST_F(ApplicationModeTest, FailureInComponentStageStillInstallsMainExecutable) {
   const std::string a1 = ServeFile("/c1.xml", "1"), a2 = ServeFile("/c2.xml", "2");
   const std::string am = ServeFile("/m.xml", "M");
-  ThrowingSink sink(2);
+  RecordingDiskSink sink(2);
   Run("<m><version>2</version><componentes>2</componentes><tamfichero>10</tamfichero>" +
           Component(1, a1, "c1") + Component(2, a2, "c2") + "<urldescarga>" + am +
           "</urldescarga></m>",
@@ -227,7 +227,7 @@ TEST_F(ApplicationModeTest, AHugeResponseHeaderStopsNoLaterComponent) {
 
 TEST_F(ApplicationModeTest, FailureInMainExecutableStepIsContained) {
   const std::string am = ServeFile("/m.xml", "M");
-  ThrowingSink sink(1);
+  RecordingDiskSink sink(1);
   Run("<m><version>2</version><tamfichero>10</tamfichero><urldescarga>" + am + "</urldescarga></m>",
       &sink);
   EXPECT_EQ(m_host.Only("log Error"),

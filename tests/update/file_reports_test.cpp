@@ -71,4 +71,36 @@ TEST_F(FileReportsTest, LibraryReleaseReportsEachStage) {
             (std::vector<std::string>{"mem:manifest", "mem:a", "mem:gone", "mem:x", "mem:l"}));
 }
 
+// Why a file is refused reaches the host as a value, never as text: the release tool words it.
+TEST_F(FileReportsTest, EachRefusalIsReportedAsItsProblem) {
+  // A well-formed digest of no file served here.
+  const std::string zeroDigest = "S256:" + std::string(43, 'A');
+  struct Case {
+    const char* name;
+    std::string document;
+    const char* size;
+    std::string digest;
+    InstallProblem expected;
+  } cases[] = {
+      {"a digit made a non-digit", "<d><fichero>0G</fichero></d>", "100", "",
+       InstallProblem::kContentNotHex},
+      {"text cut to odd length", "<d><fichero>414</fichero></d>", "100", "",
+       InstallProblem::kContentNotHex},
+      {"limit below the size", FileDocument("four"), "3", "", InstallProblem::kContentTooLong},
+      {"bytes unlike their digest", FileDocument("uno"), "100", zeroDigest,
+       InstallProblem::kDigestMismatch},
+      {"document missing", "", "100", "", InstallProblem::kFetchFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_host.problems.clear();
+    m_fetcher = MemoryFetcher();
+    if (!c.document.empty()) m_fetcher.Add("mem:one", c.document);
+    Run(std::string("<m><version>2.0</version><componentes>1</componentes><tamcomp1>") + c.size +
+        "</tamcomp1><urlcomp1>mem:one</urlcomp1><destcomp1>uno.dll</destcomp1><firmacomp1>" +
+        c.digest + "</firmacomp1></m>");
+    EXPECT_EQ(m_host.problems, std::vector<InstallProblem>{c.expected});
+  }
+}
+
 }  // namespace

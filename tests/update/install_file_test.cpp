@@ -213,7 +213,7 @@ TEST_F(InstallFileTest, WriteInPlaceIsAnInstallThatTheLogOwnsUpTo) {
   SetReplaceStepHook(nullptr);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(ReadFile(destination), "new bytes");
-  EXPECT_EQ(m_disk.LastWriteOutcome(), FileWriteOutcome::kWrittenInPlace);
+  EXPECT_EQ(m_disk.lastWrite.outcome, ReplaceResult::kWrittenInPlace);
   EXPECT_EQ(m_host.Only("log "),
             (std::vector<std::string>{"log ActualizaFichero|Fichero escrito sobre el existente, "
                                       "sin reemplazo"}));

@@ -120,7 +120,7 @@ TEST_F(TransparentModeTest, EntrySizeLimitDefaultsOnlyWhenMissingOrEmpty) {
 TEST_F(TransparentModeTest, FailingStageDoesNotStopTheNext) {
   const std::string u1 = ServeFile("/a1.xml", "1"), ux = ServeFile("/ax.xml", "x");
   const std::string ul = ServeFile("/lib.xml", "lib");
-  ThrowingSink sink(2);  // the ActiveX file
+  RecordingDiskSink sink(2);  // the ActiveX file
   Run("<fichAdicionales>1</fichAdicionales>" + Entry("fichAdic1", u1, AppFile("a1")) +
           Entry("actActiveX", ux, AppFile("x.ocx")) +
           Entry("actLibreria", ul, AppFile("lib.dll"), "", "<versionLib>2</versionLib>"),
@@ -137,7 +137,7 @@ TEST_F(TransparentModeTest, FailingStageDoesNotStopTheNext) {
 
 TEST_F(TransparentModeTest, LibraryStageFailureIsNamedWithItsAccent) {
   const std::string ul = ServeFile("/lib.xml", "lib");
-  ThrowingSink sink(1);
+  RecordingDiskSink sink(1);
   Run(Entry("actLibreria", ul, AppFile("lib.dll"), "", "<versionLib>2</versionLib>"), &sink);
   EXPECT_EQ(m_host.Only("log Error"),
             (std::vector<std::string>{"log Error actualizando|Error actualizando Librer\xED"

@@ -30,38 +30,30 @@ struct FileReport {
   long long size = -1;  // bytes the dry run would write; -1 when it would write none
 };
 
-// Records each installation attempt; the window and console front ends do nothing with these.
+// Records what the engine reports of each file and of the manifest; the window and console
+// front ends do nothing with these.
 class ReportingHost : public SilentUpdateHost {
  public:
-  explicit ReportingHost(const DryRunFileSink& sink) : m_sink(sink) {}
-
-  void ReportInstallProblem(const InstallItem& /*item*/, const char* reason) override {
-    if (!m_pendingReasons.empty()) m_pendingReasons += "; ";
-    m_pendingReasons += reason;
-  }
-  void ReportInstallResult(const InstallItem& item, int result) override;
+  void FileFinished(const FileOutcome& file) override;
+  void ManifestDecided(const ManifestDecision& decision) override { m_mode = decision.mode; }
 
   const std::vector<FileReport>& Reports() const { return m_reports; }
+  UpdateMode Mode() const { return m_mode; }
 
  private:
-  const DryRunFileSink& m_sink;
   std::vector<FileReport> m_reports;
-  std::string m_pendingReasons;
-  std::size_t m_writesSeen = 0;
+  UpdateMode m_mode = UpdateMode::kNone;
 };
 
-void ReportingHost::ReportInstallResult(const InstallItem& item, int result) {
+void ReportingHost::FileFinished(const FileOutcome& file) {
   FileReport report;
-  report.stage = item.stage;
-  report.number = item.number;
-  report.address = item.address;
-  report.destination = item.destination;
-  report.result = result;
-  report.reasons.swap(m_pendingReasons);
-  if (m_sink.Writes().size() > m_writesSeen) {
-    m_writesSeen = m_sink.Writes().size();
-    report.size = static_cast<long long>(m_sink.Writes().back().length);
-  }
+  report.stage = file.stage;
+  report.number = file.number;
+  report.address = file.address;
+  report.destination = ShownDestination(file);
+  report.result = file.result;
+  if (file.problem != InstallProblem::kNone) report.reasons = DescribeFileProblem(file);
+  if (file.result == 1) report.size = static_cast<long long>(file.bytes);
   m_reports.push_back(report);
 }
 
@@ -296,19 +288,19 @@ int RunVerifyCommand(const VerifyOptions& options) {
   }
 
   DryRunFileSink sink;
-  ReportingHost host(sink);
+  ReportingHost host;
   UpdateEngine engine(host, sink);
   engine.SetManifestOrigin(address.c_str());
   // With keys every file must carry its digest and match it, as the signed updater demands.
   engine.SetReleaseKeys(keys);
-  UpdateMode mode = UpdateMode::kNone;
   try {
     // Logging off: the engine reports each file's stage in its own types. Nothing is written.
-    mode = engine.UpdateFromManifest(manifest, installed.c_str(), false);
+    engine.UpdateFromManifest(manifest, installed.c_str(), false);
   } catch (...) {
     PrintError("the update engine failed while reading the manifest");
     return 1;
   }
+  const UpdateMode mode = host.Mode();
   PrintMode(mode, manifest, installed);
   if (mode == UpdateMode::kNone) return 1;
   const int filesStatus = Conclude(host.Reports(), options.appDir);

@@ -1,0 +1,11 @@
+// The part of a release a file belongs to: the engine reports each file under its stage, and the
+// release tool writes each file of a manifest for one.
+#pragma once
+
+enum class FileStage {
+  kComponent,       // numbered component of an application release
+  kMainExecutable,  // the registered main executable
+  kAdditionalFile,  // numbered additional file of a library release
+  kActiveXFile,
+  kLibraryFile,
+};
