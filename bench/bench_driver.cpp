@@ -48,14 +48,14 @@ bool Install(const char* manifestAddress, const char* keepDirectory, CountingHos
   }
   if (keepDirectory == nullptr) {
     UpdateEngine engine(host, disk, fetcher);
-    engine.UpdateFromManifest(manifest, kNoInstalledVersion, false);
+    engine.UpdateFromManifest(manifest, kNoInstalledVersion, RunContext());
     return true;
   }
   PreviousVersionStore store(keepDirectory);
   if (!store.Begin(kNoInstalledVersion, "bench")) return false;
   KeepingFileSink keeping(disk, store);
   UpdateEngine engine(host, keeping, fetcher);
-  engine.UpdateFromManifest(manifest, kNoInstalledVersion, false);
+  engine.UpdateFromManifest(manifest, kNoInstalledVersion, RunContext());
   return store.Clean() == SettleResult::kDone;
 }
 

@@ -169,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const char* installed = (flags & kFlagInstalledVersion) != 0 ? kInstalledVersion : "";
   const UpdateMode mode =
-      engine.UpdateFromManifest(manifest, installed, (flags & kFlagLogging) != 0);
+      engine.UpdateFromManifest(manifest, installed, RunContext{(flags & kFlagLogging) != 0});
 
   const int installedCount = CheckReports(host.reports);
   FUZZ_CHECK(installedCount == sink.accepted);

@@ -33,7 +33,8 @@ class PaintScope {
 UpdateDialog::UpdateDialog(HINSTANCE instance, HWND parent)
     : m_instance(instance),
       m_parent(parent),
-      m_icon(::LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
+      m_icon(::LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      m_probation(m_sink) {}
 
 INT_PTR UpdateDialog::DoModal() {
   return ::DialogBoxParamA(m_instance, MAKEINTRESOURCEA(IDD_UPDATE_DIALOG), m_parent, &DialogProc,

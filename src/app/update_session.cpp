@@ -69,13 +69,13 @@ RunSummary RunUpdateSession(const UpdateHosts& hosts, FileSink& sink, Fetcher& f
   SessionHost session(hosts.run, lockWaitMilliseconds,
                       probation != nullptr ? probation->Lock() : sessionLock);
   try {
-    if (probation != nullptr) probation->SetLog(hosts.log);
-    UpdateEngine engine(UpdateHosts(session, hosts.progress, hosts.log, hosts.events),
-                        probation != nullptr ? probation->Sink(sink) : sink, fetcher);
-    engine.SetReleaseKeys(TrustedReleaseKeys());
-    engine.SetReleaseGuard(probation);
+    UpdateOptions options;
+    options.keys = &TrustedReleaseKeys();
+    options.guard = probation;
     std::string identity;
-    if (ReadMachineIdentity(identity)) engine.SetTillIdentity(identity);
+    if (ReadMachineIdentity(identity)) options.tillIdentity = identity;
+    UpdateEngine engine(UpdateHosts(session, hosts.progress, hosts.log, hosts.events),
+                        probation != nullptr ? probation->Sink() : sink, fetcher, options);
     engine.RunUpdate();
   } catch (...) {
     // Whatever went wrong, the till must get its application and the window must close.

@@ -11,9 +11,9 @@
 // `lockWaitMilliseconds` for another run; it is held until this returns. Never raises: when the
 // engine raises, the main application is launched (unless the run already asked for it) and the
 // run is ended (unless it already was), each exactly once. With a `probation`, the engine writes
-// through its sink and asks it as its release guard, and the run lock stays held by it for the
-// watch the caller runs afterwards (ReleaseProbation::WatchAndSettle). Returns what the run did
-// (RunOutcome::kFailed when the engine raised before it said).
+// through its sink (not `sink`) and asks it as its release guard, and the run lock stays held by it
+// for the watch the caller runs afterwards (ReleaseProbation::WatchAndSettle). Returns what the run
+// did (RunOutcome::kFailed when the engine raised before it said).
 RunSummary RunUpdateSession(const UpdateHosts& hosts, FileSink& sink,
                             Fetcher& fetcher = DefaultFetcher(),
                             unsigned lockWaitMilliseconds = kRunLockWaitMilliseconds,

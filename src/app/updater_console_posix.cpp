@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
     DiskFileSink disk;
     // One fetcher for the run: the manifest and every document share its connections.
     NetworkFetcher fetcher;
-    ReleaseProbation probation;
+    ReleaseProbation probation(disk);
     const RunSummary summary = RunUpdateSession(UpdateHosts(host, host, host.Log()), disk, fetcher,
                                                 kRunLockWaitMilliseconds, &probation);
     // The run has ended and its line is closed; with the setting on the process stays for the

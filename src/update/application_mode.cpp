@@ -34,14 +34,14 @@ void ReadDigestText(const XmlDocument& manifest, const char* name, char* buffer,
 
 }  // namespace
 
-void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const char* offeredVersion,
-                                         const XmlDocument& manifest, bool loggingFlag) {
+void UpdateEngine::RunApplicationMode(const char* installedVersion, const char* offeredVersion,
+                                      const XmlDocument& manifest) {
   char appDirectory[kManifestTextBufferSize] = {};
   char countText[kManifestTextBufferSize] = "0";
   char defaultSizeText[kManifestTextBufferSize] = "0";
   int count = 0;
 
-  BeginMode(kTextApplicationMode, installedVersion, offeredVersion, loggingFlag);
+  BeginMode(kTextApplicationMode, installedVersion, offeredVersion);
 
   const bool appDirectoryKnown = GetAppDirectory(appDirectory, sizeof(appDirectory)) == 1;
   if (manifest.Exists(kComponentCountElement)) {
@@ -55,23 +55,22 @@ void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const cha
   if (countText[0] != '\0') {
     try {
       count = ReadLeadingInt(countText);
-      InstallComponents(manifest, appDirectory, appDirectoryKnown, defaultSize, count, loggingFlag);
+      InstallComponents(manifest, appDirectory, appDirectoryKnown, defaultSize, count);
     } catch (...) {
-      Log(loggingFlag, kOpUpdateError, kTextComponentsError);
+      Log(kOpUpdateError, kTextComponentsError);
     }
   }
 
   try {
-    InstallMainExecutable(manifest, defaultSize, loggingFlag);
+    InstallMainExecutable(manifest, defaultSize);
   } catch (...) {
-    Log(loggingFlag, kOpUpdateError, kTextMainExecutableError);
+    Log(kOpUpdateError, kTextMainExecutableError);
   }
   m_hosts.progress.SetProgressPos(PositionAfter(count, 1));
 }
 
 void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* appDirectory,
-                                     bool appDirectoryKnown, int defaultSize, int& count,
-                                     bool loggingFlag) {
+                                     bool appDirectoryKnown, int defaultSize, int& count) {
   m_hosts.progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
   int last = count;
   if (count > kMaxWalkedCount) {
@@ -117,29 +116,28 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
     } else if (!appDirectoryKnown || !destinationFits) {
       Refuse(InstallProblem::kAppDirectoryTooLong);
     } else {
-      result = InstallFile(address, destination, sizeLimit, digest, loggingFlag);
+      result = InstallDocument(address, destination, sizeLimit, digest);
     }
-    LogResult(loggingFlag, address, result);
+    LogResult(address, result);
     m_hosts.progress.SetProgressPos(i);
     if (i == INT_MAX) break;
   }
 }
 
-void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaultSize,
-                                         bool loggingFlag) {
+void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaultSize) {
   if (!manifest.Exists(kDownloadUrlElement)) return;
   char address[kManifestTextBufferSize] = {};
   const bool haveAddress =
       ReadComponentText(manifest, kDownloadUrlElement, address, sizeof(address));
-  LogOutsideText(loggingFlag, kOpMainExecutableAddress, address);
+  LogOutsideText(kOpMainExecutableAddress, address);
   char digest[kSignatureBufferSize] = {};
   ReadDigestText(manifest, kMainDigestElement, digest, sizeof(digest));
   BeginFile(FileStage::kMainExecutable, 0, "");
   int result = 0;
   if (haveAddress) {
-    result = InstallFile(address, nullptr, defaultSize, digest, loggingFlag);
+    result = InstallDocument(address, nullptr, defaultSize, digest);
   } else {
     Refuse(InstallProblem::kMainAddressTooLong);
   }
-  LogResult(loggingFlag, address, result);
+  LogResult(address, result);
 }

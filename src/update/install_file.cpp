@@ -63,7 +63,7 @@ void UpdateEngine::BeginFile(FileStage stage, int number, const char* destinatio
 
 void UpdateEngine::Refuse(InstallProblem problem) { m_file.problem = problem; }
 
-void UpdateEngine::ReportWrite(const FileWrite& write, bool loggingFlag) {
+void UpdateEngine::ReportWrite(const FileWrite& write) {
   m_file.write = write.outcome;
   m_file.bytes = write.bytes;
   if (!write.Installed()) {
@@ -72,23 +72,22 @@ void UpdateEngine::ReportWrite(const FileWrite& write, bool loggingFlag) {
   } else if (write.outcome == ReplaceResult::kWrittenInPlace) {
     // Installed, but not in one step: a crash meanwhile could have torn the file; say so.
     Refuse(InstallProblem::kWrittenInPlace);
-    Log(loggingFlag, kOpInstallFile, kTextWrittenInPlace);
+    Log(kOpInstallFile, kTextWrittenInPlace);
   }
 }
 
-void UpdateEngine::LogResult(bool loggingFlag, const char* address, int result) {
+void UpdateEngine::LogResult(const char* address, int result) {
   m_file.address = address;
   m_file.result = result;
   m_hosts.events.FileFinished(m_file);
   if (result == 0) ++m_summary.failedFiles;
-  if (!loggingFlag) return;
+  if (!m_run.logging) return;
   // A line that would not fit the usual buffer is still logged whole.
   const std::string line = FormatResultLine(address, ShownDestination(m_file), result);
-  LogOutsideText(loggingFlag, ResultOperation(m_file.stage), line.c_str());
+  LogOutsideText(ResultOperation(m_file.stage), line.c_str());
 }
 
-int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int number,
-                                   bool loggingFlag) {
+int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int number) {
   char address[kManifestTextBufferSize];
   char destination[kManifestTextBufferSize];
   char signature[kSignatureBufferSize];
@@ -110,13 +109,13 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
   if (sizeLength == kLongTextTooLong) {
     Refuse(InstallProblem::kSizeTextTooLong);
   } else {
-    result = InstallFile(address, destination, sizeLimit, signature, loggingFlag);
+    result = InstallDocument(address, destination, sizeLimit, signature);
   }
-  LogResult(loggingFlag, address, result);
+  LogResult(address, result);
   return result;
 }
 
-bool UpdateEngine::ReportDigest(DigestVerdict verdict, const char* address, bool loggingFlag) {
+bool UpdateEngine::ReportDigest(DigestVerdict verdict, const char* address) {
   m_file.digest = verdict;
   switch (verdict) {
     case DigestVerdict::kMatches:
@@ -132,54 +131,52 @@ bool UpdateEngine::ReportDigest(DigestVerdict verdict, const char* address, bool
       Refuse(InstallProblem::kDigestFailed);
       break;
   }
-  ++m_digestRefusals;
   m_digestRefused.emplace_back(address);
-  Log(loggingFlag, kOpInstallFile, kTextDigestMismatch);
+  Log(kOpInstallFile, kTextDigestMismatch);
   return false;
 }
 
-bool UpdateEngine::ReportContent(const FileContentStream& file, const char* address,
-                                 bool loggingFlag) {
+bool UpdateEngine::ReportContent(const FileContentStream& file, const char* address) {
   switch (file.Verdict()) {
     case FileContentVerdict::kComplete:
       return true;
     case FileContentVerdict::kOutOfMemory:
       // Memory for this file ran out, not for the run: the file fails and the next one is tried.
       Refuse(InstallProblem::kOutOfMemory);
-      Log(loggingFlag, kOpContentAllocation, kTextNull);
+      Log(kOpContentAllocation, kTextNull);
       break;
     case FileContentVerdict::kFetchFailed:
       Refuse(InstallProblem::kFetchFailed);
       m_file.fetch = file.FetchFailure();
-      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
+      Log(kOpInstallFile, kTextNoContentElement);
       break;
     case FileContentVerdict::kNotWellFormed:
       Refuse(InstallProblem::kNotWellFormed);
-      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
+      Log(kOpInstallFile, kTextNoContentElement);
       break;
     case FileContentVerdict::kNoElement:
       Refuse(InstallProblem::kNoContentElement);
-      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
+      Log(kOpInstallFile, kTextNoContentElement);
       break;
     case FileContentVerdict::kTooLong:
       Refuse(InstallProblem::kContentTooLong);
       break;
     case FileContentVerdict::kEmpty:
       Refuse(InstallProblem::kContentEmpty);
-      Log(loggingFlag, kOpInstallFile, kTextEmptyContent);
+      Log(kOpInstallFile, kTextEmptyContent);
       break;
     case FileContentVerdict::kNotHex:
       Refuse(InstallProblem::kContentNotHex);
       break;
     case FileContentVerdict::kDigestRefused:
-      ReportDigest(file.Digest(), address, loggingFlag);
+      ReportDigest(file.Digest(), address);
       break;
   }
   return false;
 }
 
-int UpdateEngine::InstallFile(const char* address, const char* destination, int maxSize,
-                              const char* signature, bool loggingFlag) {
+int UpdateEngine::InstallDocument(const char* address, const char* destination, int maxSize,
+                                  const char* signature) {
   if (maxSize <= 0) {
     Refuse(InstallProblem::kSizeLimitNotPositive);
     return 0;
@@ -187,16 +184,15 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
   // The digest the file must match; a signed release carries one for every file.
   FileDigestCheck digest(signature, m_keys->RequiresSignatures());
   if (!digest.Admits()) {
-    ++m_digestRefusals;
     m_digestRefused.emplace_back(address);
     Refuse(InstallProblem::kDigestMissing);
-    Log(loggingFlag, kOpInstallFile, kTextDigestMissing);
+    Log(kOpInstallFile, kTextDigestMissing);
     return 0;
   }
-  FetchLimits limits = m_limits;
+  FetchLimits limits = m_options.limits;
   limits.maxBytes = FileDocumentFetchCap(maxSize);
-  limits.totalTimeoutSeconds = FileDocumentTimeout(maxSize, m_limits.totalTimeoutSeconds);
-  limits.allowLocalFiles = m_documentsMayBeLocal;
+  limits.totalTimeoutSeconds = FileDocumentTimeout(maxSize, m_options.limits.totalTimeoutSeconds);
+  limits.allowLocalFiles = m_run.documentsMayBeLocal;
   if (!FitRunDeadline(limits)) {
     Refuse(InstallProblem::kRunTimeUsedUp);
     return 0;
@@ -209,7 +205,7 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
   auto file = std::make_unique<FileContentStream>(*m_fetcher, address, limits, longestText, digest);
   const FileWrite write = m_sink.Write(*file, destination);
   file->Judge();
-  if (!ReportContent(*file, address, loggingFlag)) return 0;
-  ReportWrite(write, loggingFlag);
+  if (!ReportContent(*file, address)) return 0;
+  ReportWrite(write);
   return write.Installed() ? 1 : 0;
 }

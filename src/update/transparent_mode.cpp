@@ -10,12 +10,12 @@
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
 
-void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const char* offeredVersion,
-                                         const XmlDocument& manifest, bool loggingFlag) {
+void UpdateEngine::RunTransparentMode(const char* installedVersion, const char* offeredVersion,
+                                      const XmlDocument& manifest) {
   char countText[kManifestTextBufferSize] = "0";
   int count = 0;
 
-  BeginMode(kTextTransparentMode, installedVersion, offeredVersion, loggingFlag);
+  BeginMode(kTextTransparentMode, installedVersion, offeredVersion);
 
   if (manifest.Exists(kExtraFileCountElement)) {
     manifest.GetValue(kExtraFileCountElement, countText, sizeof(countText));
@@ -32,33 +32,33 @@ void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const cha
         FormatNumberedName(name, sizeof(name), kExtraFileStem, i);
         XmlNode entry;
         if (manifest.Exists(name) && manifest.SelectNode(entry, name) != -1 && !entry.IsEmpty()) {
-          InstallFileEntry(entry, FileStage::kAdditionalFile, i, loggingFlag);
+          InstallFileEntry(entry, FileStage::kAdditionalFile, i);
           m_hosts.progress.SetProgressPos(i);
         }
         if (i == INT_MAX) break;
       }
     } catch (...) {
-      Log(loggingFlag, kOpUpdateError, kTextComponentsError);
+      Log(kOpUpdateError, kTextComponentsError);
     }
   }
 
   try {
     XmlNode entry;
     if (manifest.SelectNode(entry, kActiveXElement) != -1 && !entry.IsEmpty()) {
-      InstallFileEntry(entry, FileStage::kActiveXFile, 0, loggingFlag);
+      InstallFileEntry(entry, FileStage::kActiveXFile, 0);
     }
   } catch (...) {
-    Log(loggingFlag, kOpUpdateError, kTextActiveXError);
+    Log(kOpUpdateError, kTextActiveXError);
   }
   m_hosts.progress.SetProgressPos(PositionAfter(count, 1));
 
   try {
     XmlNode entry;
     if (manifest.SelectNode(entry, kLibraryElement) != -1 && !entry.IsEmpty()) {
-      InstallFileEntry(entry, FileStage::kLibraryFile, 0, loggingFlag);
+      InstallFileEntry(entry, FileStage::kLibraryFile, 0);
     }
   } catch (...) {
-    Log(loggingFlag, kOpUpdateError, kTextLibraryError);
+    Log(kOpUpdateError, kTextLibraryError);
   }
   m_hosts.progress.SetProgressPos(PositionAfter(count, 2));
 }

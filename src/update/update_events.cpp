@@ -1,5 +1,8 @@
-// The texts of the engine's typed events: one switch for the problems a file can have.
+// The texts of the engine's typed events (one switch for the problems a file can have), and the
+// parts that hear nothing.
 #include "update/update_events.h"
+
+#include "update/update_host.h"
 
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
@@ -68,4 +71,20 @@ const char* ShownDestination(const FileOutcome& file) {
 UpdateEvents& IgnoredUpdateEvents() {
   static UpdateEvents ignored;
   return ignored;
+}
+
+namespace {
+
+class DroppingRunLog : public RunLog {
+ public:
+  void StartLogSession(const char* /*logPath*/) override {}
+  void WriteLog(const char* /*component*/, const char* /*operation*/,
+                const char* /*text*/) override {}
+};
+
+}  // namespace
+
+RunLog& DroppedRunLog() {
+  static DroppingRunLog dropped;
+  return dropped;
 }

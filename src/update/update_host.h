@@ -49,6 +49,9 @@ class RunLog {
   virtual void WriteLog(const char* component, const char* operation, const char* text) = 0;
 };
 
+// A log that drops every line, for runs that do not log.
+RunLog& DroppedRunLog();
+
 // The parts the engine is given; each may be a different object, and each must outlive it.
 struct UpdateHosts {
   UpdateHosts(RunHost& runHost, ProgressSink& progressSink, RunLog& runLog,

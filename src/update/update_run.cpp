@@ -42,31 +42,70 @@ const ReleaseKeySet& NoReleaseKeys() {
 
 }  // namespace
 
-UpdateEngine::UpdateEngine(const UpdateHosts& hosts, FileSink& sink, Fetcher& fetcher)
-    : m_hosts(hosts), m_sink(sink), m_fetcher(&fetcher), m_keys(&NoReleaseKeys()) {}
+UpdateEngine::UpdateEngine(const UpdateHosts& hosts, FileSink& sink, Fetcher& fetcher,
+                           const UpdateOptions& options)
+    : m_hosts(hosts),
+      m_sink(sink),
+      m_fetcher(&fetcher),
+      m_options(options),
+      m_keys(options.keys != nullptr ? options.keys : &NoReleaseKeys()) {}
 
-void UpdateEngine::Log(bool loggingFlag, const char* operation, const char* text) {
-  if (loggingFlag) m_hosts.log.WriteLog(kLogComponent, operation, text);
+UpdateMode UpdateEngine::UpdateFromManifest(const XmlDocument& manifest,
+                                            const char* installedVersion, const RunContext& run) {
+  m_run = run;
+  return RunOfferedMode(manifest, installedVersion);
 }
 
-void UpdateEngine::LogOutsideText(bool loggingFlag, const char* operation,
-                                  const char* outsideText) {
-  if (!loggingFlag) return;
+void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const char* offeredVersion,
+                                         const XmlDocument& manifest, const RunContext& run) {
+  m_run = run;
+  RunApplicationMode(installedVersion, offeredVersion, manifest);
+}
+
+void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const char* offeredVersion,
+                                         const XmlDocument& manifest, const RunContext& run) {
+  m_run = run;
+  RunTransparentMode(installedVersion, offeredVersion, manifest);
+}
+
+int UpdateEngine::InstallFile(const char* address, const char* destination, int maxSize,
+                              const char* signature, const RunContext& run) {
+  m_run = run;
+  return InstallDocument(address, destination, maxSize, signature);
+}
+
+UpdateOptions UpdateEngine::DryRunOptions() const {
+  UpdateOptions options = m_options;
+  options.keys = m_keys;
+  options.guard = nullptr;  // a look at the release installs nothing the guard must hear of
+  return options;
+}
+
+RunLog& UpdateEngine::RunLogIfLogging() const {
+  return m_run.logging ? m_hosts.log : DroppedRunLog();
+}
+
+void UpdateEngine::Log(const char* operation, const char* text) {
+  if (m_run.logging) m_hosts.log.WriteLog(kLogComponent, operation, text);
+}
+
+void UpdateEngine::LogOutsideText(const char* operation, const char* outsideText) {
+  if (!m_run.logging) return;
   m_hosts.log.WriteLog(kLogComponent, operation, ToLogEncoding(outsideText).c_str());
 }
 
 void UpdateEngine::BeginMode(const char* modeText, const char* installedVersion,
-                             const char* offeredVersion, bool loggingFlag) {
+                             const char* offeredVersion) {
   // Both modes announce themselves under the same operation and start from the range 0..1.
-  Log(loggingFlag, kOpModeStart, modeText);
+  Log(kOpModeStart, modeText);
   m_hosts.progress.SetProgressRange(1);
-  LogOutsideText(loggingFlag, kOpInstalledVersion, installedVersion);
-  LogOutsideText(loggingFlag, kOpOfferedVersion, offeredVersion);
+  LogOutsideText(kOpInstalledVersion, installedVersion);
+  LogOutsideText(kOpOfferedVersion, offeredVersion);
 }
 
-void UpdateEngine::SetManifestOrigin(const char* manifestAddress) {
+bool DocumentsMayBeLocal(const char* manifestAddress) {
   const AddressKind kind = ClassifyAddress(manifestAddress);
-  m_documentsMayBeLocal = kind == AddressKind::kLocalPath || kind == AddressKind::kFileUrl;
+  return kind == AddressKind::kLocalPath || kind == AddressKind::kFileUrl;
 }
 
 void UpdateEngine::DecideManifest(UpdateMode mode, SignatureCheck refusal) {
@@ -77,12 +116,14 @@ void UpdateEngine::DecideManifest(UpdateMode mode, SignatureCheck refusal) {
 }
 
 bool UpdateEngine::FitRunDeadline(FetchLimits& limits) const {
-  return !m_hasRunDeadline || FitBudget(limits, m_runDeadline);
+  return !m_run.hasDeadline || FitBudget(limits, m_run.deadline);
 }
 
 void UpdateEngine::RunUpdate() {
-  m_hasRunDeadline = true;
-  m_runDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_runLimitSeconds);
+  m_run = RunContext();
+  m_run.hasDeadline = true;
+  m_run.deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(m_options.runFetchLimitSeconds);
   m_summary = RunSummary();
   char installedVersion[kSettingTextBufferSize] = {};
   ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue, installedVersion,
@@ -90,30 +131,29 @@ void UpdateEngine::RunUpdate() {
   m_summary.installedVersion = installedVersion;  // a run that does not update reports it too
   char appDirectory[kPathBufferSize] = {};
   char markerPath[kPathBufferSize] = {};
-  bool loggingFlag = false;
   GetAppDirectory(appDirectory, sizeof(appDirectory));
   // A marker path that does not fit is not the marker: logging stays off.
   if (FormatText(markerPath, sizeof(markerPath), "%slogUpdate.txt", appDirectory)) {
-    loggingFlag = FileExists(markerPath, sizeof(markerPath), false);
+    m_run.logging = FileExists(markerPath, sizeof(markerPath), false);
   }
-  if (loggingFlag) m_hosts.log.StartLogSession(markerPath);
+  if (m_run.logging) m_hosts.log.StartLogSession(markerPath);
 
   if (m_hosts.run.TakeUpdateTurn()) {
-    if (m_guard != nullptr) m_guard->FinishEarlierRun(loggingFlag);
-    UpdateFromSettings(appDirectory, loggingFlag);  // the manifest is gone before the launch
+    if (m_options.guard != nullptr) m_options.guard->FinishEarlierRun(RunLogIfLogging());
+    UpdateFromSettings(appDirectory);  // the manifest is gone before the launch
   } else {
     // Another updater was (or still is) installing: a second run on top of it would only fetch
     // and write the same files again, interleaved.
-    Log(loggingFlag, kOpUpdating, kTextOtherRunUpdating);
+    Log(kOpUpdating, kTextOtherRunUpdating);
     m_summary.outcome = RunOutcome::kBusy;
   }
-  Log(loggingFlag, kOpRunEnd, kTextRunEnd);
+  Log(kOpRunEnd, kTextRunEnd);
   m_hosts.run.ReportRunOutcome(m_summary);
   m_hosts.run.LaunchMainApplication();
   m_hosts.run.EndRun();
 }
 
-void UpdateEngine::UpdateFromSettings(const char* appDirectory, bool loggingFlag) {
+void UpdateEngine::UpdateFromSettings(const char* appDirectory) {
   char address[kManifestTextBufferSize] = {};
   char installedVersion[kSettingTextBufferSize] = {};
   XmlDocument manifest;
@@ -122,13 +162,13 @@ void UpdateEngine::UpdateFromSettings(const char* appDirectory, bool loggingFlag
   ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kManifestUrlValue, address,
                      sizeof(address));
   if (address[0] != '\0') {
-    LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
+    LogOutsideText(kOpUpdatingFrom, address);
   } else {
     CopyText(address, kDefaultManifestAddress);
-    Log(loggingFlag, kOpUpdating, kTextNoAddressSetting);
-    LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
+    Log(kOpUpdating, kTextNoAddressSetting);
+    LogOutsideText(kOpUpdatingFrom, address);
   }
-  SetManifestOrigin(address);
+  m_run.documentsMayBeLocal = DocumentsMayBeLocal(address);
   char mirrors[kSettingTextBufferSize] = {};
   ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kMirrorsValue, mirrors,
                      sizeof(mirrors));
@@ -136,23 +176,21 @@ void UpdateEngine::UpdateFromSettings(const char* appDirectory, bool loggingFlag
   m_publisherBase = PublisherBase(address);
   CopyText(installedVersion, m_summary.installedVersion.c_str());
   std::string release;
-  if (LoadManifest(manifest, address, loggingFlag, release)) {
-    InstallRelease(manifest, installedVersion, release, appDirectory, loggingFlag);
+  if (LoadManifest(manifest, address, release)) {
+    InstallRelease(manifest, installedVersion, release, appDirectory);
   } else if (m_summary.outcome != RunOutcome::kRefused) {
     m_summary.outcome = RunOutcome::kNoManifest;
   }
 }
 
-bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag,
-                                std::string& release) {
+bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, std::string& release) {
   bool loaded = false;
-  FetchLimits limits = m_limits;
+  FetchLimits limits = m_options.limits;
   limits.allowLocalFiles = true;  // the address comes from the settings, not from a server
   try {
     std::vector<char> bytes;
     loaded = FitRunDeadline(limits) && m_fetcher->Fetch(address, limits, bytes) == FetchStatus::kOk;
-    if (loaded && m_keys->RequiresSignatures() &&
-        !CheckManifestSignature(address, limits, bytes, loggingFlag)) {
+    if (loaded && m_keys->RequiresSignatures() && !CheckManifestSignature(address, limits, bytes)) {
       return false;
     }
     if (loaded) {
@@ -168,12 +206,12 @@ bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool
     manifest.SetFetcher(*m_fetcher);
     loaded = false;
   }
-  if (!loaded) LogOutsideText(loggingFlag, kOpManifestLoadFailed, address);
+  if (!loaded) LogOutsideText(kOpManifestLoadFailed, address);
   return loaded;
 }
 
 bool UpdateEngine::CheckManifestSignature(const char* address, const FetchLimits& limits,
-                                          const std::vector<char>& bytes, bool loggingFlag) {
+                                          const std::vector<char>& bytes) {
   // The signature is fetched under the same policy, within what is left of the run's time.
   SignatureCheck check = SignatureCheck::kMissing;
   FetchLimits signatureLimits = limits;
@@ -193,12 +231,12 @@ bool UpdateEngine::CheckManifestSignature(const char* address, const FetchLimits
     m_summary.outcome = RunOutcome::kRefused;
     m_summary.refusal = check;
     DecideManifest(UpdateMode::kNone, check);
-    Log(loggingFlag, kOpManifestRefused, SignatureRefusalText(check));
+    Log(kOpManifestRefused, SignatureRefusalText(check));
     return false;
   }
   // A trusted key vouches for every address in it, and each document is held to its signed
   // digest: the shop's own share or disk may then serve the files.
-  m_documentsMayBeLocal = true;
+  m_run.documentsMayBeLocal = true;
   return true;
 }
 
@@ -224,8 +262,7 @@ UpdateMode UpdateEngine::OfferedMode(const XmlDocument& manifest, const char* in
   return mode;
 }
 
-UpdateMode UpdateEngine::UpdateFromManifest(const XmlDocument& manifest,
-                                            const char* installedVersion, bool loggingFlag) {
+UpdateMode UpdateEngine::RunOfferedMode(const XmlDocument& manifest, const char* installedVersion) {
   char offeredVersion[kManifestTextBufferSize] = {};
   const UpdateMode mode =
       OfferedMode(manifest, installedVersion, offeredVersion, sizeof(offeredVersion));
@@ -233,29 +270,29 @@ UpdateMode UpdateEngine::UpdateFromManifest(const XmlDocument& manifest,
     DecideManifest(mode);
     return mode;
   }
-  return RunMode(mode, installedVersion, offeredVersion, manifest, loggingFlag);
+  return RunMode(mode, installedVersion, offeredVersion, manifest);
 }
 
 UpdateMode UpdateEngine::RunMode(UpdateMode mode, const char* installedVersion,
-                                 const char* offeredVersion, const XmlDocument& manifest,
-                                 bool loggingFlag) {
-  if (m_guard != nullptr && !m_guard->MayInstall(offeredVersion)) {
+                                 const char* offeredVersion, const XmlDocument& manifest) {
+  ReleaseGuard* guard = m_options.guard;
+  if (guard != nullptr && !guard->MayInstall(offeredVersion)) {
     // Held back after it failed to start here: installing it again would only fail again.
-    LogOutsideText(loggingFlag, kOpHeldVersion, offeredVersion);
+    LogOutsideText(kOpHeldVersion, offeredVersion);
     m_summary.outcome = RunOutcome::kHeld;
     DecideManifest(UpdateMode::kNone);
     return UpdateMode::kNone;
   }
   DecideManifest(mode);
-  if (m_guard != nullptr) m_guard->BeginInstall(installedVersion, offeredVersion, loggingFlag);
+  if (guard != nullptr) guard->BeginInstall(installedVersion, offeredVersion);
   if (mode == UpdateMode::kApplication) {
-    UpdateApplicationMode(installedVersion, offeredVersion, manifest, loggingFlag);
+    RunApplicationMode(installedVersion, offeredVersion, manifest);
   } else {
-    UpdateTransparentMode(installedVersion, offeredVersion, manifest, loggingFlag);
+    RunTransparentMode(installedVersion, offeredVersion, manifest);
   }
   // The renames are on the disk before the guard records the release as installed.
   m_sink.FinishWrites();
-  if (m_guard != nullptr) m_guard->EndInstall(loggingFlag);
+  if (guard != nullptr) guard->EndInstall();
   m_summary.outcome = m_summary.failedFiles > 0 ? RunOutcome::kFailedFiles : RunOutcome::kInstalled;
   return mode;
 }

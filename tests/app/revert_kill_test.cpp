@@ -70,9 +70,9 @@ class RevertKillTest : public ::testing::Test {
     ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "old uno"));
     ASSERT_TRUE(WriteWholeFile(AppDir() + "pos.exe", "old main"));
     std::remove((AppDir() + "nuevo.dat").c_str());
-    ReleaseProbation probation;
-    FileSink& sink = probation.Sink(m_disk);
-    probation.BeginInstall("1.0", "1.1", false);
+    ReleaseProbation probation(m_disk);
+    FileSink& sink = probation.Sink();
+    probation.BeginInstall("1.0", "1.1");
     const std::string bytes[] = {"new uno", "new main", "new file"};
     const std::string uno = AppDir() + "uno.dll";
     const std::string added = AppDir() + "nuevo.dat";
@@ -82,7 +82,7 @@ class RevertKillTest : public ::testing::Test {
                            bytes[i].size());
       ASSERT_TRUE(sink.Write(content, destinations[i]).Installed());
     }
-    probation.EndInstall(false);
+    probation.EndInstall();
   }
 
   // Runs the dying revert; true when it died (rather than finishing).
@@ -110,8 +110,8 @@ TEST_F(RevertKillTest, EveryKilledStepIsFinishedByTheNextRun) {
     ASSERT_EQ(Read(AppDir() + "pos.exe"), "new main");
     if (!RevertDyingBeforeStep(step)) break;  // the revert outran the kill: every step is done
     // The next run, before anything else.
-    ReleaseProbation next;
-    next.FinishEarlierRun(false);
+    ReleaseProbation next(m_disk);
+    next.FinishEarlierRun(DroppedRunLog());
     EXPECT_TRUE(next.MayInstall("1.2"));
     EXPECT_EQ(Read(AppDir() + "uno.dll"), "old uno");
     EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
@@ -147,13 +147,13 @@ TEST_F(RevertKillTest, ARevertMeetingAFullDiskAtAnyStepNeverLosesTheHold) {
     SetSettleStepHook(nullptr);
     const bool filled = g_stepsBeforeFull < 0;
     {
-      ReleaseProbation stillFull;
-      stillFull.FinishEarlierRun(false);
+      ReleaseProbation stillFull(m_disk);
+      stillFull.FinishEarlierRun(DroppedRunLog());
       EXPECT_FALSE(stillFull.MayInstall("1.1"));
     }
     SetReplaceStepHook(nullptr);
-    ReleaseProbation roomAgain;
-    roomAgain.FinishEarlierRun(false);
+    ReleaseProbation roomAgain(m_disk);
+    roomAgain.FinishEarlierRun(DroppedRunLog());
     EXPECT_FALSE(roomAgain.MayInstall("1.1"));
     EXPECT_TRUE(roomAgain.MayInstall("1.2"));
     EXPECT_EQ(Held(), "1.1");
@@ -178,9 +178,9 @@ namespace {
 TEST_F(RevertKillTest, AKeepThatFailsPutsTheFirstFileBackAndStartsNoWatch) {
   ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "old uno"));
   ASSERT_TRUE(WriteWholeFile(AppDir() + "pos.exe", "old main"));
-  ReleaseProbation probation;
-  FileSink& sink = probation.Sink(m_disk);
-  probation.BeginInstall("1.0", "1.1", false);
+  ReleaseProbation probation(m_disk);
+  FileSink& sink = probation.Sink();
+  probation.BeginInstall("1.0", "1.1");
   // The second copy's name is taken by a directory: that keep cannot be made.
   std::filesystem::create_directories(AppDir() + kKeepFolderName + kDirectorySeparator + "2");
   const std::string uno = AppDir() + "uno.dll";
@@ -190,7 +190,7 @@ TEST_F(RevertKillTest, AKeepThatFailsPutsTheFirstFileBackAndStartsNoWatch) {
   EXPECT_TRUE(sink.Write(content, uno.c_str()).Installed());
   BytesContent again(data, bytes.size());
   EXPECT_FALSE(sink.Write(again, nullptr).Installed());
-  probation.EndInstall(false);
+  probation.EndInstall();
   EXPECT_EQ(Read(uno), "old uno");
   EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
   StartedProcess nothingStarted;
@@ -221,8 +221,8 @@ TEST_F(RevertKillTest, ARecordThatCannotBeSettledInstallsNothingAndStaysUntouche
     std::filesystem::create_directories(folder);
     ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "new uno"));
     ASSERT_TRUE(WriteWholeFile(record, row.text));
-    ReleaseProbation next;
-    next.FinishEarlierRun(false);
+    ReleaseProbation next(m_disk);
+    next.FinishEarlierRun(DroppedRunLog());
     EXPECT_FALSE(next.MayInstall("1.2"));
     EXPECT_EQ(Read(record), row.afterwards);
     EXPECT_EQ(Read(AppDir() + "uno.dll"), "new uno");

@@ -16,7 +16,7 @@ class ApplicationModeTest : public EngineTest {
     XmlDocument manifest;
     LoadManifest(manifest, xml);
     UpdateEngine engine(m_host, sink != nullptr ? *sink : m_disk);
-    engine.UpdateApplicationMode("1.0", "2.0", manifest, true);
+    engine.UpdateApplicationMode("1.0", "2.0", manifest, RunContext{true});
   }
   std::string Component(int number, const std::string& address, const std::string& destination,
                         const std::string& size = "") {
@@ -268,7 +268,7 @@ TEST_F(ApplicationModeTest, LoggingOffInstallsTheSameAndWritesNothing) {
                "<tamfichero>10</tamfichero>" +
                    Component(1, a1, "c1") + "</m>");
   UpdateEngine engine(m_host, m_disk);
-  engine.UpdateApplicationMode("1", "2", manifest, false);
+  engine.UpdateApplicationMode("1", "2", manifest, RunContext{});
   EXPECT_EQ(ReadFile(AppFile("c1")), "1");
   EXPECT_EQ(m_host.events, (std::vector<std::string>{"range 1", "range 2", "pos 1", "pos 2"}));
 }
@@ -286,7 +286,7 @@ class ComponentDestinationTest : public EngineTest {
     manifest.SetFetcher(m_fetcher);
     ASSERT_TRUE(manifest.Load("mem:manifest", true));
     UpdateEngine engine(m_host, m_disk, m_fetcher);
-    engine.UpdateApplicationMode("1", "2", manifest, true);
+    engine.UpdateApplicationMode("1", "2", manifest, RunContext{true});
   }
   MemoryFetcher m_fetcher;
 };

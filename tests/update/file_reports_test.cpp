@@ -15,7 +15,7 @@ class FileReportsTest : public EngineTest {
     manifest.SetFetcher(m_fetcher);
     ASSERT_TRUE(manifest.Load("mem:manifest", true));
     UpdateEngine engine(m_host, m_disk, m_fetcher);
-    engine.UpdateFromManifest(manifest, "1.0", false);
+    engine.UpdateFromManifest(manifest, "1.0", RunContext{});
   }
   std::string Serve(const std::string& name, const std::string& bytes) {
     m_fetcher.Add("mem:" + name, FileDocument(bytes));

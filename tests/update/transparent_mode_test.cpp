@@ -11,7 +11,7 @@ class TransparentModeTest : public EngineTest {
     XmlDocument manifest;
     LoadManifest(manifest, "<m>" + body + "</m>");
     UpdateEngine engine(m_host, sink != nullptr ? *sink : m_disk);
-    engine.UpdateTransparentMode("1.0", "2.0", manifest, true);
+    engine.UpdateTransparentMode("1.0", "2.0", manifest, RunContext{true});
   }
   // A file entry element named `element`.
   std::string Entry(const std::string& element, const std::string& address,
@@ -189,7 +189,7 @@ TEST_F(TransparentModeTest, RunOfManyFilesUsesOneConnection) {
   manifest.SetFetcher(fetcher);
   ASSERT_TRUE(manifest.Load(m_server.Url("/manifest.xml").c_str(), true));
   UpdateEngine engine(m_host, m_disk, fetcher);
-  engine.UpdateTransparentMode("1.0", "2.0", manifest, false);
+  engine.UpdateTransparentMode("1.0", "2.0", manifest, RunContext{});
 
   for (int i = 1; i <= kFiles; ++i) {
     EXPECT_EQ(ReadFile(AppFile("f" + std::to_string(i) + ".dat")), PatternBytes(4096, i)) << i;

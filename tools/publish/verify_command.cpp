@@ -289,13 +289,15 @@ int RunVerifyCommand(const VerifyOptions& options) {
 
   DryRunFileSink sink;
   ReportingHost host;
-  UpdateEngine engine(host, sink);
-  engine.SetManifestOrigin(address.c_str());
   // With keys every file must carry its digest and match it, as the signed updater demands.
-  engine.SetReleaseKeys(keys);
+  UpdateOptions engineOptions;
+  engineOptions.keys = &keys;
+  UpdateEngine engine(host, sink, DefaultFetcher(), engineOptions);
+  RunContext run;  // logging off: the engine reports each file's stage in its own types
+  run.documentsMayBeLocal = DocumentsMayBeLocal(address.c_str());
   try {
-    // Logging off: the engine reports each file's stage in its own types. Nothing is written.
-    engine.UpdateFromManifest(manifest, installed.c_str(), false);
+    // Nothing is written.
+    engine.UpdateFromManifest(manifest, installed.c_str(), run);
   } catch (...) {
     PrintError("the update engine failed while reading the manifest");
     return 1;
