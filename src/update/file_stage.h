@@ -9,3 +9,9 @@ enum class FileStage {
   kActiveXFile,
   kLibraryFile,
 };
+
+// The stage's name as people read it ("component", "main executable", "additional file",
+// "ActiveX file", "library file"); the numbered stages' number follows it where it is shown.
+const char* FileStageName(FileStage stage);
+// True for the stages whose files are numbered (component N, additional file N).
+bool IsNumberedStage(FileStage stage);

@@ -1,5 +1,5 @@
-// The texts of the engine's typed events (one switch for the problems a file can have), and the
-// parts that hear nothing.
+// The texts of the engine's typed events (one switch for the stages of a release, one for the
+// problems a file can have), and the parts that hear nothing.
 #include "update/update_events.h"
 
 #include "update/update_host.h"
@@ -56,6 +56,26 @@ const char* DescribeInstallProblem(InstallProblem problem) {
       return "written into the existing file in place: its directory takes no new file";
   }
   return "";
+}
+
+const char* FileStageName(FileStage stage) {
+  switch (stage) {
+    case FileStage::kComponent:
+      return "component";
+    case FileStage::kMainExecutable:
+      return "main executable";
+    case FileStage::kAdditionalFile:
+      return "additional file";
+    case FileStage::kActiveXFile:
+      return "ActiveX file";
+    case FileStage::kLibraryFile:
+      return "library file";
+  }
+  return "file";
+}
+
+bool IsNumberedStage(FileStage stage) {
+  return stage == FileStage::kComponent || stage == FileStage::kAdditionalFile;
 }
 
 const char* DescribeFileProblem(const FileOutcome& file) {

@@ -75,10 +75,8 @@ class RecordingHost : public RunHost, public ProgressSink, public RunLog, public
 
  private:
   static std::string Describe(const FileOutcome& item) {
-    static const char* const kStageNames[] = {"component", "main", "additional", "activex",
-                                              "library"};
-    return std::string(kStageNames[static_cast<int>(item.stage)]) + " " +
-           std::to_string(item.number) + " " + item.address;
+    return std::string(FileStageName(item.stage)) + " " + std::to_string(item.number) + " " +
+           item.address;
   }
 };
 

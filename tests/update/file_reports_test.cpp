@@ -43,7 +43,7 @@ TEST_F(FileReportsTest, ApplicationReleaseReportsNumberedComponentsThenTheMainEx
                                 "component 2 mem:missing problem",
                                 "component 2 mem:missing -> " + AppFile("dos.dll") + " = 0",
                                 "component 3 mem:one -> " + AppFile("tres.dll") + " = 1",
-                                "main 0 mem:main -> path app = 1",
+                                "main executable 0 mem:main -> path app = 1",
                             }));
   EXPECT_TRUE(m_host.Only("log ").empty());
   EXPECT_EQ(ReadFile(MainExecutable()), "new main");
@@ -61,11 +61,11 @@ TEST_F(FileReportsTest, LibraryReleaseReportsEachStage) {
       AppFile("l.dll") + "</destFichero></actLibreria></m>");
 
   EXPECT_EQ(m_host.reports, (std::vector<std::string>{
-                                "additional 1 mem:a -> " + AppFile("a1") + " = 1",
-                                "additional 2 mem:gone problem",
-                                "additional 2 mem:gone -> " + AppFile("a2") + " = 0",
-                                "activex 0 mem:x -> " + AppFile("x.ocx") + " = 1",
-                                "library 0 mem:l -> " + AppFile("l.dll") + " = 1",
+                                "additional file 1 mem:a -> " + AppFile("a1") + " = 1",
+                                "additional file 2 mem:gone problem",
+                                "additional file 2 mem:gone -> " + AppFile("a2") + " = 0",
+                                "ActiveX file 0 mem:x -> " + AppFile("x.ocx") + " = 1",
+                                "library file 0 mem:l -> " + AppFile("l.dll") + " = 1",
                             }));
   EXPECT_EQ(m_fetcher.fetched,
             (std::vector<std::string>{"mem:manifest", "mem:a", "mem:gone", "mem:x", "mem:l"}));

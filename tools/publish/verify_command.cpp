@@ -105,19 +105,11 @@ void PrintMode(UpdateMode mode, const XmlDocument& manifest, const std::string& 
 }
 
 std::string DescribeStage(const FileReport& report) {
-  switch (report.stage) {
-    case FileStage::kComponent:
-      return "component " + std::to_string(report.number);
-    case FileStage::kMainExecutable:
-      return "main executable";
-    case FileStage::kAdditionalFile:
-      return "additional file";  // numbered by its destination, which the line shows
-    case FileStage::kActiveXFile:
-      return "ActiveX file";
-    case FileStage::kLibraryFile:
-      return "library file";
+  // An additional file goes unnumbered: its destination, which the line shows, tells it apart.
+  if (report.stage == FileStage::kComponent) {
+    return std::string(FileStageName(report.stage)) + " " + std::to_string(report.number);
   }
-  return "file";
+  return FileStageName(report.stage);
 }
 
 // Why a component would not fit the updater's buffers once placed in `appDir`, or empty. The
