@@ -1,5 +1,7 @@
 // Application-mode update: numbered components into the main application's directory, then the
 // main executable over its registered path, with progress after each component.
+#include "update/application_mode.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -11,7 +13,6 @@
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
-#include "update/update_engine.h"
 #include "xml/xml_document.h"
 
 namespace {
@@ -34,14 +35,14 @@ void ReadDigestText(const XmlDocument& manifest, const char* name, char* buffer,
 
 }  // namespace
 
-void UpdateEngine::RunApplicationMode(const char* installedVersion, const char* offeredVersion,
-                                      const XmlDocument& manifest) {
+void ApplicationMode::Run(const char* installedVersion, const char* offeredVersion,
+                          const XmlDocument& manifest) {
   char appDirectory[kManifestTextBufferSize] = {};
   char countText[kManifestTextBufferSize] = "0";
   char defaultSizeText[kManifestTextBufferSize] = "0";
   int count = 0;
 
-  BeginMode(kTextApplicationMode, installedVersion, offeredVersion);
+  BeginMode(m_log, m_progress, kTextApplicationMode, installedVersion, offeredVersion);
 
   const bool appDirectoryKnown = GetAppDirectory(appDirectory, sizeof(appDirectory)) == 1;
   if (manifest.Exists(kComponentCountElement)) {
@@ -57,21 +58,21 @@ void UpdateEngine::RunApplicationMode(const char* installedVersion, const char* 
       count = ReadLeadingInt(countText);
       InstallComponents(manifest, appDirectory, appDirectoryKnown, defaultSize, count);
     } catch (...) {
-      Log(kOpUpdateError, kTextComponentsError);
+      m_log.Line(kOpUpdateError, kTextComponentsError);
     }
   }
 
   try {
     InstallMainExecutable(manifest, defaultSize);
   } catch (...) {
-    Log(kOpUpdateError, kTextMainExecutableError);
+    m_log.Line(kOpUpdateError, kTextMainExecutableError);
   }
-  m_hosts.progress.SetProgressPos(PositionAfter(count, 1));
+  m_progress.SetProgressPos(PositionAfter(count, 1));
 }
 
-void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* appDirectory,
-                                     bool appDirectoryKnown, int defaultSize, int& count) {
-  m_hosts.progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
+void ApplicationMode::InstallComponents(const XmlDocument& manifest, const char* appDirectory,
+                                        bool appDirectoryKnown, int defaultSize, int& count) {
+  m_progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
   int last = count;
   if (count > kMaxWalkedCount) {
     last = std::max({manifest.HighestNumberedChild(kComponentSizeStem),
@@ -105,39 +106,39 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
         FormatText(destination, sizeof(destination), "%s%s", appDirectory, destinationText);
     const std::string shownDestination = std::string(appDirectory) + destinationText;
 
-    BeginFile(FileStage::kComponent, i, shownDestination.c_str());
+    m_installer.BeginFile(FileStage::kComponent, i, shownDestination.c_str());
     int result = 0;
     if (!haveAddress || !haveDestination) {
-      Refuse(InstallProblem::kComponentTextMissing);
+      m_installer.Refuse(InstallProblem::kComponentTextMissing);
     } else if (!IsContainedComponentDestination(destinationText)) {
       // A component belongs inside the application directory: a manifest never picks a place
       // elsewhere on the shop PC.
-      Refuse(InstallProblem::kOutsideAppDirectory);
+      m_installer.Refuse(InstallProblem::kOutsideAppDirectory);
     } else if (!appDirectoryKnown || !destinationFits) {
-      Refuse(InstallProblem::kAppDirectoryTooLong);
+      m_installer.Refuse(InstallProblem::kAppDirectoryTooLong);
     } else {
-      result = InstallDocument(address, destination, sizeLimit, digest);
+      result = m_installer.InstallDocument(address, destination, sizeLimit, digest);
     }
-    LogResult(address, result);
-    m_hosts.progress.SetProgressPos(i);
+    m_installer.Finish(address, result);
+    m_progress.SetProgressPos(i);
     if (i == INT_MAX) break;
   }
 }
 
-void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaultSize) {
+void ApplicationMode::InstallMainExecutable(const XmlDocument& manifest, int defaultSize) {
   if (!manifest.Exists(kDownloadUrlElement)) return;
   char address[kManifestTextBufferSize] = {};
   const bool haveAddress =
       ReadComponentText(manifest, kDownloadUrlElement, address, sizeof(address));
-  LogOutsideText(kOpMainExecutableAddress, address);
+  m_log.OutsideText(kOpMainExecutableAddress, address);
   char digest[kSignatureBufferSize] = {};
   ReadDigestText(manifest, kMainDigestElement, digest, sizeof(digest));
-  BeginFile(FileStage::kMainExecutable, 0, "");
+  m_installer.BeginFile(FileStage::kMainExecutable, 0, "");
   int result = 0;
   if (haveAddress) {
-    result = InstallDocument(address, nullptr, defaultSize, digest);
+    result = m_installer.InstallDocument(address, nullptr, defaultSize, digest);
   } else {
-    Refuse(InstallProblem::kMainAddressTooLong);
+    m_installer.Refuse(InstallProblem::kMainAddressTooLong);
   }
-  LogResult(address, result);
+  m_installer.Finish(address, result);
 }

@@ -1,5 +1,7 @@
 // Transparent-mode update: numbered additional files, the ActiveX file and the library file, each
 // stage guarded on its own so a failure in one never stops the next.
+#include "update/transparent_mode.h"
+
 #include <climits>
 #include <cstdint>
 
@@ -7,15 +9,14 @@
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
-#include "update/update_engine.h"
 #include "xml/xml_document.h"
 
-void UpdateEngine::RunTransparentMode(const char* installedVersion, const char* offeredVersion,
-                                      const XmlDocument& manifest) {
+void TransparentMode::Run(const char* installedVersion, const char* offeredVersion,
+                          const XmlDocument& manifest) {
   char countText[kManifestTextBufferSize] = "0";
   int count = 0;
 
-  BeginMode(kTextTransparentMode, installedVersion, offeredVersion);
+  BeginMode(m_log, m_progress, kTextTransparentMode, installedVersion, offeredVersion);
 
   if (manifest.Exists(kExtraFileCountElement)) {
     manifest.GetValue(kExtraFileCountElement, countText, sizeof(countText));
@@ -24,7 +25,7 @@ void UpdateEngine::RunTransparentMode(const char* installedVersion, const char* 
   if (countText[0] != '\0') {
     try {
       count = ReadLeadingInt(countText);
-      m_hosts.progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 2)));
+      m_progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 2)));
       // Entries past the highest number present would all be skipped: do not walk to them.
       const int lastNamed = manifest.HighestNumberedChild(kExtraFileStem);
       for (int i = 1; i <= count && i <= lastNamed; ++i) {
@@ -32,33 +33,33 @@ void UpdateEngine::RunTransparentMode(const char* installedVersion, const char* 
         FormatNumberedName(name, sizeof(name), kExtraFileStem, i);
         XmlNode entry;
         if (manifest.Exists(name) && manifest.SelectNode(entry, name) != -1 && !entry.IsEmpty()) {
-          InstallFileEntry(entry, FileStage::kAdditionalFile, i);
-          m_hosts.progress.SetProgressPos(i);
+          m_installer.InstallEntry(entry, FileStage::kAdditionalFile, i);
+          m_progress.SetProgressPos(i);
         }
         if (i == INT_MAX) break;
       }
     } catch (...) {
-      Log(kOpUpdateError, kTextComponentsError);
+      m_log.Line(kOpUpdateError, kTextComponentsError);
     }
   }
 
   try {
     XmlNode entry;
     if (manifest.SelectNode(entry, kActiveXElement) != -1 && !entry.IsEmpty()) {
-      InstallFileEntry(entry, FileStage::kActiveXFile, 0);
+      m_installer.InstallEntry(entry, FileStage::kActiveXFile, 0);
     }
   } catch (...) {
-    Log(kOpUpdateError, kTextActiveXError);
+    m_log.Line(kOpUpdateError, kTextActiveXError);
   }
-  m_hosts.progress.SetProgressPos(PositionAfter(count, 1));
+  m_progress.SetProgressPos(PositionAfter(count, 1));
 
   try {
     XmlNode entry;
     if (manifest.SelectNode(entry, kLibraryElement) != -1 && !entry.IsEmpty()) {
-      InstallFileEntry(entry, FileStage::kLibraryFile, 0);
+      m_installer.InstallEntry(entry, FileStage::kLibraryFile, 0);
     }
   } catch (...) {
-    Log(kOpUpdateError, kTextLibraryError);
+    m_log.Line(kOpUpdateError, kTextLibraryError);
   }
-  m_hosts.progress.SetProgressPos(PositionAfter(count, 2));
+  m_progress.SetProgressPos(PositionAfter(count, 2));
 }

@@ -1,6 +1,7 @@
-// The update engine: one update run, the two update modes and the installation of one file.
-// It knows nothing of windows or consoles; it talks to its UpdateHosts and writes through a
-// FileSink.
+// The update engine: one update run from the settings to the launch, the manifest's decision and
+// the release's two phases; the modes (application_mode.h, transparent_mode.h) and the file
+// installer (file_installer.h) do the installing. It knows nothing of windows or consoles; it
+// talks to its UpdateHosts and writes through a FileSink.
 #pragma once
 
 #include <chrono>
@@ -10,6 +11,8 @@
 
 #include "update/release_signature.h"
 #include "update/release_guard.h"
+#include "update/engine_log.h"
+#include "update/file_installer.h"
 #include "update/file_sink.h"
 #include "update/file_sinks.h"
 #include "update/release_stage.h"
@@ -18,14 +21,9 @@
 #include "net/fetch.h"
 
 class XmlDocument;
-class XmlNode;
-class FileContentStream;
 
 // Address used when the settings name none: the build's update server and a fixed path.
 extern const char kDefaultManifestAddress[];
-
-// The slowest line a file document's own deadline allows for, on top of the manifest's.
-constexpr std::size_t kSlowestLineBytesPerSecond = std::size_t{16} * 1024;
 
 class UpdateEngine {
  public:
@@ -43,6 +41,7 @@ class UpdateEngine {
   UpdateMode UpdateFromManifest(const XmlDocument& manifest, const char* installedVersion,
                                 const RunContext& run);
 
+  // Runs one mode as part of `run`, as RunUpdate would once it has decided on it (tests).
   // Installs an application manifest: the numbered components, then the main executable.
   void UpdateApplicationMode(const char* installedVersion, const char* offeredVersion,
                              const XmlDocument& manifest, const RunContext& run);
@@ -50,9 +49,7 @@ class UpdateEngine {
   void UpdateTransparentMode(const char* installedVersion, const char* offeredVersion,
                              const XmlDocument& manifest, const RunContext& run);
 
-  // Fetches the file document at `address`, decodes its text and hands the bytes to the sink.
-  // Returns 1 when the file was written, 0 otherwise. `destination` null means the registered
-  // main executable. Memory that runs out for the file's document gives 0, logged as such.
+  // One file as part of `run`, through the run's installer (FileInstaller::InstallDocument).
   int InstallFile(const char* address, const char* destination, int maxSize, const char* signature,
                   const RunContext& run);
 
@@ -70,25 +67,18 @@ class UpdateEngine {
   UpdateOptions DryRunOptions() const;
   // The mode the manifest calls for, run within the current run.
   UpdateMode RunOfferedMode(const XmlDocument& manifest, const char* installedVersion);
-  // Installs one file within the current run.
-  int InstallDocument(const char* address, const char* destination, int maxSize,
-                      const char* signature);
-  void RunApplicationMode(const char* installedVersion, const char* offeredVersion,
-                          const XmlDocument& manifest);
-  void RunTransparentMode(const char* installedVersion, const char* offeredVersion,
-                          const XmlDocument& manifest);
 
-  // The run's log when the run logs, else one that drops every line: what the guard writes to.
-  RunLog& RunLogIfLogging() const;
+  // The run's log lines, dropped when the run does not log.
+  EngineLog Lines() const { return EngineLog(m_hosts.log, m_run); }
+  // What the run's file installer is given.
+  InstallerParts Parts();
+  // Runs the installing mode `mode` with a fresh installer.
+  void Install(UpdateMode mode, const char* installedVersion, const char* offeredVersion,
+               const XmlDocument& manifest);
   // One log line of the program's own texts.
   void Log(const char* operation, const char* text);
-  // The file the next outcome concerns; `destination` empty for the main executable.
-  void BeginFile(FileStage stage, int number, const char* destination);
-  // One log line whose text came from outside (settings, a manifest): it is converted into the
-  // log's encoding here, the one place where such texts reach the log.
+  // One log line whose text came from outside (settings, a manifest), in the log's encoding.
   void LogOutsideText(const char* operation, const char* outsideText);
-  void BeginMode(const char* modeText, const char* installedVersion, const char* offeredVersion);
-  void LogResult(const char* address, int result);
   // The update proper: the manifest address from the settings, the manifest, the mode.
   void UpdateFromSettings(const char* appDirectory);
   // Fetches the manifest's bytes and loads the document from them; `release` receives the
@@ -117,24 +107,10 @@ class UpdateEngine {
   // The documents the mode would fetch, in order, each once, with the largest limits asked.
   std::vector<StagedDocument> ListDocuments(const XmlDocument& manifest,
                                             const char* installedVersion);
-  // Reports a file's digest verdict; false (refused, logged) unless its bytes may be written.
-  bool ReportDigest(DigestVerdict verdict, const char* address);
   // Tells the events how the manifest was decided on.
   void DecideManifest(UpdateMode mode, SignatureCheck refusal = SignatureCheck::kValid);
-  // Reports why a streamed file document was refused (memory that ran out for it included);
-  // true when it was not.
-  bool ReportContent(const FileContentStream& file, const char* address);
   // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
   bool FitRunDeadline(FetchLimits& limits) const;
-  // Notes why the current file is not installed (or not in one step).
-  void Refuse(InstallProblem problem);
-  // Notes how the sink's write went: why it refused, or that it wrote in place (then also
-  // logged, when logging).
-  void ReportWrite(const FileWrite& write);
-  void InstallComponents(const XmlDocument& manifest, const char* appDirectory,
-                         bool appDirectoryKnown, int defaultSize, int& count);
-  void InstallMainExecutable(const XmlDocument& manifest, int defaultSize);
-  int InstallFileEntry(const XmlNode& entry, FileStage stage, int number);
   // Runs `mode` for an offered version that differs from the installed one, unless the guard
   // holds it back.
   UpdateMode RunMode(UpdateMode mode, const char* installedVersion, const char* offeredVersion,
@@ -147,17 +123,7 @@ class UpdateEngine {
   const ReleaseKeySet* m_keys;               // m_options.keys, or none
   RunContext m_run;                          // the run under way
   RunSummary m_summary;                      // this run's, reported before the launch
-  FileOutcome m_file;                        // the file being installed
   std::vector<std::string> m_digestRefused;  // their addresses, in order
   std::vector<std::string> m_mirrors;        // the setting espejos, in order
   std::string m_publisherBase;               // where the manifest's documents are published
 };
-
-// A progress position or range bound past a count (count + extra), formed without overflowing
-// int: a manifest's count can be any 32-bit number.
-int PositionAfter(int count, int extra);
-
-// Bytes a file document may take for a file of `maxSize` limit: generous room around the text.
-std::size_t FileDocumentFetchCap(int maxSize);
-// Seconds a file document's fetch may take: `baseSeconds` plus its cap at the slowest line.
-long FileDocumentTimeout(int maxSize, long baseSeconds);

@@ -20,6 +20,8 @@
 #include "update/manifest_names.h"
 #include "update/mirror_fetcher.h"
 #include "update/update_engine.h"
+#include "update/application_mode.h"
+#include "update/transparent_mode.h"
 #include "xml/xml_document.h"
 
 #ifndef MUBAX_UPDATE_HOST
@@ -28,10 +30,6 @@
 
 const char kDefaultManifestAddress[] =
     "http://" MUBAX_UPDATE_HOST "/MUB_AX/ActiveX/actvardenov2.xml";
-
-int PositionAfter(int count, int extra) {
-  return static_cast<int>(static_cast<std::uint32_t>(count) + static_cast<std::uint32_t>(extra));
-}
 
 namespace {
 
@@ -59,19 +57,37 @@ UpdateMode UpdateEngine::UpdateFromManifest(const XmlDocument& manifest,
 void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const char* offeredVersion,
                                          const XmlDocument& manifest, const RunContext& run) {
   m_run = run;
-  RunApplicationMode(installedVersion, offeredVersion, manifest);
+  Install(UpdateMode::kApplication, installedVersion, offeredVersion, manifest);
 }
 
 void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const char* offeredVersion,
                                          const XmlDocument& manifest, const RunContext& run) {
   m_run = run;
-  RunTransparentMode(installedVersion, offeredVersion, manifest);
+  Install(UpdateMode::kTransparent, installedVersion, offeredVersion, manifest);
 }
 
 int UpdateEngine::InstallFile(const char* address, const char* destination, int maxSize,
                               const char* signature, const RunContext& run) {
   m_run = run;
-  return InstallDocument(address, destination, maxSize, signature);
+  FileInstaller installer(Parts());
+  return installer.InstallDocument(address, destination, maxSize, signature);
+}
+
+InstallerParts UpdateEngine::Parts() {
+  return InstallerParts{Lines(),          m_hosts.events, m_sink,    *m_fetcher,     *m_keys,
+                        m_options.limits, m_run,          m_summary, m_digestRefused};
+}
+
+void UpdateEngine::Install(UpdateMode mode, const char* installedVersion,
+                           const char* offeredVersion, const XmlDocument& manifest) {
+  FileInstaller installer(Parts());
+  if (mode == UpdateMode::kApplication) {
+    ApplicationMode(installer, m_hosts.progress, Lines())
+        .Run(installedVersion, offeredVersion, manifest);
+  } else {
+    TransparentMode(installer, m_hosts.progress, Lines())
+        .Run(installedVersion, offeredVersion, manifest);
+  }
 }
 
 UpdateOptions UpdateEngine::DryRunOptions() const {
@@ -81,26 +97,10 @@ UpdateOptions UpdateEngine::DryRunOptions() const {
   return options;
 }
 
-RunLog& UpdateEngine::RunLogIfLogging() const {
-  return m_run.logging ? m_hosts.log : DroppedRunLog();
-}
-
-void UpdateEngine::Log(const char* operation, const char* text) {
-  if (m_run.logging) m_hosts.log.WriteLog(kLogComponent, operation, text);
-}
+void UpdateEngine::Log(const char* operation, const char* text) { Lines().Line(operation, text); }
 
 void UpdateEngine::LogOutsideText(const char* operation, const char* outsideText) {
-  if (!m_run.logging) return;
-  m_hosts.log.WriteLog(kLogComponent, operation, ToLogEncoding(outsideText).c_str());
-}
-
-void UpdateEngine::BeginMode(const char* modeText, const char* installedVersion,
-                             const char* offeredVersion) {
-  // Both modes announce themselves under the same operation and start from the range 0..1.
-  Log(kOpModeStart, modeText);
-  m_hosts.progress.SetProgressRange(1);
-  LogOutsideText(kOpInstalledVersion, installedVersion);
-  LogOutsideText(kOpOfferedVersion, offeredVersion);
+  Lines().OutsideText(operation, outsideText);
 }
 
 bool DocumentsMayBeLocal(const char* manifestAddress) {
@@ -139,7 +139,7 @@ void UpdateEngine::RunUpdate() {
   if (m_run.logging) m_hosts.log.StartLogSession(markerPath);
 
   if (m_hosts.run.TakeUpdateTurn()) {
-    if (m_options.guard != nullptr) m_options.guard->FinishEarlierRun(RunLogIfLogging());
+    if (m_options.guard != nullptr) m_options.guard->FinishEarlierRun(Lines().Gated());
     UpdateFromSettings(appDirectory);  // the manifest is gone before the launch
   } else {
     // Another updater was (or still is) installing: a second run on top of it would only fetch
@@ -285,11 +285,7 @@ UpdateMode UpdateEngine::RunMode(UpdateMode mode, const char* installedVersion,
   }
   DecideManifest(mode);
   if (guard != nullptr) guard->BeginInstall(installedVersion, offeredVersion);
-  if (mode == UpdateMode::kApplication) {
-    RunApplicationMode(installedVersion, offeredVersion, manifest);
-  } else {
-    RunTransparentMode(installedVersion, offeredVersion, manifest);
-  }
+  Install(mode, installedVersion, offeredVersion, manifest);
   // The renames are on the disk before the guard records the release as installed.
   m_sink.FinishWrites();
   if (guard != nullptr) guard->EndInstall();

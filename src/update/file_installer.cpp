@@ -1,6 +1,8 @@
 // Installing one file and reporting it: its document streamed through the XML reader and the
 // hexadecimal decoder into the sink; one typed report per file to the host, one result line to
 // the log. Working memory does not grow with the file.
+#include "update/file_installer.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -16,7 +18,7 @@
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
-#include "update/update_engine.h"
+#include "update/release_stage.h"
 #include "xml/xml_document.h"
 
 std::size_t FileDocumentFetchCap(int maxSize) {
@@ -54,16 +56,16 @@ const char* ResultOperation(FileStage stage) {
 
 }  // namespace
 
-void UpdateEngine::BeginFile(FileStage stage, int number, const char* destination) {
+void FileInstaller::BeginFile(FileStage stage, int number, const char* destination) {
   m_file = FileOutcome();
   m_file.stage = stage;
   m_file.number = number;
   m_file.destination = destination;
 }
 
-void UpdateEngine::Refuse(InstallProblem problem) { m_file.problem = problem; }
+void FileInstaller::Refuse(InstallProblem problem) { m_file.problem = problem; }
 
-void UpdateEngine::ReportWrite(const FileWrite& write) {
+void FileInstaller::ReportWrite(const FileWrite& write) {
   m_file.write = write.outcome;
   m_file.bytes = write.bytes;
   if (!write.Installed()) {
@@ -72,22 +74,22 @@ void UpdateEngine::ReportWrite(const FileWrite& write) {
   } else if (write.outcome == ReplaceResult::kWrittenInPlace) {
     // Installed, but not in one step: a crash meanwhile could have torn the file; say so.
     Refuse(InstallProblem::kWrittenInPlace);
-    Log(kOpInstallFile, kTextWrittenInPlace);
+    m_parts.log.Line(kOpInstallFile, kTextWrittenInPlace);
   }
 }
 
-void UpdateEngine::LogResult(const char* address, int result) {
+void FileInstaller::Finish(const char* address, int result) {
   m_file.address = address;
   m_file.result = result;
-  m_hosts.events.FileFinished(m_file);
-  if (result == 0) ++m_summary.failedFiles;
-  if (!m_run.logging) return;
+  m_parts.events.FileFinished(m_file);
+  if (result == 0) ++m_parts.summary.failedFiles;
+  if (!m_parts.log.On()) return;
   // A line that would not fit the usual buffer is still logged whole.
   const std::string line = FormatResultLine(address, ShownDestination(m_file), result);
-  LogOutsideText(ResultOperation(m_file.stage), line.c_str());
+  m_parts.log.OutsideText(ResultOperation(m_file.stage), line.c_str());
 }
 
-int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int number) {
+int FileInstaller::InstallEntry(const XmlNode& entry, FileStage stage, int number) {
   char address[kManifestTextBufferSize];
   char destination[kManifestTextBufferSize];
   char signature[kSignatureBufferSize];
@@ -111,11 +113,11 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
   } else {
     result = InstallDocument(address, destination, sizeLimit, signature);
   }
-  LogResult(address, result);
+  Finish(address, result);
   return result;
 }
 
-bool UpdateEngine::ReportDigest(DigestVerdict verdict, const char* address) {
+bool FileInstaller::ReportDigest(DigestVerdict verdict, const char* address) {
   m_file.digest = verdict;
   switch (verdict) {
     case DigestVerdict::kMatches:
@@ -131,39 +133,39 @@ bool UpdateEngine::ReportDigest(DigestVerdict verdict, const char* address) {
       Refuse(InstallProblem::kDigestFailed);
       break;
   }
-  m_digestRefused.emplace_back(address);
-  Log(kOpInstallFile, kTextDigestMismatch);
+  m_parts.digestRefused.emplace_back(address);
+  m_parts.log.Line(kOpInstallFile, kTextDigestMismatch);
   return false;
 }
 
-bool UpdateEngine::ReportContent(const FileContentStream& file, const char* address) {
+bool FileInstaller::ReportContent(const FileContentStream& file, const char* address) {
   switch (file.Verdict()) {
     case FileContentVerdict::kComplete:
       return true;
     case FileContentVerdict::kOutOfMemory:
       // Memory for this file ran out, not for the run: the file fails and the next one is tried.
       Refuse(InstallProblem::kOutOfMemory);
-      Log(kOpContentAllocation, kTextNull);
+      m_parts.log.Line(kOpContentAllocation, kTextNull);
       break;
     case FileContentVerdict::kFetchFailed:
       Refuse(InstallProblem::kFetchFailed);
       m_file.fetch = file.FetchFailure();
-      Log(kOpInstallFile, kTextNoContentElement);
+      m_parts.log.Line(kOpInstallFile, kTextNoContentElement);
       break;
     case FileContentVerdict::kNotWellFormed:
       Refuse(InstallProblem::kNotWellFormed);
-      Log(kOpInstallFile, kTextNoContentElement);
+      m_parts.log.Line(kOpInstallFile, kTextNoContentElement);
       break;
     case FileContentVerdict::kNoElement:
       Refuse(InstallProblem::kNoContentElement);
-      Log(kOpInstallFile, kTextNoContentElement);
+      m_parts.log.Line(kOpInstallFile, kTextNoContentElement);
       break;
     case FileContentVerdict::kTooLong:
       Refuse(InstallProblem::kContentTooLong);
       break;
     case FileContentVerdict::kEmpty:
       Refuse(InstallProblem::kContentEmpty);
-      Log(kOpInstallFile, kTextEmptyContent);
+      m_parts.log.Line(kOpInstallFile, kTextEmptyContent);
       break;
     case FileContentVerdict::kNotHex:
       Refuse(InstallProblem::kContentNotHex);
@@ -175,24 +177,24 @@ bool UpdateEngine::ReportContent(const FileContentStream& file, const char* addr
   return false;
 }
 
-int UpdateEngine::InstallDocument(const char* address, const char* destination, int maxSize,
-                                  const char* signature) {
+int FileInstaller::InstallDocument(const char* address, const char* destination, int maxSize,
+                                   const char* signature) {
   if (maxSize <= 0) {
     Refuse(InstallProblem::kSizeLimitNotPositive);
     return 0;
   }
   // The digest the file must match; a signed release carries one for every file.
-  FileDigestCheck digest(signature, m_keys->RequiresSignatures());
+  FileDigestCheck digest(signature, m_parts.keys.RequiresSignatures());
   if (!digest.Admits()) {
-    m_digestRefused.emplace_back(address);
+    m_parts.digestRefused.emplace_back(address);
     Refuse(InstallProblem::kDigestMissing);
-    Log(kOpInstallFile, kTextDigestMissing);
+    m_parts.log.Line(kOpInstallFile, kTextDigestMissing);
     return 0;
   }
-  FetchLimits limits = m_options.limits;
+  FetchLimits limits = m_parts.limits;
   limits.maxBytes = FileDocumentFetchCap(maxSize);
-  limits.totalTimeoutSeconds = FileDocumentTimeout(maxSize, m_options.limits.totalTimeoutSeconds);
-  limits.allowLocalFiles = m_run.documentsMayBeLocal;
+  limits.totalTimeoutSeconds = FileDocumentTimeout(maxSize, m_parts.limits.totalTimeoutSeconds);
+  limits.allowLocalFiles = m_parts.run.documentsMayBeLocal;
   if (!FitRunDeadline(limits)) {
     Refuse(InstallProblem::kRunTimeUsedUp);
     return 0;
@@ -202,10 +204,15 @@ int UpdateEngine::InstallDocument(const char* address, const char* destination, 
   // The document goes straight into the file being written; the sink keeps it out of place until
   // every check has passed, and may not run it at all (an unwritable destination), so it is judged
   // here then: its refusals come first, as when it was read before the destination was tried.
-  auto file = std::make_unique<FileContentStream>(*m_fetcher, address, limits, longestText, digest);
-  const FileWrite write = m_sink.Write(*file, destination);
+  auto file =
+      std::make_unique<FileContentStream>(m_parts.fetcher, address, limits, longestText, digest);
+  const FileWrite write = m_parts.sink.Write(*file, destination);
   file->Judge();
   if (!ReportContent(*file, address)) return 0;
   ReportWrite(write);
   return write.Installed() ? 1 : 0;
+}
+
+bool FileInstaller::FitRunDeadline(FetchLimits& limits) const {
+  return !m_parts.run.hasDeadline || FitBudget(limits, m_parts.run.deadline);
 }
