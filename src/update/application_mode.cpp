@@ -42,7 +42,7 @@ void ApplicationMode::Run(const char* installedVersion, const char* offeredVersi
   char defaultSizeText[kManifestTextBufferSize] = "0";
   int count = 0;
 
-  BeginMode(m_log, m_progress, kTextApplicationMode, installedVersion, offeredVersion);
+  BeginMode(m_parts.log, m_parts.progress, kTextApplicationMode, installedVersion, offeredVersion);
 
   const bool appDirectoryKnown = GetAppDirectory(appDirectory, sizeof(appDirectory)) == 1;
   if (manifest.Exists(kComponentCountElement)) {
@@ -58,21 +58,21 @@ void ApplicationMode::Run(const char* installedVersion, const char* offeredVersi
       count = ReadLeadingInt(countText);
       InstallComponents(manifest, appDirectory, appDirectoryKnown, defaultSize, count);
     } catch (...) {
-      m_log.Line(kOpUpdateError, kTextComponentsError);
+      m_parts.log.Line(kOpUpdateError, kTextComponentsError);
     }
   }
 
   try {
     InstallMainExecutable(manifest, defaultSize);
   } catch (...) {
-    m_log.Line(kOpUpdateError, kTextMainExecutableError);
+    m_parts.log.Line(kOpUpdateError, kTextMainExecutableError);
   }
-  m_progress.SetProgressPos(PositionAfter(count, 1));
+  m_parts.progress.SetProgressPos(PositionAfter(count, 1));
 }
 
 void ApplicationMode::InstallComponents(const XmlDocument& manifest, const char* appDirectory,
                                         bool appDirectoryKnown, int defaultSize, int& count) {
-  m_progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
+  m_parts.progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
   int last = count;
   if (count > kMaxWalkedCount) {
     last = std::max({manifest.HighestNumberedChild(kComponentSizeStem),
@@ -106,21 +106,21 @@ void ApplicationMode::InstallComponents(const XmlDocument& manifest, const char*
         FormatText(destination, sizeof(destination), "%s%s", appDirectory, destinationText);
     const std::string shownDestination = std::string(appDirectory) + destinationText;
 
-    m_installer.BeginFile(FileStage::kComponent, i, shownDestination.c_str());
+    m_parts.installer.BeginFile(FileStage::kComponent, i, shownDestination.c_str());
     int result = 0;
     if (!haveAddress || !haveDestination) {
-      m_installer.Refuse(InstallProblem::kComponentTextMissing);
+      m_parts.installer.Refuse(InstallProblem::kComponentTextMissing);
     } else if (!IsContainedComponentDestination(destinationText)) {
       // A component belongs inside the application directory: a manifest never picks a place
       // elsewhere on the shop PC.
-      m_installer.Refuse(InstallProblem::kOutsideAppDirectory);
+      m_parts.installer.Refuse(InstallProblem::kOutsideAppDirectory);
     } else if (!appDirectoryKnown || !destinationFits) {
-      m_installer.Refuse(InstallProblem::kAppDirectoryTooLong);
+      m_parts.installer.Refuse(InstallProblem::kAppDirectoryTooLong);
     } else {
-      result = m_installer.InstallDocument(address, destination, sizeLimit, digest);
+      result = m_parts.installer.InstallDocument(address, destination, sizeLimit, digest);
     }
-    m_installer.Finish(address, result);
-    m_progress.SetProgressPos(i);
+    m_parts.installer.Finish(address, result);
+    m_parts.progress.SetProgressPos(i);
     if (i == INT_MAX) break;
   }
 }
@@ -130,15 +130,15 @@ void ApplicationMode::InstallMainExecutable(const XmlDocument& manifest, int def
   char address[kManifestTextBufferSize] = {};
   const bool haveAddress =
       ReadComponentText(manifest, kDownloadUrlElement, address, sizeof(address));
-  m_log.OutsideText(kOpMainExecutableAddress, address);
+  m_parts.log.OutsideText(kOpMainExecutableAddress, address);
   char digest[kSignatureBufferSize] = {};
   ReadDigestText(manifest, kMainDigestElement, digest, sizeof(digest));
-  m_installer.BeginFile(FileStage::kMainExecutable, 0, "");
+  m_parts.installer.BeginFile(FileStage::kMainExecutable, 0, "");
   int result = 0;
   if (haveAddress) {
-    result = m_installer.InstallDocument(address, nullptr, defaultSize, digest);
+    result = m_parts.installer.InstallDocument(address, nullptr, defaultSize, digest);
   } else {
-    m_installer.Refuse(InstallProblem::kMainAddressTooLong);
+    m_parts.installer.Refuse(InstallProblem::kMainAddressTooLong);
   }
-  m_installer.Finish(address, result);
+  m_parts.installer.Finish(address, result);
 }

@@ -2,18 +2,13 @@
 // main executable over its registered path, with progress after each component.
 #pragma once
 
-#include "update/engine_log.h"
 #include "update/file_installer.h"
-#include "update/update_host.h"
 
 class XmlDocument;
 
 class ApplicationMode {
  public:
-  // Installs through `installer`; everything must outlive this.
-  ApplicationMode(FileInstaller& installer, ProgressSink& progress, const EngineLog& log)
-      : m_installer(installer), m_progress(progress), m_log(log) {}
-
+  explicit ApplicationMode(const ModeParts& parts) : m_parts(parts) {}
   // Installs an application manifest: the numbered components, then the main executable.
   void Run(const char* installedVersion, const char* offeredVersion, const XmlDocument& manifest);
 
@@ -22,7 +17,5 @@ class ApplicationMode {
                          bool appDirectoryKnown, int defaultSize, int& count);
   void InstallMainExecutable(const XmlDocument& manifest, int defaultSize);
 
-  FileInstaller& m_installer;
-  ProgressSink& m_progress;
-  EngineLog m_log;
+  ModeParts m_parts;
 };

@@ -11,6 +11,7 @@
 #include "update/file_sink.h"
 #include "update/run_report.h"
 #include "update/update_events.h"
+#include "update/update_host.h"
 #include "update/update_options.h"
 
 class FileContentStream;
@@ -70,4 +71,11 @@ class FileInstaller {
 
   InstallerParts m_parts;
   FileOutcome m_file;  // the file being installed
+};
+
+// What a mode is given: the run's installer, the progress and the log; all outlive the mode.
+struct ModeParts {
+  FileInstaller& installer;
+  ProgressSink& progress;
+  EngineLog log;
 };

@@ -16,7 +16,7 @@ void TransparentMode::Run(const char* installedVersion, const char* offeredVersi
   char countText[kManifestTextBufferSize] = "0";
   int count = 0;
 
-  BeginMode(m_log, m_progress, kTextTransparentMode, installedVersion, offeredVersion);
+  BeginMode(m_parts.log, m_parts.progress, kTextTransparentMode, installedVersion, offeredVersion);
 
   if (manifest.Exists(kExtraFileCountElement)) {
     manifest.GetValue(kExtraFileCountElement, countText, sizeof(countText));
@@ -25,7 +25,7 @@ void TransparentMode::Run(const char* installedVersion, const char* offeredVersi
   if (countText[0] != '\0') {
     try {
       count = ReadLeadingInt(countText);
-      m_progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 2)));
+      m_parts.progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 2)));
       // Entries past the highest number present would all be skipped: do not walk to them.
       const int lastNamed = manifest.HighestNumberedChild(kExtraFileStem);
       for (int i = 1; i <= count && i <= lastNamed; ++i) {
@@ -33,33 +33,33 @@ void TransparentMode::Run(const char* installedVersion, const char* offeredVersi
         FormatNumberedName(name, sizeof(name), kExtraFileStem, i);
         XmlNode entry;
         if (manifest.Exists(name) && manifest.SelectNode(entry, name) != -1 && !entry.IsEmpty()) {
-          m_installer.InstallEntry(entry, FileStage::kAdditionalFile, i);
-          m_progress.SetProgressPos(i);
+          m_parts.installer.InstallEntry(entry, FileStage::kAdditionalFile, i);
+          m_parts.progress.SetProgressPos(i);
         }
         if (i == INT_MAX) break;
       }
     } catch (...) {
-      m_log.Line(kOpUpdateError, kTextComponentsError);
+      m_parts.log.Line(kOpUpdateError, kTextComponentsError);
     }
   }
 
   try {
     XmlNode entry;
     if (manifest.SelectNode(entry, kActiveXElement) != -1 && !entry.IsEmpty()) {
-      m_installer.InstallEntry(entry, FileStage::kActiveXFile, 0);
+      m_parts.installer.InstallEntry(entry, FileStage::kActiveXFile, 0);
     }
   } catch (...) {
-    m_log.Line(kOpUpdateError, kTextActiveXError);
+    m_parts.log.Line(kOpUpdateError, kTextActiveXError);
   }
-  m_progress.SetProgressPos(PositionAfter(count, 1));
+  m_parts.progress.SetProgressPos(PositionAfter(count, 1));
 
   try {
     XmlNode entry;
     if (manifest.SelectNode(entry, kLibraryElement) != -1 && !entry.IsEmpty()) {
-      m_installer.InstallEntry(entry, FileStage::kLibraryFile, 0);
+      m_parts.installer.InstallEntry(entry, FileStage::kLibraryFile, 0);
     }
   } catch (...) {
-    m_log.Line(kOpUpdateError, kTextLibraryError);
+    m_parts.log.Line(kOpUpdateError, kTextLibraryError);
   }
-  m_progress.SetProgressPos(PositionAfter(count, 2));
+  m_parts.progress.SetProgressPos(PositionAfter(count, 2));
 }

@@ -2,23 +2,16 @@
 // stage guarded on its own so a failure in one never stops the next.
 #pragma once
 
-#include "update/engine_log.h"
 #include "update/file_installer.h"
-#include "update/update_host.h"
 
 class XmlDocument;
 
+// Installs a library manifest: the additional files, the ActiveX file, the library file.
 class TransparentMode {
  public:
-  // Installs through `installer`; everything must outlive this.
-  TransparentMode(FileInstaller& installer, ProgressSink& progress, const EngineLog& log)
-      : m_installer(installer), m_progress(progress), m_log(log) {}
-
-  // Installs a library manifest: the additional files, the ActiveX file, the library file.
+  explicit TransparentMode(const ModeParts& parts) : m_parts(parts) {}
   void Run(const char* installedVersion, const char* offeredVersion, const XmlDocument& manifest);
 
  private:
-  FileInstaller& m_installer;
-  ProgressSink& m_progress;
-  EngineLog m_log;
+  ModeParts m_parts;
 };

@@ -81,12 +81,11 @@ InstallerParts UpdateEngine::Parts() {
 void UpdateEngine::Install(UpdateMode mode, const char* installedVersion,
                            const char* offeredVersion, const XmlDocument& manifest) {
   FileInstaller installer(Parts());
+  const ModeParts parts{installer, m_hosts.progress, Lines()};
   if (mode == UpdateMode::kApplication) {
-    ApplicationMode(installer, m_hosts.progress, Lines())
-        .Run(installedVersion, offeredVersion, manifest);
+    ApplicationMode(parts).Run(installedVersion, offeredVersion, manifest);
   } else {
-    TransparentMode(installer, m_hosts.progress, Lines())
-        .Run(installedVersion, offeredVersion, manifest);
+    TransparentMode(parts).Run(installedVersion, offeredVersion, manifest);
   }
 }
 
