@@ -16,12 +16,12 @@ namespace {
 // Counts what the engine reports; everything else a front end would show is dropped.
 class CountingHost : public SilentUpdateHost {
  public:
-  void ReportInstallProblem(const InstallItem& item, const char* reason) override {
-    std::fprintf(stderr, "problem: %s: %s\n", item.address, reason);
-  }
-  void ReportInstallResult(const InstallItem& /*item*/, int result) override {
+  void FileFinished(const FileOutcome& file) override {
+    if (file.problem != InstallProblem::kNone) {
+      std::fprintf(stderr, "problem: %s: %s\n", file.address, DescribeFileProblem(file));
+    }
     ++m_attempted;
-    m_installed += result == 1 ? 1 : 0;
+    m_installed += file.result == 1 ? 1 : 0;
   }
   int Attempted() const { return m_attempted; }
   int Installed() const { return m_installed; }
@@ -48,14 +48,14 @@ bool Install(const char* manifestAddress, const char* keepDirectory, CountingHos
   }
   if (keepDirectory == nullptr) {
     UpdateEngine engine(host, disk, fetcher);
-    engine.UpdateFromManifest(manifest, kNoInstalledVersion, false);
+    engine.UpdateFromManifest(manifest, kNoInstalledVersion, RunContext());
     return true;
   }
   PreviousVersionStore store(keepDirectory);
   if (!store.Begin(kNoInstalledVersion, "bench")) return false;
   KeepingFileSink keeping(disk, store);
   UpdateEngine engine(host, keeping, fetcher);
-  engine.UpdateFromManifest(manifest, kNoInstalledVersion, false);
+  engine.UpdateFromManifest(manifest, kNoInstalledVersion, RunContext());
   return store.Clean() == SettleResult::kDone;
 }
 

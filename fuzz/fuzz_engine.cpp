@@ -40,23 +40,21 @@ struct Report {
 };
 
 // Keeps nothing of the log or progress; keeps the typed reports the checks below need.
-class CheckingHost : public UpdateHost {
+class CheckingHost : public SilentUpdateHost {
  public:
-  void StartLogSession(const char* /*logPath*/) override {}
   void WriteLog(const char* component, const char* operation, const char* text) override {
     FUZZ_CHECK(component != nullptr && operation != nullptr && text != nullptr);
   }
-  void SetProgressRange(std::uint16_t /*upper*/) override {}
-  void SetProgressPos(int /*position*/) override {}
   // The engine's caller launches and ends the run, never UpdateFromManifest.
   void LaunchMainApplication() override { FUZZ_CHECK(false); }
   void EndRun() override { FUZZ_CHECK(false); }
-  void ReportInstallProblem(const InstallItem& item, const char* reason) override {
-    FUZZ_CHECK(reason != nullptr && reason[0] != '\0');
-    reports.push_back(Report{true, item.stage, item.number, item.address, 0});
-  }
-  void ReportInstallResult(const InstallItem& item, int result) override {
-    reports.push_back(Report{false, item.stage, item.number, item.address, result});
+  void FileFinished(const FileOutcome& file) override {
+    if (file.problem != InstallProblem::kNone) {
+      const char* reason = DescribeFileProblem(file);
+      FUZZ_CHECK(reason != nullptr && reason[0] != '\0');
+      reports.push_back(Report{true, file.stage, file.number, file.address, 0});
+    }
+    reports.push_back(Report{false, file.stage, file.number, file.address, file.result});
   }
 
   std::vector<Report> reports;
@@ -66,14 +64,18 @@ class CheckingHost : public UpdateHost {
 class CountingSink : public FileSink {
  public:
   explicit CountingSink(std::size_t largestDocument) : m_largestDocument(largestDocument) {}
-  int WriteFileBytes(const unsigned char* data, std::size_t length,
-                     const char* destination) override {
+  FileWrite Write(ContentProducer& content, const char* destination) override {
+    FileWrite write;
+    std::string bytes;
+    if (!GatherContent(content, bytes)) return write;
     // An empty fichero is refused, and every byte takes at least two characters of a document.
-    FUZZ_CHECK(data != nullptr && length > 0);
-    FUZZ_CHECK(length <= m_largestDocument / 2);
-    if (destination != nullptr && destination[0] == '\0') return 0;
+    FUZZ_CHECK(!bytes.empty());
+    FUZZ_CHECK(bytes.size() <= m_largestDocument / 2);
+    if (destination != nullptr && destination[0] == '\0') return write;
     ++accepted;
-    return 1;
+    write.outcome = ReplaceResult::kReplaced;
+    write.bytes = bytes.size();
+    return write;
   }
   int accepted = 0;
 
@@ -167,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const char* installed = (flags & kFlagInstalledVersion) != 0 ? kInstalledVersion : "";
   const UpdateMode mode =
-      engine.UpdateFromManifest(manifest, installed, (flags & kFlagLogging) != 0);
+      engine.UpdateFromManifest(manifest, installed, RunContext{(flags & kFlagLogging) != 0});
 
   const int installedCount = CheckReports(host.reports);
   FUZZ_CHECK(installedCount == sink.accepted);

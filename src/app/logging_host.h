@@ -1,11 +1,11 @@
-// The log half of the front ends' UpdateHost: both the window and the console keep the run's
+// The log half of the front ends' hosts: both the window and the console keep the run's
 // diagnostic log the same way, so they share this one implementation.
 #pragma once
 
 #include "log/log_file.h"
 #include "update/update_host.h"
 
-class LoggingUpdateHost : public UpdateHost {
+class RunLogFile : public RunLog {
  public:
   void StartLogSession(const char* logPath) override {
     m_log.SetPath(logPath);

@@ -44,23 +44,21 @@ const char* FailedStartText(StartVerdict verdict) {
 
 }  // namespace
 
-ReleaseProbation::ReleaseProbation(std::chrono::milliseconds steadyHold)
-    : m_probation(ReadProbation()), m_steadyHold(steadyHold), m_store(AppDirectoryText()) {}
-
-FileSink& ReleaseProbation::Sink(FileSink& disk) {
-  if (!On()) return disk;
-  m_keeping = std::make_unique<KeepingFileSink>(disk, m_store);
-  return *m_keeping;
+ReleaseProbation::ReleaseProbation(FileSink& disk, std::chrono::milliseconds steadyHold)
+    : m_probation(ReadProbation()),
+      m_steadyHold(steadyHold),
+      m_disk(disk),
+      m_log(&DroppedRunLog()),
+      m_store(AppDirectoryText()) {
+  if (On()) m_keeping = std::make_unique<KeepingFileSink>(disk, m_store);
 }
 
 void ReleaseProbation::Log(const char* operation, const char* text) {
-  if (m_logging && m_host != nullptr) m_host->WriteLog(kLogComponent, operation, text);
+  m_log->WriteLog(kLogComponent, operation, text);
 }
 
 void ReleaseProbation::LogOutsideText(const char* operation, const char* text) {
-  if (m_logging && m_host != nullptr) {
-    m_host->WriteLog(kLogComponent, operation, ToLogEncoding(text).c_str());
-  }
+  m_log->WriteLog(kLogComponent, operation, ToLogEncoding(text).c_str());
 }
 
 bool ReleaseProbation::SettleEarlierRecord() {
@@ -74,8 +72,8 @@ bool ReleaseProbation::SettleEarlierRecord() {
   return settled == SettleResult::kDone;
 }
 
-void ReleaseProbation::FinishEarlierRun(bool loggingFlag) {
-  m_logging = loggingFlag;
+void ReleaseProbation::FinishEarlierRun(RunLog& log) {
+  m_log = &log;
   // Settled whether or not the setting is still on: the folder is the updater's own, and a
   // half-reverted version must never stay.
   if (!m_store.HasRecord()) return;
@@ -95,23 +93,21 @@ bool ReleaseProbation::MayInstall(const char* offeredVersion) {
   return held[0] == '\0' || std::strcmp(held, offeredVersion) != 0;
 }
 
-void ReleaseProbation::BeginInstall(const char* installedVersion, const char* offeredVersion,
-                                    bool loggingFlag) {
-  m_logging = loggingFlag;
+void ReleaseProbation::BeginInstall(const char* installedVersion, const char* offeredVersion) {
   if (!On()) return;
   m_installing = true;
   // When the record cannot be started every keep fails, so nothing is written.
   m_store.Begin(installedVersion, offeredVersion);
 }
 
-void ReleaseProbation::EndInstall(bool loggingFlag) {
-  m_logging = loggingFlag;
+void ReleaseProbation::EndInstall() {
   if (!m_installing) return;
   m_installing = false;
+  const bool keepFailed = m_keeping != nullptr && m_keeping->KeepFailed();
   SettleResult settled = SettleResult::kDone;
-  if (!m_keeping->KeepFailed() && m_store.Record().files.empty()) {
+  if (!keepFailed && m_store.Record().files.empty()) {
     settled = m_store.Clean();  // nothing was written: nothing to watch
-  } else if (!m_keeping->KeepFailed() && m_store.BeginProbation()) {
+  } else if (!keepFailed && m_store.BeginProbation()) {
     m_watchPending = true;
   } else {
     // A keep failed, or the record could not be moved on to probation: the files written so far
@@ -124,7 +120,7 @@ void ReleaseProbation::EndInstall(bool loggingFlag) {
 
 ProbationOutcome ReleaseProbation::WatchAndSettle(StartedProcess& started,
                                                   unsigned relaunchWaitMilliseconds) {
-  if (m_installing) EndInstall(m_logging);  // a mode that raised never said it ended
+  if (m_installing) EndInstall();  // a mode that raised never said it ended
   if (!m_watchPending) return ProbationOutcome::kNotWatched;
   m_watchPending = false;
   WatchTiming timing;

@@ -22,26 +22,24 @@ enum class ProbationOutcome {
 
 class ReleaseProbation : public ReleaseGuard {
  public:
-  // Reads vigilarArranque and the application directory now. `steadyHold`: how long the mark must
-  // stay held for a good start (tests pass less).
-  explicit ReleaseProbation(std::chrono::milliseconds steadyHold = kSteadyHold);
+  // Reads vigilarArranque and the application directory now; writes go to `disk` (which must
+  // outlive this), kept first when the setting is on. `steadyHold`: how long the mark must stay
+  // held for a good start (tests pass less).
+  explicit ReleaseProbation(FileSink& disk, std::chrono::milliseconds steadyHold = kSteadyHold);
 
   bool On() const { return m_probation.count() > 0; }
-  // The sink the engine must write through: `disk` itself when off, else a keeping sink in
-  // front of it. Call once, before the run.
-  FileSink& Sink(FileSink& disk);
-  // Where log lines go; the front end's host, which outlives the watch.
-  void SetHost(UpdateHost& host) { m_host = &host; }
+  // The sink the engine must write through: the disk itself when off, else a keeping sink in
+  // front of it.
+  FileSink& Sink() { return m_keeping ? static_cast<FileSink&>(*m_keeping) : m_disk; }
   // The run lock of the session: held from the run through the watch and the revert, so no other
   // updater installs over a release on probation.
   RunLock& Lock() { return m_lock; }
 
-  // ReleaseGuard.
-  void FinishEarlierRun(bool loggingFlag) override;
+  // ReleaseGuard. Nothing is logged before FinishEarlierRun names the run's log.
+  void FinishEarlierRun(RunLog& log) override;
   bool MayInstall(const char* offeredVersion) override;
-  void BeginInstall(const char* installedVersion, const char* offeredVersion,
-                    bool loggingFlag) override;
-  void EndInstall(bool loggingFlag) override;
+  void BeginInstall(const char* installedVersion, const char* offeredVersion) override;
+  void EndInstall() override;
 
   // After the launch, with the window closed: watches the first start of what the run
   // installed, then keeps it or reverts (ending `started` first when it still runs), holds the
@@ -56,8 +54,8 @@ class ReleaseProbation : public ReleaseGuard {
 
   std::chrono::milliseconds m_probation{0};
   std::chrono::milliseconds m_steadyHold;
-  UpdateHost* m_host = nullptr;
-  bool m_logging = false;
+  FileSink& m_disk;
+  RunLog* m_log;
   bool m_blocked = false;  // an earlier record could not be settled: install nothing
   bool m_installing = false;
   bool m_watchPending = false;

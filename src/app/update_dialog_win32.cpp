@@ -33,7 +33,8 @@ class PaintScope {
 UpdateDialog::UpdateDialog(HINSTANCE instance, HWND parent)
     : m_instance(instance),
       m_parent(parent),
-      m_icon(::LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
+      m_icon(::LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      m_probation(m_sink) {}
 
 INT_PTR UpdateDialog::DoModal() {
   return ::DialogBoxParamA(m_instance, MAKEINTRESOURCEA(IDD_UPDATE_DIALOG), m_parent, &DialogProc,
@@ -108,7 +109,8 @@ void UpdateDialog::RunUpdateOnce() {
   // One fetcher for the run: the manifest and every document share its connections. The session
   // launches the main application and closes the window on every path, whatever escapes the run.
   NetworkFetcher fetcher;
-  m_summary = RunUpdateSession(*this, m_sink, fetcher, kRunLockWaitMilliseconds, &m_probation);
+  m_summary = RunUpdateSession(UpdateHosts(*this, *this, m_log), m_sink, fetcher,
+                               kRunLockWaitMilliseconds, &m_probation);
   m_ran = true;
 }
 

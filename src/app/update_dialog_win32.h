@@ -12,7 +12,7 @@
 #include "update/update_engine.h"
 #include "update/update_host.h"
 
-class UpdateDialog : public LoggingUpdateHost {
+class UpdateDialog : public RunHost, public ProgressSink {
  public:
   // Loads icon 128 from `instance` (no icon when it is missing) and builds the log, which reads
   // its configuration (INI file, registry) now. The window itself is made by DoModal.
@@ -45,7 +45,9 @@ class UpdateDialog : public LoggingUpdateHost {
   bool OnPaint();
   HICON OnQueryDragIcon() const { return m_icon; }
 
-  // UpdateHost: what the engine drives during the run.
+  // The run's host and progress: what the engine drives during the run.
+  bool TakeUpdateTurn() override { return true; }
+  void ReportRunOutcome(const RunSummary& /*summary*/) override {}
   void SetProgressRange(std::uint16_t upper) override;
   void SetProgressPos(int position) override;
   void ShowDownloadProgress(int staged, int documents) override;
@@ -68,6 +70,7 @@ class UpdateDialog : public LoggingUpdateHost {
   // Shared icon from LoadIcon: the system owns it and it must not be destroyed.
   HICON m_icon = nullptr;
   DiskFileSink m_sink;
+  RunLogFile m_log;
   // Declared after the log: the probation's last lines are written before the log goes.
   ReleaseProbation m_probation;
   StartedProcess m_started;

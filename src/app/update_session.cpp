@@ -18,30 +18,13 @@ RunSummary FailedRun() {
   return failed;
 }
 
-class SessionHost : public UpdateHost {
+// The run's host in front of the front end's: the log, the progress and the events go to the
+// front end's own parts untouched.
+class SessionHost : public RunHost {
  public:
-  SessionHost(UpdateHost& host, unsigned lockWaitMilliseconds, RunLock& lock)
+  SessionHost(RunHost& host, unsigned lockWaitMilliseconds, RunLock& lock)
       : m_host(host), m_lockWait(lockWaitMilliseconds), m_lock(lock) {}
 
-  void StartLogSession(const char* logPath) override { m_host.StartLogSession(logPath); }
-  void WriteLog(const char* component, const char* operation, const char* text) override {
-    m_host.WriteLog(component, operation, text);
-  }
-  void SetProgressRange(std::uint16_t upper) override { m_host.SetProgressRange(upper); }
-  void SetProgressPos(int position) override { m_host.SetProgressPos(position); }
-  void ShowDownloadProgress(int staged, int documents) override {
-    m_host.ShowDownloadProgress(staged, documents);
-  }
-  void ReportInstallProblem(const InstallItem& item, const char* reason) override {
-    m_host.ReportInstallProblem(item, reason);
-  }
-  void ReportInstallResult(const InstallItem& item, int result) override {
-    m_host.ReportInstallResult(item, result);
-  }
-  void ReportManifestRefused(SignatureCheck reason) override {
-    m_host.ReportManifestRefused(reason);
-  }
-  void ReportReleaseDeferred() override { m_host.ReportReleaseDeferred(); }
   void ReportRunOutcome(const RunSummary& summary) override {
     m_summary = summary;
     m_host.ReportRunOutcome(summary);
@@ -70,7 +53,7 @@ class SessionHost : public UpdateHost {
   }
 
  private:
-  UpdateHost& m_host;
+  RunHost& m_host;
   unsigned m_lockWait;
   RunLock& m_lock;
   bool m_launched = false;
@@ -80,18 +63,19 @@ class SessionHost : public UpdateHost {
 
 }  // namespace
 
-RunSummary RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher,
+RunSummary RunUpdateSession(const UpdateHosts& hosts, FileSink& sink, Fetcher& fetcher,
                             unsigned lockWaitMilliseconds, ReleaseProbation* probation) {
   RunLock sessionLock;
-  SessionHost session(host, lockWaitMilliseconds,
+  SessionHost session(hosts.run, lockWaitMilliseconds,
                       probation != nullptr ? probation->Lock() : sessionLock);
   try {
-    if (probation != nullptr) probation->SetHost(host);
-    UpdateEngine engine(session, probation != nullptr ? probation->Sink(sink) : sink, fetcher);
-    engine.SetReleaseKeys(TrustedReleaseKeys());
-    engine.SetReleaseGuard(probation);
+    UpdateOptions options;
+    options.keys = &TrustedReleaseKeys();
+    options.guard = probation;
     std::string identity;
-    if (ReadMachineIdentity(identity)) engine.SetTillIdentity(identity);
+    if (ReadMachineIdentity(identity)) options.tillIdentity = identity;
+    UpdateEngine engine(UpdateHosts(session, hosts.progress, hosts.log, hosts.events),
+                        probation != nullptr ? probation->Sink() : sink, fetcher, options);
     engine.RunUpdate();
   } catch (...) {
     // Whatever went wrong, the till must get its application and the window must close.

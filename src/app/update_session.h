@@ -6,15 +6,16 @@
 #include "app/run_lock.h"
 #include "update/update_engine.h"
 
-// Runs the update engine once for `host`, writing through `sink` and fetching through `fetcher`.
+// Runs the update engine once for `hosts`, writing through `sink` and fetching through `fetcher`.
 // The run lock is asked for when the engine asks whether it may update, waiting up to
 // `lockWaitMilliseconds` for another run; it is held until this returns. Never raises: when the
 // engine raises, the main application is launched (unless the run already asked for it) and the
 // run is ended (unless it already was), each exactly once. With a `probation`, the engine writes
-// through its sink and asks it as its release guard, and the run lock stays held by it for the
-// watch the caller runs afterwards (ReleaseProbation::WatchAndSettle). Returns what the run did
-// (RunOutcome::kFailed when the engine raised before it said).
-RunSummary RunUpdateSession(UpdateHost& host, FileSink& sink, Fetcher& fetcher = DefaultFetcher(),
+// through its sink (not `sink`) and asks it as its release guard, and the run lock stays held by it
+// for the watch the caller runs afterwards (ReleaseProbation::WatchAndSettle). Returns what the run
+// did (RunOutcome::kFailed when the engine raised before it said).
+RunSummary RunUpdateSession(const UpdateHosts& hosts, FileSink& sink,
+                            Fetcher& fetcher = DefaultFetcher(),
                             unsigned lockWaitMilliseconds = kRunLockWaitMilliseconds,
                             ReleaseProbation* probation = nullptr);
 

@@ -91,9 +91,12 @@ WaitResult WaitForFirstTick() {
   }
 }
 
-class ConsoleHost : public LoggingUpdateHost {
+class ConsoleHost : public RunHost, public ProgressSink {
  public:
   ConsoleHost() : m_showProgress(::isatty(STDERR_FILENO) == 1) {}
+
+  bool TakeUpdateTurn() override { return true; }
+  void ReportRunOutcome(const RunSummary& /*summary*/) override {}
 
   void SetProgressRange(std::uint16_t upper) override {
     m_upper = upper;
@@ -118,6 +121,7 @@ class ConsoleHost : public LoggingUpdateHost {
   void EndRun() override {
     if (m_showProgress && m_drawn) std::fputc('\n', stderr);
   }
+  RunLog& Log() { return m_log; }
 
  private:
   // Like a progress bar control: positions outside the range are shown at its ends.
@@ -137,6 +141,7 @@ class ConsoleHost : public LoggingUpdateHost {
     m_drawn = true;
   }
 
+  RunLogFile m_log;
   bool m_showProgress;
   bool m_drawn = false;
   bool m_launched = false;
@@ -165,9 +170,9 @@ int main(int argc, char** argv) {
     DiskFileSink disk;
     // One fetcher for the run: the manifest and every document share its connections.
     NetworkFetcher fetcher;
-    ReleaseProbation probation;
-    const RunSummary summary =
-        RunUpdateSession(host, disk, fetcher, kRunLockWaitMilliseconds, &probation);
+    ReleaseProbation probation(disk);
+    const RunSummary summary = RunUpdateSession(UpdateHosts(host, host, host.Log()), disk, fetcher,
+                                                kRunLockWaitMilliseconds, &probation);
     // The run has ended and its line is closed; with the setting on the process stays for the
     // probation, holding the run lock.
     const ProbationOutcome watch =

@@ -1,5 +1,7 @@
 // Application-mode update: numbered components into the main application's directory, then the
 // main executable over its registered path, with progress after each component.
+#include "update/application_mode.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -11,7 +13,6 @@
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
-#include "update/update_engine.h"
 #include "xml/xml_document.h"
 
 namespace {
@@ -34,14 +35,14 @@ void ReadDigestText(const XmlDocument& manifest, const char* name, char* buffer,
 
 }  // namespace
 
-void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const char* offeredVersion,
-                                         const XmlDocument& manifest, bool loggingFlag) {
+void ApplicationMode::Run(const char* installedVersion, const char* offeredVersion,
+                          const XmlDocument& manifest) {
   char appDirectory[kManifestTextBufferSize] = {};
   char countText[kManifestTextBufferSize] = "0";
   char defaultSizeText[kManifestTextBufferSize] = "0";
   int count = 0;
 
-  BeginMode(kTextApplicationMode, installedVersion, offeredVersion, loggingFlag);
+  BeginMode(m_parts.log, m_parts.progress, kTextApplicationMode, installedVersion, offeredVersion);
 
   const bool appDirectoryKnown = GetAppDirectory(appDirectory, sizeof(appDirectory)) == 1;
   if (manifest.Exists(kComponentCountElement)) {
@@ -55,24 +56,23 @@ void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const cha
   if (countText[0] != '\0') {
     try {
       count = ReadLeadingInt(countText);
-      InstallComponents(manifest, appDirectory, appDirectoryKnown, defaultSize, count, loggingFlag);
+      InstallComponents(manifest, appDirectory, appDirectoryKnown, defaultSize, count);
     } catch (...) {
-      Log(loggingFlag, kOpUpdateError, kTextComponentsError);
+      m_parts.log.Line(kOpUpdateError, kTextComponentsError);
     }
   }
 
   try {
-    InstallMainExecutable(manifest, defaultSize, loggingFlag);
+    InstallMainExecutable(manifest, defaultSize);
   } catch (...) {
-    Log(loggingFlag, kOpUpdateError, kTextMainExecutableError);
+    m_parts.log.Line(kOpUpdateError, kTextMainExecutableError);
   }
-  m_host.SetProgressPos(PositionAfter(count, 1));
+  m_parts.progress.SetProgressPos(PositionAfter(count, 1));
 }
 
-void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* appDirectory,
-                                     bool appDirectoryKnown, int defaultSize, int& count,
-                                     bool loggingFlag) {
-  m_host.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
+void ApplicationMode::InstallComponents(const XmlDocument& manifest, const char* appDirectory,
+                                        bool appDirectoryKnown, int defaultSize, int& count) {
+  m_parts.progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 1)));
   int last = count;
   if (count > kMaxWalkedCount) {
     last = std::max({manifest.HighestNumberedChild(kComponentSizeStem),
@@ -106,40 +106,39 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
         FormatText(destination, sizeof(destination), "%s%s", appDirectory, destinationText);
     const std::string shownDestination = std::string(appDirectory) + destinationText;
 
-    BeginFile(FileStage::kComponent, i, shownDestination.c_str());
+    m_parts.installer.BeginFile(FileStage::kComponent, i, shownDestination.c_str());
     int result = 0;
     if (!haveAddress || !haveDestination) {
-      Refuse(address, "component address or destination missing or longer than 254 bytes");
+      m_parts.installer.Refuse(InstallProblem::kComponentTextMissing);
     } else if (!IsContainedComponentDestination(destinationText)) {
       // A component belongs inside the application directory: a manifest never picks a place
       // elsewhere on the shop PC.
-      Refuse(address, "component destination leaves the application directory");
+      m_parts.installer.Refuse(InstallProblem::kOutsideAppDirectory);
     } else if (!appDirectoryKnown || !destinationFits) {
-      Refuse(address, "application directory and destination longer than 254 bytes");
+      m_parts.installer.Refuse(InstallProblem::kAppDirectoryTooLong);
     } else {
-      result = InstallFile(address, destination, sizeLimit, digest, loggingFlag);
+      result = m_parts.installer.InstallDocument(address, destination, sizeLimit, digest);
     }
-    LogResult(loggingFlag, address, result);
-    m_host.SetProgressPos(i);
+    m_parts.installer.Finish(address, result);
+    m_parts.progress.SetProgressPos(i);
     if (i == INT_MAX) break;
   }
 }
 
-void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaultSize,
-                                         bool loggingFlag) {
+void ApplicationMode::InstallMainExecutable(const XmlDocument& manifest, int defaultSize) {
   if (!manifest.Exists(kDownloadUrlElement)) return;
   char address[kManifestTextBufferSize] = {};
   const bool haveAddress =
       ReadComponentText(manifest, kDownloadUrlElement, address, sizeof(address));
-  LogOutsideText(loggingFlag, kOpMainExecutableAddress, address);
+  m_parts.log.OutsideText(kOpMainExecutableAddress, address);
   char digest[kSignatureBufferSize] = {};
   ReadDigestText(manifest, kMainDigestElement, digest, sizeof(digest));
-  BeginFile(FileStage::kMainExecutable, 0, kMainExecutableDestinationText);
+  m_parts.installer.BeginFile(FileStage::kMainExecutable, 0, "");
   int result = 0;
   if (haveAddress) {
-    result = InstallFile(address, nullptr, defaultSize, digest, loggingFlag);
+    result = m_parts.installer.InstallDocument(address, nullptr, defaultSize, digest);
   } else {
-    Refuse(address, "main executable address longer than 254 bytes");
+    m_parts.installer.Refuse(InstallProblem::kMainAddressTooLong);
   }
-  LogResult(loggingFlag, address, result);
+  m_parts.installer.Finish(address, result);
 }

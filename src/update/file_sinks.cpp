@@ -1,12 +1,10 @@
 // The engine's file sinks: to disk, each file replaced in one step, or nowhere (a dry run).
-#include <string>
+#include "update/file_sinks.h"
 
 #include "common/app_directory.h"
 #include "common/buffer_sizes.h"
-#include "common/files.h"
 #include "common/fixed_buffer.h"
 #include "common/settings.h"
-#include "update/update_engine.h"
 
 bool ResolveInstallDestination(const char* destination, char* buffer, std::size_t bufferSize) {
   if (bufferSize == 0) return false;
@@ -17,73 +15,51 @@ bool ResolveInstallDestination(const char* destination, char* buffer, std::size_
   return buffer[0] != '\0';
 }
 
-int FileSink::WriteFileFrom(ContentProducer& content, const char* destination) {
-  std::string bytes;
-  if (!GatherContent(content, bytes)) return 0;
-  return WriteFileBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
-                        destination);
-}
-
-int DiskFileSink::WriteFileBytes(const unsigned char* data, std::size_t length,
-                                 const char* destination) {
-  if (data == nullptr && length > 0) {
-    m_lastOutcome = FileWriteOutcome::kFailed;
-    return 0;
-  }
-  BytesContent content(data, length);
-  return WriteFileFrom(content, destination);
-}
-
-int DiskFileSink::WriteFileFrom(ContentProducer& content, const char* destination) {
-  m_lastOutcome = FileWriteOutcome::kFailed;
-  char path[kPathBufferSize];
-  if (!ResolveInstallDestination(destination, path, sizeof(path))) return 0;
-  // The registered main executable is started right after the run: it must stay runnable.
-  const bool mainExecutable = destination == nullptr;
-  switch (ReplaceFileContents(path, content, mainExecutable, &m_batch)) {
-    case ReplaceResult::kReplaced:
-      m_lastOutcome = FileWriteOutcome::kReplaced;
-      return 1;
-    case ReplaceResult::kWrittenInPlace:
-      m_lastOutcome = FileWriteOutcome::kWrittenInPlace;
-      return 1;
-    case ReplaceResult::kNotWritable:
-      m_lastOutcome = FileWriteOutcome::kNotWritable;
-      return 0;
-    case ReplaceResult::kFailed:
-      break;
-  }
-  return 0;
-}
-
 namespace {
 
-// Counts what a dry run's content would have written.
-class CountingWriter : public ContentWriter {
+// Passes content on to `out` (none: nowhere), counting its bytes.
+class CountedContent : public ContentProducer, private ContentWriter {
  public:
-  bool Write(const unsigned char* /*data*/, std::size_t length) override {
-    m_length += length;
-    return true;
+  explicit CountedContent(ContentProducer& content) : m_content(content) {}
+  bool Produce(ContentWriter& out) override {
+    m_out = &out;
+    return m_content.Produce(*this);
   }
-  std::size_t Length() const { return m_length; }
+  // Makes the content and drops it.
+  bool ProduceNowhere() { return m_content.Produce(*this); }
+  std::size_t Bytes() const { return m_bytes; }
 
  private:
-  std::size_t m_length = 0;
+  bool Write(const unsigned char* data, std::size_t length) override {
+    m_bytes += length;
+    return m_out == nullptr || m_out->Write(data, length);
+  }
+
+  ContentProducer& m_content;
+  ContentWriter* m_out = nullptr;
+  std::size_t m_bytes = 0;
 };
 
 }  // namespace
 
-int DryRunFileSink::WriteFileFrom(ContentProducer& content, const char* destination) {
-  if (destination != nullptr && destination[0] == '\0') return 0;
-  CountingWriter counter;
-  if (!content.Produce(counter)) return 0;
-  m_writes.push_back(Write{destination != nullptr ? destination : "", counter.Length()});
-  return 1;
+FileWrite DiskFileSink::Write(ContentProducer& content, const char* destination) {
+  FileWrite write;
+  char path[kPathBufferSize];
+  if (!ResolveInstallDestination(destination, path, sizeof(path))) return write;
+  // The registered main executable is started right after the run: it must stay runnable.
+  const bool mainExecutable = destination == nullptr;
+  CountedContent counted(content);
+  write.outcome = ReplaceFileContents(path, counted, mainExecutable, &m_batch);
+  write.bytes = counted.Bytes();
+  return write;
 }
 
-int DryRunFileSink::WriteFileBytes(const unsigned char* /*data*/, std::size_t length,
-                                   const char* destination) {
-  if (destination != nullptr && destination[0] == '\0') return 0;
-  m_writes.push_back(Write{destination != nullptr ? destination : "", length});
-  return 1;
+FileWrite DryRunFileSink::Write(ContentProducer& content, const char* destination) {
+  FileWrite write;
+  if (destination != nullptr && destination[0] == '\0') return write;
+  CountedContent counted(content);
+  if (!counted.ProduceNowhere()) return write;
+  write.outcome = ReplaceResult::kReplaced;
+  write.bytes = counted.Bytes();
+  return write;
 }

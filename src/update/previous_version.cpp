@@ -10,7 +10,7 @@
 #include "common/file_ops.h"
 #include "common/files.h"
 #include "common/settings_write.h"
-#include "update/update_engine.h"
+#include "update/file_sinks.h"
 
 const char kStartWatchValue[] = "vigilarArranque";
 const char kHeldVersionValue[] = "versionRetenida";
@@ -309,30 +309,17 @@ bool KeepingFileSink::KeepBefore(const char* destination) {
   // No usable destination: the disk refuses it as well, and there is nothing to keep.
   if (!m_keepFailed && ResolveInstallDestination(destination, path, sizeof(path))) {
     const KeepResult kept = m_store.Keep(path, destination == nullptr);
-    if (kept == KeepResult::kNotAFile) {
-      // Refused as the disk refuses it without the watch: this file only, the run goes on.
-      m_lastOutcome = FileWriteOutcome::kFailed;
-      return false;
-    }
+    // Not a file: refused as the disk refuses it without the watch; this file only, the run
+    // goes on.
+    if (kept == KeepResult::kNotAFile) return false;
     m_keepFailed = kept == KeepResult::kFailed;
   }
-  if (m_keepFailed) m_lastOutcome = FileWriteOutcome::kFailed;
   return !m_keepFailed;
-}
-
-int KeepingFileSink::WriteFileBytes(const unsigned char* data, std::size_t length,
-                                    const char* destination) {
-  if (!KeepBefore(destination)) return 0;
-  const int written = m_inner.WriteFileBytes(data, length, destination);
-  m_lastOutcome = m_inner.LastWriteOutcome();
-  return written;
 }
 
 // The old file is kept before the new one is fetched into place: a keep of a file whose document
 // is then refused costs a copy, never a wrong revert, as the copy holds the very bytes that stay.
-int KeepingFileSink::WriteFileFrom(ContentProducer& content, const char* destination) {
-  if (!KeepBefore(destination)) return 0;
-  const int written = m_inner.WriteFileFrom(content, destination);
-  m_lastOutcome = m_inner.LastWriteOutcome();
-  return written;
+FileWrite KeepingFileSink::Write(ContentProducer& content, const char* destination) {
+  if (!KeepBefore(destination)) return FileWrite();
+  return m_inner.Write(content, destination);
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "update/update_host.h"
+#include "update/file_sink.h"
 
 // Settings beside "path", "urlact" and "version".
 extern const char kStartWatchValue[];   // "vigilarArranque": seconds of probation, 0/absent = off
@@ -134,21 +134,17 @@ class PreviousVersionStore {
 class KeepingFileSink : public FileSink {
  public:
   KeepingFileSink(FileSink& inner, PreviousVersionStore& store) : m_inner(inner), m_store(store) {}
-  int WriteFileBytes(const unsigned char* data, std::size_t length,
-                     const char* destination) override;
-  int WriteFileFrom(ContentProducer& content, const char* destination) override;
+  // The old file is kept before the new one is written; a keep that fails writes nothing.
+  FileWrite Write(ContentProducer& content, const char* destination) override;
   void FinishWrites() override { m_inner.FinishWrites(); }
-  FileWriteOutcome LastWriteOutcome() const override { return m_lastOutcome; }
   // True once a keep has failed: nothing after it was written.
   bool KeepFailed() const { return m_keepFailed; }
 
  private:
   FileSink& m_inner;
   PreviousVersionStore& m_store;
-  // Keeps `destination` unless a keep failed before or fails now; false: write nothing (the
-  // outcome to report is set).
+  // Keeps `destination` unless a keep failed before or fails now; false: write nothing.
   bool KeepBefore(const char* destination);
 
-  FileWriteOutcome m_lastOutcome = FileWriteOutcome::kUnreported;
   bool m_keepFailed = false;
 };

@@ -82,29 +82,29 @@ std::vector<StagedDocument> UpdateEngine::ListDocuments(const XmlDocument& manif
   SilentUpdateHost silent;
   DryRunFileSink nowhere;
   DocumentLister lister;
-  UpdateEngine list(silent, nowhere, lister);
-  list.m_keys = m_keys;
-  list.m_limits = m_limits;
-  list.m_documentsMayBeLocal = m_documentsMayBeLocal;
-  list.UpdateFromManifest(manifest, installedVersion, false);
+  UpdateEngine list(silent, nowhere, lister, DryRunOptions());
+  RunContext listing = m_run;
+  listing.logging = false;
+  listing.hasDeadline = false;  // the documents are listed with the limits they are asked with
+  list.UpdateFromManifest(manifest, installedVersion, listing);
   return lister.Take();
 }
 
 StageOutcome UpdateEngine::StageRelease(ReleaseStage& stage, const XmlDocument& manifest,
                                         const char* installedVersion, const std::string& release) {
   const std::vector<StagedDocument> documents = ListDocuments(manifest, installedVersion);
-  if (m_mirrors.empty()) return stage.Stage(release, documents, *m_fetcher, m_runDeadline);
+  if (m_mirrors.empty()) return stage.Stage(release, documents, *m_fetcher, m_run.deadline);
   // A share on the shop's network is trusted only where every document is checked against a
   // signed digest, or where the manifest itself was local (today's rule for local documents).
   MirrorFetcher sources(*m_fetcher, m_publisherBase, m_mirrors,
-                        m_keys->RequiresSignatures() || m_documentsMayBeLocal);
-  StageOutcome staged = stage.Stage(release, documents, sources, m_runDeadline);
+                        m_keys->RequiresSignatures() || m_run.documentsMayBeLocal);
+  StageOutcome staged = stage.Stage(release, documents, sources, m_run.deadline);
   for (std::size_t round = 0;
        staged == StageOutcome::kStaged && m_keys->RequiresSignatures() && round < m_mirrors.size();
        ++round) {
     std::vector<std::string> refused;
     {
-      FetchRedirection fromDisk(m_fetcher, m_hasRunDeadline, stage.Staged());
+      FetchRedirection fromDisk(m_fetcher, m_run.hasDeadline, stage.Staged());
       refused = FindDigestRefusals(manifest, installedVersion);
     }
     bool again = false;
@@ -114,62 +114,60 @@ StageOutcome UpdateEngine::StageRelease(ReleaseStage& stage, const XmlDocument& 
       again = true;
     }
     if (!again) break;
-    staged = stage.Stage(release, documents, sources, m_runDeadline);
+    staged = stage.Stage(release, documents, sources, m_run.deadline);
   }
   return staged;
 }
 
-bool UpdateEngine::InRollout(const XmlDocument& manifest, const char* offeredVersion,
-                             bool loggingFlag) {
+bool UpdateEngine::InRollout(const XmlDocument& manifest, const char* offeredVersion) {
   if (!manifest.Exists(kRolloutElement)) return true;
   char text[kManifestTextBufferSize] = {};
   int percent = 0;  // a share that cannot be read offers the release to no till
   if (manifest.GetValue(kRolloutElement, text, sizeof(text)) != -1) {
     ParseRolloutPercent(text, percent);
   }
-  if (TakesRollout(RolloutBucket(m_tillIdentity, offeredVersion), percent)) return true;
-  Log(loggingFlag, kOpUpdating, kTextNotInRollout);
+  if (TakesRollout(RolloutBucket(m_options.tillIdentity, offeredVersion), percent)) return true;
+  Log(kOpUpdating, kTextNotInRollout);
   m_summary.outcome = RunOutcome::kNotInRollout;
   return false;
 }
 
 void UpdateEngine::InstallRelease(const XmlDocument& manifest, const char* installedVersion,
-                                  const std::string& release, const char* appDirectory,
-                                  bool loggingFlag) {
+                                  const std::string& release, const char* appDirectory) {
   ReleaseStage stage(appDirectory);
   char offeredVersion[kManifestTextBufferSize] = {};
   const UpdateMode offered =
       OfferedMode(manifest, installedVersion, offeredVersion, sizeof(offeredVersion));
   m_summary.offeredVersion = offeredVersion;
   if (offered == UpdateMode::kNone ||
-      (m_guard != nullptr && !m_guard->MayInstall(offeredVersion))) {
+      (m_options.guard != nullptr && !m_options.guard->MayInstall(offeredVersion))) {
     stage.Drop();  // nothing of this manifest is to come: what an earlier one staged is stale
-    UpdateFromManifest(manifest, installedVersion, loggingFlag);
+    RunOfferedMode(manifest, installedVersion);
     return;
   }
   // Decided before the stage, so a till left out downloads nothing.
-  if (!InRollout(manifest, offeredVersion, loggingFlag)) {
+  if (!InRollout(manifest, offeredVersion)) {
     stage.Drop();
     return;
   }
   stage.OnProgress(
-      [this](int done, int documents) { m_host.ShowDownloadProgress(done, documents); });
+      [this](int done, int documents) { m_hosts.progress.ShowDownloadProgress(done, documents); });
   const StageOutcome staged = StageRelease(stage, manifest, installedVersion, release);
   if (staged == StageOutcome::kDeferred) {
     m_summary.outcome = RunOutcome::kDeferred;
-    m_host.ReportReleaseDeferred();
-    Log(loggingFlag, kOpUpdating, kTextDownloadContinues);
+    m_hosts.events.ReleaseDeferred();
+    Log(kOpUpdating, kTextDownloadContinues);
     return;
   }
   if (staged == StageOutcome::kStaged) {
-    FetchRedirection fromDisk(m_fetcher, m_hasRunDeadline, stage.Staged());
-    if (CheckReleaseFiles(manifest, installedVersion, loggingFlag)) {
-      UpdateFromManifest(manifest, installedVersion, loggingFlag);
+    FetchRedirection fromDisk(m_fetcher, m_run.hasDeadline, stage.Staged());
+    if (CheckReleaseFiles(manifest, installedVersion)) {
+      RunOfferedMode(manifest, installedVersion);
     }
-  } else if (CheckReleaseFiles(manifest, installedVersion, loggingFlag)) {
+  } else if (CheckReleaseFiles(manifest, installedVersion)) {
     // No folder could be written for the stage: straight from the network, as a run could
     // before there was one.
-    UpdateFromManifest(manifest, installedVersion, loggingFlag);
+    RunOfferedMode(manifest, installedVersion);
   }
   stage.Drop();
 }

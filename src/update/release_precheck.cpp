@@ -5,14 +5,13 @@
 #include "update/log_texts.h"
 #include "update/update_engine.h"
 
-bool UpdateEngine::CheckReleaseFiles(const XmlDocument& manifest, const char* installedVersion,
-                                     bool loggingFlag) {
+bool UpdateEngine::CheckReleaseFiles(const XmlDocument& manifest, const char* installedVersion) {
   if (!m_keys->RequiresSignatures()) return true;
   if (FindDigestRefusals(manifest, installedVersion).empty()) return true;
   m_summary.outcome = RunOutcome::kRefused;
   m_summary.refusal = SignatureCheck::kFileDigest;
-  m_host.ReportManifestRefused(SignatureCheck::kFileDigest);
-  Log(loggingFlag, kOpManifestRefused, kTextReleaseFileDigest);
+  DecideManifest(UpdateMode::kNone, SignatureCheck::kFileDigest);
+  Log(kOpManifestRefused, kTextReleaseFileDigest);
   return false;
 }
 
@@ -20,12 +19,9 @@ std::vector<std::string> UpdateEngine::FindDigestRefusals(const XmlDocument& man
                                                           const char* installedVersion) {
   SilentUpdateHost silent;  // the check's progress and reports are not the run's
   DryRunFileSink nowhere;
-  UpdateEngine check(silent, nowhere, *m_fetcher);
-  check.m_keys = m_keys;
-  check.m_limits = m_limits;
-  check.m_documentsMayBeLocal = m_documentsMayBeLocal;
-  check.m_hasRunDeadline = m_hasRunDeadline;
-  check.m_runDeadline = m_runDeadline;
-  check.UpdateFromManifest(manifest, installedVersion, false);
+  UpdateEngine check(silent, nowhere, *m_fetcher, DryRunOptions());
+  RunContext quiet = m_run;
+  quiet.logging = false;
+  check.UpdateFromManifest(manifest, installedVersion, quiet);
   return check.m_digestRefused;
 }

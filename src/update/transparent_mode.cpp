@@ -1,5 +1,7 @@
 // Transparent-mode update: numbered additional files, the ActiveX file and the library file, each
 // stage guarded on its own so a failure in one never stops the next.
+#include "update/transparent_mode.h"
+
 #include <climits>
 #include <cstdint>
 
@@ -7,15 +9,14 @@
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
-#include "update/update_engine.h"
 #include "xml/xml_document.h"
 
-void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const char* offeredVersion,
-                                         const XmlDocument& manifest, bool loggingFlag) {
+void TransparentMode::Run(const char* installedVersion, const char* offeredVersion,
+                          const XmlDocument& manifest) {
   char countText[kManifestTextBufferSize] = "0";
   int count = 0;
 
-  BeginMode(kTextTransparentMode, installedVersion, offeredVersion, loggingFlag);
+  BeginMode(m_parts.log, m_parts.progress, kTextTransparentMode, installedVersion, offeredVersion);
 
   if (manifest.Exists(kExtraFileCountElement)) {
     manifest.GetValue(kExtraFileCountElement, countText, sizeof(countText));
@@ -24,7 +25,7 @@ void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const cha
   if (countText[0] != '\0') {
     try {
       count = ReadLeadingInt(countText);
-      m_host.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 2)));
+      m_parts.progress.SetProgressRange(static_cast<std::uint16_t>(PositionAfter(count, 2)));
       // Entries past the highest number present would all be skipped: do not walk to them.
       const int lastNamed = manifest.HighestNumberedChild(kExtraFileStem);
       for (int i = 1; i <= count && i <= lastNamed; ++i) {
@@ -32,33 +33,33 @@ void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const cha
         FormatNumberedName(name, sizeof(name), kExtraFileStem, i);
         XmlNode entry;
         if (manifest.Exists(name) && manifest.SelectNode(entry, name) != -1 && !entry.IsEmpty()) {
-          InstallFileEntry(entry, FileStage::kAdditionalFile, i, loggingFlag);
-          m_host.SetProgressPos(i);
+          m_parts.installer.InstallEntry(entry, FileStage::kAdditionalFile, i);
+          m_parts.progress.SetProgressPos(i);
         }
         if (i == INT_MAX) break;
       }
     } catch (...) {
-      Log(loggingFlag, kOpUpdateError, kTextComponentsError);
+      m_parts.log.Line(kOpUpdateError, kTextComponentsError);
     }
   }
 
   try {
     XmlNode entry;
     if (manifest.SelectNode(entry, kActiveXElement) != -1 && !entry.IsEmpty()) {
-      InstallFileEntry(entry, FileStage::kActiveXFile, 0, loggingFlag);
+      m_parts.installer.InstallEntry(entry, FileStage::kActiveXFile, 0);
     }
   } catch (...) {
-    Log(loggingFlag, kOpUpdateError, kTextActiveXError);
+    m_parts.log.Line(kOpUpdateError, kTextActiveXError);
   }
-  m_host.SetProgressPos(PositionAfter(count, 1));
+  m_parts.progress.SetProgressPos(PositionAfter(count, 1));
 
   try {
     XmlNode entry;
     if (manifest.SelectNode(entry, kLibraryElement) != -1 && !entry.IsEmpty()) {
-      InstallFileEntry(entry, FileStage::kLibraryFile, 0, loggingFlag);
+      m_parts.installer.InstallEntry(entry, FileStage::kLibraryFile, 0);
     }
   } catch (...) {
-    Log(loggingFlag, kOpUpdateError, kTextLibraryError);
+    m_parts.log.Line(kOpUpdateError, kTextLibraryError);
   }
-  m_host.SetProgressPos(PositionAfter(count, 2));
+  m_parts.progress.SetProgressPos(PositionAfter(count, 2));
 }

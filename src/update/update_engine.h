@@ -1,5 +1,7 @@
-// The update engine: one update run, the two update modes and the installation of one file.
-// It knows nothing of windows or consoles; it talks to an UpdateHost and writes through a FileSink.
+// The update engine: one update run from the settings to the launch, the manifest's decision and
+// the release's two phases; the modes (application_mode.h, transparent_mode.h) and the file
+// installer (file_installer.h) do the installing. It knows nothing of windows or consoles; it
+// talks to its UpdateHosts and writes through a FileSink.
 #pragma once
 
 #include <chrono>
@@ -9,121 +11,95 @@
 
 #include "update/release_signature.h"
 #include "update/release_guard.h"
+#include "update/engine_log.h"
+#include "update/file_installer.h"
+#include "update/file_sink.h"
+#include "update/file_sinks.h"
 #include "update/release_stage.h"
 #include "update/update_host.h"
+#include "update/update_options.h"
 #include "net/fetch.h"
 
 class XmlDocument;
-class XmlNode;
-class FileContentStream;
 struct VerifiedManifest;
-enum class DigestVerdict;
 
 // Address used when the settings name none: the build's update server and a fixed path.
 extern const char kDefaultManifestAddress[];
 
-enum class UpdateMode { kNone, kApplication, kTransparent };
-
-// The longest a run spends fetching, manifest and documents together, before it goes on to the
-// launch whatever the server does: with the front ends' waits the main application starts well
-// within two minutes.
-constexpr long kRunFetchLimitSeconds = 100;
-// The slowest line a file document's own deadline allows for, on top of the manifest's.
-constexpr std::size_t kSlowestLineBytesPerSecond = std::size_t{16} * 1024;
-
 class UpdateEngine {
  public:
   // `fetcher` (default: DefaultFetcher()) serves the manifest and every file document; it must
-  // outlive the engine.
-  UpdateEngine(UpdateHost& host, FileSink& sink, Fetcher& fetcher = DefaultFetcher());
+  // outlive the engine, as must what `options` points to.
+  UpdateEngine(const UpdateHosts& hosts, FileSink& sink, Fetcher& fetcher = DefaultFetcher(),
+               const UpdateOptions& options = UpdateOptions());
 
   // The whole run: decides on logging, loads the manifest, picks a mode, then launches the main
   // application and ends the run, whatever happened before.
   void RunUpdate();
 
   // Runs the mode a loaded manifest calls for against `installedVersion` (none when the offered
-  // version is empty or equal); returns the mode that ran.
+  // version is empty or equal) as part of `run`; returns the mode that ran.
   UpdateMode UpdateFromManifest(const XmlDocument& manifest, const char* installedVersion,
-                                bool loggingFlag);
+                                const RunContext& run);
 
+  // Runs one mode as part of `run`, as RunUpdate would once it has decided on it (tests).
   // Installs an application manifest: the numbered components, then the main executable.
   void UpdateApplicationMode(const char* installedVersion, const char* offeredVersion,
-                             const XmlDocument& manifest, bool loggingFlag);
+                             const XmlDocument& manifest, const RunContext& run);
   // Installs a library manifest: the additional files, the ActiveX file, the library file.
   void UpdateTransparentMode(const char* installedVersion, const char* offeredVersion,
-                             const XmlDocument& manifest, bool loggingFlag);
+                             const XmlDocument& manifest, const RunContext& run);
 
-  // Fetches the file document at `address`, decodes its text and hands the bytes to the sink.
-  // Returns 1 when the file was written, 0 otherwise. `destination` null means the registered
-  // main executable. Memory that runs out for the file's document gives 0, logged as such.
+  // One file as part of `run`, through the run's installer (FileInstaller::InstallDocument).
   int InstallFile(const char* address, const char* destination, int maxSize, const char* signature,
-                  bool loggingFlag);
+                  const RunContext& run);
 
-  // Limits for the manifest fetch (tests shorten the time-outs). File documents use the same
-  // time-outs with a size cap derived from each file's limit.
-  void SetFetchLimits(const FetchLimits& limits) { m_limits = limits; }
-  // How long RunUpdate may spend fetching (kRunFetchLimitSeconds unless a test shortens it).
-  void SetRunFetchLimit(long seconds) { m_runLimitSeconds = seconds; }
-  // The release keys this engine trusts; `keys` must outlive the engine. Without keys (the
-  // default) no signature is fetched and only a `firma` of the digest form is checked. With keys
-  // (the programs pass TrustedReleaseKeys()), RunUpdate installs only from a manifest whose
-  // signature file verifies, and every file must match its digest before it is written.
-  void SetReleaseKeys(const ReleaseKeySet& keys) { m_keys = &keys; }
+ private:
   // With keys: runs the mode the manifest calls for without writing anything and checks every
   // file against its digest. True when no file lacks or mismatches its digest, so the release
   // may be installed; false (logged and reported) otherwise. True at once without keys.
-  bool CheckReleaseFiles(const XmlDocument& manifest, const char* installedVersion,
-                         bool loggingFlag);
-  // Files refused so far because they lack or mismatch their digest.
-  int DigestRefusals() const { return m_digestRefusals; }
+  bool CheckReleaseFiles(const XmlDocument& manifest, const char* installedVersion);
   // With keys: the addresses of the documents whose files lack or mismatch their digest, from a
   // run of the mode that writes nothing; nothing is logged or reported.
   std::vector<std::string> FindDigestRefusals(const XmlDocument& manifest,
                                               const char* installedVersion);
-  // Documents named by a manifest fetched from `manifestAddress` may be local files (shares
-  // included) only when the manifest was itself local, or (set by the signed load) when its
-  // signature verified with a trusted key. RunUpdate sets this from the address it loads.
-  void SetManifestOrigin(const char* manifestAddress);
-  // Who guards a release's first start (none by default): told when a mode installs, asked
-  // whether the offered version is held, and asked to finish an earlier run first. Must outlive
-  // the engine's runs.
-  void SetReleaseGuard(ReleaseGuard* guard) { m_guard = guard; }
-  // The till's machine identity (common/machine_identity.h), from which a staged rollout picks
-  // its tills. Without one (the default) the till takes only releases offered to every till.
-  void SetTillIdentity(const std::string& identity) { m_tillIdentity = identity; }
+  // The options of the engines a run makes to look at a release without installing it: the
+  // same limits and keys, no guard.
+  UpdateOptions DryRunOptions() const;
+  // The mode the manifest calls for, run within the current run.
+  UpdateMode RunOfferedMode(const XmlDocument& manifest, const char* installedVersion);
 
- private:
+  // The run's log lines, dropped when the run does not log.
+  EngineLog Lines() const { return EngineLog(m_hosts.log, m_run); }
+  // What the run's file installer is given.
+  InstallerParts Parts();
+  // Runs the installing mode `mode` with a fresh installer.
+  void Install(UpdateMode mode, const char* installedVersion, const char* offeredVersion,
+               const XmlDocument& manifest);
   // One log line of the program's own texts.
-  void Log(bool loggingFlag, const char* operation, const char* text);
-  // The file the next problem and result reports concern.
-  void BeginFile(FileStage stage, int number, const char* destination);
-  // One log line whose text came from outside (settings, a manifest): it is converted into the
-  // log's encoding here, the one place where such texts reach the log.
-  void LogOutsideText(bool loggingFlag, const char* operation, const char* outsideText);
-  void BeginMode(const char* modeText, const char* installedVersion, const char* offeredVersion,
-                 bool loggingFlag);
-  void LogResult(bool loggingFlag, const char* address, int result);
+  void Log(const char* operation, const char* text);
+  // One log line whose text came from outside (settings, a manifest), in the log's encoding.
+  void LogOutsideText(const char* operation, const char* outsideText);
   // The update proper: the manifest address from the settings, the manifest, the mode.
-  void UpdateFromSettings(const char* appDirectory, bool loggingFlag);
+  void UpdateFromSettings(const char* appDirectory);
   // Fetches the manifest's bytes and loads the document from them; `release` receives the
   // release's identity (see ReleaseIdentity).
-  bool LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag,
-                    std::string& release);
+  bool LoadManifest(XmlDocument& manifest, const char* address, std::string& release);
   // With keys: acts on the signature check of the manifest just loaded. False (logged and
   // reported) when it was refused.
-  bool CheckManifestSignature(const VerifiedManifest& verified, bool loggingFlag);
+  bool CheckManifestSignature(const VerifiedManifest& verified);
   // Two phases: every document of the release is staged in the application directory's staging
   // folder, then the mode installs from the staged documents. A release the run's fetch budget
   // cut is deferred: nothing of it installed, what was staged kept for the next run.
   void InstallRelease(const XmlDocument& manifest, const char* installedVersion,
-                      const std::string& release, const char* appDirectory, bool loggingFlag);
+                      const std::string& release, const char* appDirectory);
   // The mode the manifest calls for, or kNone when no mode would run (offered version empty,
   // equal to the installed one, or held back by the guard).
   UpdateMode OfferedMode(const XmlDocument& manifest, const char* installedVersion,
                          char* offeredVersion, std::size_t offeredSize) const;
   // False when the manifest rolls the offered version out to a share of the tills that leaves
   // this one out (logged); true without the element.
-  bool InRollout(const XmlDocument& manifest, const char* offeredVersion, bool loggingFlag);
+  bool InRollout(const XmlDocument& manifest, const char* offeredVersion);
   // Stages the release's documents from the mirrors and the publisher. With keys and mirrors, a
   // document a mirror served that fails its digest is fetched again from the next source.
   StageOutcome StageRelease(ReleaseStage& stage, const XmlDocument& manifest,
@@ -131,88 +107,23 @@ class UpdateEngine {
   // The documents the mode would fetch, in order, each once, with the largest limits asked.
   std::vector<StagedDocument> ListDocuments(const XmlDocument& manifest,
                                             const char* installedVersion);
-  // Reports a file's digest verdict; false (refused, logged) unless its bytes may be written.
-  bool ReportDigest(DigestVerdict verdict, const char* address, bool loggingFlag);
-  // Reports why a streamed file document was refused (memory that ran out for it included);
-  // true when it was not.
-  bool ReportContent(const FileContentStream& file, const char* address, bool loggingFlag);
+  // Tells the events how the manifest was decided on.
+  void DecideManifest(UpdateMode mode, SignatureCheck refusal = SignatureCheck::kValid);
   // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
   bool FitRunDeadline(FetchLimits& limits) const;
-  void Refuse(const char* address, const char* reason);
-  // Reports what the sink's last write says beyond its result: why it refused, or that it wrote
-  // in place (then also logged, when logging).
-  void ReportWrite(const char* address, int written, bool loggingFlag);
-  void InstallComponents(const XmlDocument& manifest, const char* appDirectory,
-                         bool appDirectoryKnown, int defaultSize, int& count, bool loggingFlag);
-  void InstallMainExecutable(const XmlDocument& manifest, int defaultSize, bool loggingFlag);
-  int InstallFileEntry(const XmlNode& entry, FileStage stage, int number, bool loggingFlag);
   // Runs `mode` for an offered version that differs from the installed one, unless the guard
   // holds it back.
   UpdateMode RunMode(UpdateMode mode, const char* installedVersion, const char* offeredVersion,
-                     const XmlDocument& manifest, bool loggingFlag);
+                     const XmlDocument& manifest);
 
-  UpdateHost& m_host;
+  UpdateHosts m_hosts;
   FileSink& m_sink;
   Fetcher* m_fetcher;
-  const ReleaseKeySet* m_keys;
-  ReleaseGuard* m_guard = nullptr;
-  FetchLimits m_limits;
-  std::string m_tillIdentity;
-  RunSummary m_summary;   // this run's, reported before the launch
-  InstallItem m_current;  // address unused: each report names its own
-  bool m_documentsMayBeLocal = true;
-  int m_digestRefusals = 0;
+  const UpdateOptions m_options;
+  const ReleaseKeySet* m_keys;               // m_options.keys, or none
+  RunContext m_run;                          // the run under way
+  RunSummary m_summary;                      // this run's, reported before the launch
   std::vector<std::string> m_digestRefused;  // their addresses, in order
   std::vector<std::string> m_mirrors;        // the setting espejos, in order
   std::string m_publisherBase;               // where the manifest's documents are published
-  long m_runLimitSeconds = kRunFetchLimitSeconds;
-  bool m_hasRunDeadline = false;
-  std::chrono::steady_clock::time_point m_runDeadline;
 };
-
-// Writes installed files to disk, each replaced in one step (the old file stays whole on failure).
-// An installed file is one replaced or, when its directory takes no new file, written in place;
-// both return 1 and LastWriteOutcome tells them apart.
-class DiskFileSink : public FileSink {
- public:
-  int WriteFileBytes(const unsigned char* data, std::size_t length,
-                     const char* destination) override;
-  int WriteFileFrom(ContentProducer& content, const char* destination) override;
-  void FinishWrites() override { m_batch.Finish(); }
-  FileWriteOutcome LastWriteOutcome() const override { return m_lastOutcome; }
-
- private:
-  FileWriteOutcome m_lastOutcome = FileWriteOutcome::kUnreported;
-  ReplacementBatch m_batch;
-};
-
-// Writes nothing: records what would be written, for checking a release before it goes live.
-// A null destination (the registered main executable) counts as writable; an empty one does not.
-class DryRunFileSink : public FileSink {
- public:
-  struct Write {
-    std::string destination;  // empty for the registered main executable
-    std::size_t length;
-  };
-  int WriteFileBytes(const unsigned char* data, std::size_t length,
-                     const char* destination) override;
-  // Makes the content without keeping it: only its length is recorded.
-  int WriteFileFrom(ContentProducer& content, const char* destination) override;
-  const std::vector<Write>& Writes() const { return m_writes; }
-
- private:
-  std::vector<Write> m_writes;
-};
-
-// Where a file goes: `destination` when given, else the registered main executable's path.
-// Returns false, leaving `buffer` empty, when there is no usable path (never a made-up one).
-bool ResolveInstallDestination(const char* destination, char* buffer, std::size_t bufferSize);
-
-// A progress position or range bound past a count (count + extra), formed without overflowing
-// int: a manifest's count can be any 32-bit number.
-int PositionAfter(int count, int extra);
-
-// Bytes a file document may take for a file of `maxSize` limit: generous room around the text.
-std::size_t FileDocumentFetchCap(int maxSize);
-// Seconds a file document's fetch may take: `baseSeconds` plus its cap at the slowest line.
-long FileDocumentTimeout(int maxSize, long baseSeconds);

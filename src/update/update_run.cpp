@@ -19,6 +19,8 @@
 #include "update/manifest_names.h"
 #include "update/mirror_fetcher.h"
 #include "update/update_engine.h"
+#include "update/application_mode.h"
+#include "update/transparent_mode.h"
 #include "update/verified_manifest.h"
 #include "xml/xml_document.h"
 
@@ -29,10 +31,6 @@
 const char kDefaultManifestAddress[] =
     "http://" MUBAX_UPDATE_HOST "/MUB_AX/ActiveX/actvardenov2.xml";
 
-int PositionAfter(int count, int extra) {
-  return static_cast<int>(static_cast<std::uint32_t>(count) + static_cast<std::uint32_t>(extra));
-}
-
 namespace {
 
 const ReleaseKeySet& NoReleaseKeys() {
@@ -42,40 +40,89 @@ const ReleaseKeySet& NoReleaseKeys() {
 
 }  // namespace
 
-UpdateEngine::UpdateEngine(UpdateHost& host, FileSink& sink, Fetcher& fetcher)
-    : m_host(host), m_sink(sink), m_fetcher(&fetcher), m_keys(&NoReleaseKeys()) {}
+UpdateEngine::UpdateEngine(const UpdateHosts& hosts, FileSink& sink, Fetcher& fetcher,
+                           const UpdateOptions& options)
+    : m_hosts(hosts),
+      m_sink(sink),
+      m_fetcher(&fetcher),
+      m_options(options),
+      m_keys(options.keys != nullptr ? options.keys : &NoReleaseKeys()) {}
 
-void UpdateEngine::Log(bool loggingFlag, const char* operation, const char* text) {
-  if (loggingFlag) m_host.WriteLog(kLogComponent, operation, text);
+UpdateMode UpdateEngine::UpdateFromManifest(const XmlDocument& manifest,
+                                            const char* installedVersion, const RunContext& run) {
+  m_run = run;
+  return RunOfferedMode(manifest, installedVersion);
 }
 
-void UpdateEngine::LogOutsideText(bool loggingFlag, const char* operation,
-                                  const char* outsideText) {
-  if (!loggingFlag) return;
-  m_host.WriteLog(kLogComponent, operation, ToLogEncoding(outsideText).c_str());
+void UpdateEngine::UpdateApplicationMode(const char* installedVersion, const char* offeredVersion,
+                                         const XmlDocument& manifest, const RunContext& run) {
+  m_run = run;
+  Install(UpdateMode::kApplication, installedVersion, offeredVersion, manifest);
 }
 
-void UpdateEngine::BeginMode(const char* modeText, const char* installedVersion,
-                             const char* offeredVersion, bool loggingFlag) {
-  // Both modes announce themselves under the same operation and start from the range 0..1.
-  Log(loggingFlag, kOpModeStart, modeText);
-  m_host.SetProgressRange(1);
-  LogOutsideText(loggingFlag, kOpInstalledVersion, installedVersion);
-  LogOutsideText(loggingFlag, kOpOfferedVersion, offeredVersion);
+void UpdateEngine::UpdateTransparentMode(const char* installedVersion, const char* offeredVersion,
+                                         const XmlDocument& manifest, const RunContext& run) {
+  m_run = run;
+  Install(UpdateMode::kTransparent, installedVersion, offeredVersion, manifest);
 }
 
-void UpdateEngine::SetManifestOrigin(const char* manifestAddress) {
+int UpdateEngine::InstallFile(const char* address, const char* destination, int maxSize,
+                              const char* signature, const RunContext& run) {
+  m_run = run;
+  FileInstaller installer(Parts());
+  return installer.InstallDocument(address, destination, maxSize, signature);
+}
+
+InstallerParts UpdateEngine::Parts() {
+  return InstallerParts{Lines(),          m_hosts.events, m_sink,    *m_fetcher,     *m_keys,
+                        m_options.limits, m_run,          m_summary, m_digestRefused};
+}
+
+void UpdateEngine::Install(UpdateMode mode, const char* installedVersion,
+                           const char* offeredVersion, const XmlDocument& manifest) {
+  FileInstaller installer(Parts());
+  const ModeParts parts{installer, m_hosts.progress, Lines()};
+  if (mode == UpdateMode::kApplication) {
+    ApplicationMode(parts).Run(installedVersion, offeredVersion, manifest);
+  } else {
+    TransparentMode(parts).Run(installedVersion, offeredVersion, manifest);
+  }
+}
+
+UpdateOptions UpdateEngine::DryRunOptions() const {
+  UpdateOptions options = m_options;
+  options.keys = m_keys;
+  options.guard = nullptr;  // a look at the release installs nothing the guard must hear of
+  return options;
+}
+
+void UpdateEngine::Log(const char* operation, const char* text) { Lines().Line(operation, text); }
+
+void UpdateEngine::LogOutsideText(const char* operation, const char* outsideText) {
+  Lines().OutsideText(operation, outsideText);
+}
+
+bool DocumentsMayBeLocal(const char* manifestAddress) {
   const AddressKind kind = ClassifyAddress(manifestAddress);
-  m_documentsMayBeLocal = kind == AddressKind::kLocalPath || kind == AddressKind::kFileUrl;
+  return kind == AddressKind::kLocalPath || kind == AddressKind::kFileUrl;
+}
+
+void UpdateEngine::DecideManifest(UpdateMode mode, SignatureCheck refusal) {
+  ManifestDecision decision;
+  decision.mode = mode;
+  decision.refusal = refusal;
+  m_hosts.events.ManifestDecided(decision);
 }
 
 bool UpdateEngine::FitRunDeadline(FetchLimits& limits) const {
-  return !m_hasRunDeadline || FitBudget(limits, m_runDeadline);
+  return !m_run.hasDeadline || FitBudget(limits, m_run.deadline);
 }
 
 void UpdateEngine::RunUpdate() {
-  m_hasRunDeadline = true;
-  m_runDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_runLimitSeconds);
+  m_run = RunContext();
+  m_run.hasDeadline = true;
+  m_run.deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(m_options.runFetchLimitSeconds);
   m_summary = RunSummary();
   char installedVersion[kSettingTextBufferSize] = {};
   ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kVersionValue, installedVersion,
@@ -83,30 +130,29 @@ void UpdateEngine::RunUpdate() {
   m_summary.installedVersion = installedVersion;  // a run that does not update reports it too
   char appDirectory[kPathBufferSize] = {};
   char markerPath[kPathBufferSize] = {};
-  bool loggingFlag = false;
   GetAppDirectory(appDirectory, sizeof(appDirectory));
   // A marker path that does not fit is not the marker: logging stays off.
   if (FormatText(markerPath, sizeof(markerPath), "%slogUpdate.txt", appDirectory)) {
-    loggingFlag = FileExists(markerPath, sizeof(markerPath), false);
+    m_run.logging = FileExists(markerPath, sizeof(markerPath), false);
   }
-  if (loggingFlag) m_host.StartLogSession(markerPath);
+  if (m_run.logging) m_hosts.log.StartLogSession(markerPath);
 
-  if (m_host.TakeUpdateTurn()) {
-    if (m_guard != nullptr) m_guard->FinishEarlierRun(loggingFlag);
-    UpdateFromSettings(appDirectory, loggingFlag);  // the manifest is gone before the launch
+  if (m_hosts.run.TakeUpdateTurn()) {
+    if (m_options.guard != nullptr) m_options.guard->FinishEarlierRun(Lines().Gated());
+    UpdateFromSettings(appDirectory);  // the manifest is gone before the launch
   } else {
     // Another updater was (or still is) installing: a second run on top of it would only fetch
     // and write the same files again, interleaved.
-    Log(loggingFlag, kOpUpdating, kTextOtherRunUpdating);
+    Log(kOpUpdating, kTextOtherRunUpdating);
     m_summary.outcome = RunOutcome::kBusy;
   }
-  Log(loggingFlag, kOpRunEnd, kTextRunEnd);
-  m_host.ReportRunOutcome(m_summary);
-  m_host.LaunchMainApplication();
-  m_host.EndRun();
+  Log(kOpRunEnd, kTextRunEnd);
+  m_hosts.run.ReportRunOutcome(m_summary);
+  m_hosts.run.LaunchMainApplication();
+  m_hosts.run.EndRun();
 }
 
-void UpdateEngine::UpdateFromSettings(const char* appDirectory, bool loggingFlag) {
+void UpdateEngine::UpdateFromSettings(const char* appDirectory) {
   char address[kManifestTextBufferSize] = {};
   char installedVersion[kSettingTextBufferSize] = {};
   XmlDocument manifest;
@@ -114,13 +160,13 @@ void UpdateEngine::UpdateFromSettings(const char* appDirectory, bool loggingFlag
   ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kManifestUrlValue, address,
                      sizeof(address));
   if (address[0] != '\0') {
-    LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
+    LogOutsideText(kOpUpdatingFrom, address);
   } else {
     CopyText(address, kDefaultManifestAddress);
-    Log(loggingFlag, kOpUpdating, kTextNoAddressSetting);
-    LogOutsideText(loggingFlag, kOpUpdatingFrom, address);
+    Log(kOpUpdating, kTextNoAddressSetting);
+    LogOutsideText(kOpUpdatingFrom, address);
   }
-  SetManifestOrigin(address);
+  m_run.documentsMayBeLocal = DocumentsMayBeLocal(address);
   char mirrors[kSettingTextBufferSize] = {};
   ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kMirrorsValue, mirrors,
                      sizeof(mirrors));
@@ -128,19 +174,18 @@ void UpdateEngine::UpdateFromSettings(const char* appDirectory, bool loggingFlag
   m_publisherBase = PublisherBase(address);
   CopyText(installedVersion, m_summary.installedVersion.c_str());
   std::string release;
-  if (LoadManifest(manifest, address, loggingFlag, release)) {
-    InstallRelease(manifest, installedVersion, release, appDirectory, loggingFlag);
+  if (LoadManifest(manifest, address, release)) {
+    InstallRelease(manifest, installedVersion, release, appDirectory);
   } else if (m_summary.outcome != RunOutcome::kRefused) {
     m_summary.outcome = RunOutcome::kNoManifest;
   }
 }
 
-bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool loggingFlag,
-                                std::string& release) {
-  FetchLimits limits = m_limits;
+bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, std::string& release) {
+  FetchLimits limits = m_options.limits;
   limits.allowLocalFiles = true;  // the address comes from the settings, not from a server
   const ManifestSource source{*m_fetcher, limits, *m_keys,
-                              m_hasRunDeadline ? &m_runDeadline : nullptr};
+                              m_run.hasDeadline ? &m_run.deadline : nullptr};
   VerifiedManifest verified;
   try {
     verified = LoadVerifiedManifest(source, address, RefusedManifest::kNotParsed, manifest);
@@ -148,28 +193,28 @@ bool UpdateEngine::LoadManifest(XmlDocument& manifest, const char* address, bool
     // Memory ran out for the request: nothing can be installed from a manifest not loaded.
     verified = VerifiedManifest();
   }
-  if (!CheckManifestSignature(verified, loggingFlag)) return false;
+  if (!CheckManifestSignature(verified)) return false;
   if (verified.loaded) {
     release = verified.release;
   } else {
-    LogOutsideText(loggingFlag, kOpManifestLoadFailed, address);
+    LogOutsideText(kOpManifestLoadFailed, address);
   }
   return verified.loaded;
 }
 
-bool UpdateEngine::CheckManifestSignature(const VerifiedManifest& verified, bool loggingFlag) {
+bool UpdateEngine::CheckManifestSignature(const VerifiedManifest& verified) {
   if (!verified.signatureChecked) return true;
   const SignatureCheck check = verified.signature;
   if (check != SignatureCheck::kValid) {
     m_summary.outcome = RunOutcome::kRefused;
     m_summary.refusal = check;
-    m_host.ReportManifestRefused(check);
-    Log(loggingFlag, kOpManifestRefused, SignatureRefusalText(check));
+    DecideManifest(UpdateMode::kNone, check);
+    Log(kOpManifestRefused, SignatureRefusalText(check));
     return false;
   }
   // A trusted key vouches for every address in it, and each document is held to its signed
   // digest: the shop's own share or disk may then serve the files.
-  m_documentsMayBeLocal = true;
+  m_run.documentsMayBeLocal = true;
   return true;
 }
 
@@ -195,33 +240,33 @@ UpdateMode UpdateEngine::OfferedMode(const XmlDocument& manifest, const char* in
   return mode;
 }
 
-UpdateMode UpdateEngine::UpdateFromManifest(const XmlDocument& manifest,
-                                            const char* installedVersion, bool loggingFlag) {
+UpdateMode UpdateEngine::RunOfferedMode(const XmlDocument& manifest, const char* installedVersion) {
   char offeredVersion[kManifestTextBufferSize] = {};
   const UpdateMode mode =
       OfferedMode(manifest, installedVersion, offeredVersion, sizeof(offeredVersion));
-  if (mode == UpdateMode::kNone) return mode;
-  return RunMode(mode, installedVersion, offeredVersion, manifest, loggingFlag);
+  if (mode == UpdateMode::kNone) {
+    DecideManifest(mode);
+    return mode;
+  }
+  return RunMode(mode, installedVersion, offeredVersion, manifest);
 }
 
 UpdateMode UpdateEngine::RunMode(UpdateMode mode, const char* installedVersion,
-                                 const char* offeredVersion, const XmlDocument& manifest,
-                                 bool loggingFlag) {
-  if (m_guard != nullptr && !m_guard->MayInstall(offeredVersion)) {
+                                 const char* offeredVersion, const XmlDocument& manifest) {
+  ReleaseGuard* guard = m_options.guard;
+  if (guard != nullptr && !guard->MayInstall(offeredVersion)) {
     // Held back after it failed to start here: installing it again would only fail again.
-    LogOutsideText(loggingFlag, kOpHeldVersion, offeredVersion);
+    LogOutsideText(kOpHeldVersion, offeredVersion);
     m_summary.outcome = RunOutcome::kHeld;
+    DecideManifest(UpdateMode::kNone);
     return UpdateMode::kNone;
   }
-  if (m_guard != nullptr) m_guard->BeginInstall(installedVersion, offeredVersion, loggingFlag);
-  if (mode == UpdateMode::kApplication) {
-    UpdateApplicationMode(installedVersion, offeredVersion, manifest, loggingFlag);
-  } else {
-    UpdateTransparentMode(installedVersion, offeredVersion, manifest, loggingFlag);
-  }
+  DecideManifest(mode);
+  if (guard != nullptr) guard->BeginInstall(installedVersion, offeredVersion);
+  Install(mode, installedVersion, offeredVersion, manifest);
   // The renames are on the disk before the guard records the release as installed.
   m_sink.FinishWrites();
-  if (m_guard != nullptr) m_guard->EndInstall(loggingFlag);
+  if (guard != nullptr) guard->EndInstall();
   m_summary.outcome = m_summary.failedFiles > 0 ? RunOutcome::kFailedFiles : RunOutcome::kInstalled;
   return mode;
 }

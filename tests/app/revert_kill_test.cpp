@@ -70,19 +70,19 @@ class RevertKillTest : public ::testing::Test {
     ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "old uno"));
     ASSERT_TRUE(WriteWholeFile(AppDir() + "pos.exe", "old main"));
     std::remove((AppDir() + "nuevo.dat").c_str());
-    ReleaseProbation probation;
-    FileSink& sink = probation.Sink(m_disk);
-    probation.BeginInstall("1.0", "1.1", false);
+    ReleaseProbation probation(m_disk);
+    FileSink& sink = probation.Sink();
+    probation.BeginInstall("1.0", "1.1");
     const std::string bytes[] = {"new uno", "new main", "new file"};
     const std::string uno = AppDir() + "uno.dll";
     const std::string added = AppDir() + "nuevo.dat";
     const char* destinations[] = {uno.c_str(), nullptr, added.c_str()};
     for (int i = 0; i < 3; ++i) {
-      ASSERT_EQ(sink.WriteFileBytes(reinterpret_cast<const unsigned char*>(bytes[i].data()),
-                                    bytes[i].size(), destinations[i]),
-                1);
+      BytesContent content(reinterpret_cast<const unsigned char*>(bytes[i].data()),
+                           bytes[i].size());
+      ASSERT_TRUE(sink.Write(content, destinations[i]).Installed());
     }
-    probation.EndInstall(false);
+    probation.EndInstall();
   }
 
   // Runs the dying revert; true when it died (rather than finishing).
@@ -110,8 +110,8 @@ TEST_F(RevertKillTest, EveryKilledStepIsFinishedByTheNextRun) {
     ASSERT_EQ(Read(AppDir() + "pos.exe"), "new main");
     if (!RevertDyingBeforeStep(step)) break;  // the revert outran the kill: every step is done
     // The next run, before anything else.
-    ReleaseProbation next;
-    next.FinishEarlierRun(false);
+    ReleaseProbation next(m_disk);
+    next.FinishEarlierRun(DroppedRunLog());
     EXPECT_TRUE(next.MayInstall("1.2"));
     EXPECT_EQ(Read(AppDir() + "uno.dll"), "old uno");
     EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
@@ -147,13 +147,13 @@ TEST_F(RevertKillTest, ARevertMeetingAFullDiskAtAnyStepNeverLosesTheHold) {
     SetSettleStepHook(nullptr);
     const bool filled = g_stepsBeforeFull < 0;
     {
-      ReleaseProbation stillFull;
-      stillFull.FinishEarlierRun(false);
+      ReleaseProbation stillFull(m_disk);
+      stillFull.FinishEarlierRun(DroppedRunLog());
       EXPECT_FALSE(stillFull.MayInstall("1.1"));
     }
     SetReplaceStepHook(nullptr);
-    ReleaseProbation roomAgain;
-    roomAgain.FinishEarlierRun(false);
+    ReleaseProbation roomAgain(m_disk);
+    roomAgain.FinishEarlierRun(DroppedRunLog());
     EXPECT_FALSE(roomAgain.MayInstall("1.1"));
     EXPECT_TRUE(roomAgain.MayInstall("1.2"));
     EXPECT_EQ(Held(), "1.1");
@@ -178,17 +178,19 @@ namespace {
 TEST_F(RevertKillTest, AKeepThatFailsPutsTheFirstFileBackAndStartsNoWatch) {
   ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "old uno"));
   ASSERT_TRUE(WriteWholeFile(AppDir() + "pos.exe", "old main"));
-  ReleaseProbation probation;
-  FileSink& sink = probation.Sink(m_disk);
-  probation.BeginInstall("1.0", "1.1", false);
+  ReleaseProbation probation(m_disk);
+  FileSink& sink = probation.Sink();
+  probation.BeginInstall("1.0", "1.1");
   // The second copy's name is taken by a directory: that keep cannot be made.
   std::filesystem::create_directories(AppDir() + kKeepFolderName + kDirectorySeparator + "2");
   const std::string uno = AppDir() + "uno.dll";
   const std::string bytes = "new";
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  EXPECT_EQ(sink.WriteFileBytes(data, bytes.size(), uno.c_str()), 1);
-  EXPECT_EQ(sink.WriteFileBytes(data, bytes.size(), nullptr), 0);
-  probation.EndInstall(false);
+  BytesContent content(data, bytes.size());
+  EXPECT_TRUE(sink.Write(content, uno.c_str()).Installed());
+  BytesContent again(data, bytes.size());
+  EXPECT_FALSE(sink.Write(again, nullptr).Installed());
+  probation.EndInstall();
   EXPECT_EQ(Read(uno), "old uno");
   EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
   StartedProcess nothingStarted;
@@ -219,8 +221,8 @@ TEST_F(RevertKillTest, ARecordThatCannotBeSettledInstallsNothingAndStaysUntouche
     std::filesystem::create_directories(folder);
     ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "new uno"));
     ASSERT_TRUE(WriteWholeFile(record, row.text));
-    ReleaseProbation next;
-    next.FinishEarlierRun(false);
+    ReleaseProbation next(m_disk);
+    next.FinishEarlierRun(DroppedRunLog());
     EXPECT_FALSE(next.MayInstall("1.2"));
     EXPECT_EQ(Read(record), row.afterwards);
     EXPECT_EQ(Read(AppDir() + "uno.dll"), "new uno");

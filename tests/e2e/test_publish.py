@@ -192,25 +192,23 @@ def replace_digit(document):
     return document.replace(b"<fichero>00", b"<fichero>0G", 1)
 
 
-# Which document goes bad, which installed file that costs, how, and the reason verify must give.
+# Which document goes bad, which installed file that costs, and how. Which problem each is, the
+# engine reports as a value (FileReportsTest); verify only words it.
 TAMPERINGS = {
     "hex digit made a non-digit": ("comp2-dos.dat.xml", "dos.dat", "comp2-dos.dat.xml",
-                                   replace_digit, "hexadecimal"),
-    "text cut to odd length": ("comp2-dos.dat.xml", "dos.dat", "comp2-dos.dat.xml", cut_digit,
-                               "hexadecimal"),
+                                   replace_digit),
+    "text cut to odd length": ("comp2-dos.dat.xml", "dos.dat", "comp2-dos.dat.xml", cut_digit),
     "component limit below size": ("comp2-dos.dat.xml", "dos.dat", "manifest.xml",
-                                   lambda doc: lower_limit(doc, "tamcomp2"),
-                                   "not smaller than its size limit"),
+                                   lambda doc: lower_limit(doc, "tamcomp2")),
     "main limit below size": (f"main-pos{EXE}.xml", None, "manifest.xml",
-                              lambda doc: lower_limit(doc, "tamfichero"),
-                              "not smaller than its size limit"),
+                              lambda doc: lower_limit(doc, "tamfichero")),
 }
 
 
 @pytest.mark.parametrize("tampering", list(TAMPERINGS))
 def test_verify_names_a_tampered_document_and_the_updater_skips_it(box, server, tmp_path,
                                                                    tampering):
-    broken, lost, changed, change, reason = TAMPERINGS[tampering]
+    broken, lost, changed, change = TAMPERINGS[tampering]
     outcome, out, _ = publish_app(box, tmp_path, server.url("/rel"), version="2.0")
     assert outcome.status == 0, outcome
     (out / changed).write_bytes(change((out / changed).read_bytes()))
@@ -222,7 +220,7 @@ def test_verify_names_a_tampered_document_and_the_updater_skips_it(box, server, 
     assert len(verdicts) == 4, checked.lines
     for name, (_, _, size, verdict) in verdicts.items():
         if name == broken:
-            assert verdict.startswith("would NOT install") and reason in verdict, verdict
+            assert verdict.startswith("would NOT install: "), verdict
             assert size is None
         else:
             assert verdict == "would install", (name, verdict)

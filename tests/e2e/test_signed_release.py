@@ -131,8 +131,8 @@ def test_sign_renews_and_verify_names_the_failing_file(box, tmp_path):
     tampered = tool(box, "verify", manifest, "--public-key", box.native_path(key + ".pub"))
     assert tampered.status == 1
     verdicts = tampered.verdicts()
-    assert verdicts["extra1-uno.dll.xml"][3] == \
-        "would NOT install: the file's bytes do not match its S256 digest"
+    # Which problem it is, the engine reports as a value (FileReportsTest).
+    assert verdicts["extra1-uno.dll.xml"][3].startswith("would NOT install: "), verdicts
     assert verdicts["library-pos.exe.xml"][3] == "would install"
 
     other = keygen(box, str(tmp_path), "other")

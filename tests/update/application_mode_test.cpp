@@ -16,7 +16,7 @@ class ApplicationModeTest : public EngineTest {
     XmlDocument manifest;
     LoadManifest(manifest, xml);
     UpdateEngine engine(m_host, sink != nullptr ? *sink : m_disk);
-    engine.UpdateApplicationMode("1.0", "2.0", manifest, true);
+    engine.UpdateApplicationMode("1.0", "2.0", manifest, RunContext{true});
   }
   std::string Component(int number, const std::string& address, const std::string& destination,
                         const std::string& size = "") {
@@ -192,7 +192,7 @@ TEST_F(ApplicationModeTest, SizeTextsThatCannotBeReadWholeOrAreEmptyAdmitNothing
 TEST_F(ApplicationModeTest, FailureInComponentStageStillInstallsMainExecutable) {
   const std::string a1 = ServeFile("/c1.xml", "1"), a2 = ServeFile("/c2.xml", "2");
   const std::string am = ServeFile("/m.xml", "M");
-  ThrowingSink sink(2);
+  RecordingDiskSink sink(2);
   Run("<m><version>2</version><componentes>2</componentes><tamfichero>10</tamfichero>" +
           Component(1, a1, "c1") + Component(2, a2, "c2") + "<urldescarga>" + am +
           "</urldescarga></m>",
@@ -227,7 +227,7 @@ TEST_F(ApplicationModeTest, AHugeResponseHeaderStopsNoLaterComponent) {
 
 TEST_F(ApplicationModeTest, FailureInMainExecutableStepIsContained) {
   const std::string am = ServeFile("/m.xml", "M");
-  ThrowingSink sink(1);
+  RecordingDiskSink sink(1);
   Run("<m><version>2</version><tamfichero>10</tamfichero><urldescarga>" + am + "</urldescarga></m>",
       &sink);
   EXPECT_EQ(m_host.Only("log Error"),
@@ -268,7 +268,7 @@ TEST_F(ApplicationModeTest, LoggingOffInstallsTheSameAndWritesNothing) {
                "<tamfichero>10</tamfichero>" +
                    Component(1, a1, "c1") + "</m>");
   UpdateEngine engine(m_host, m_disk);
-  engine.UpdateApplicationMode("1", "2", manifest, false);
+  engine.UpdateApplicationMode("1", "2", manifest, RunContext{});
   EXPECT_EQ(ReadFile(AppFile("c1")), "1");
   EXPECT_EQ(m_host.events, (std::vector<std::string>{"range 1", "range 2", "pos 1", "pos 2"}));
 }
@@ -286,7 +286,7 @@ class ComponentDestinationTest : public EngineTest {
     manifest.SetFetcher(m_fetcher);
     ASSERT_TRUE(manifest.Load("mem:manifest", true));
     UpdateEngine engine(m_host, m_disk, m_fetcher);
-    engine.UpdateApplicationMode("1", "2", manifest, true);
+    engine.UpdateApplicationMode("1", "2", manifest, RunContext{true});
   }
   MemoryFetcher m_fetcher;
 };

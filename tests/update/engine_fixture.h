@@ -16,8 +16,9 @@
 
 // Records every call in order as one text: "log <operation>|<text>", "range <n>", "pos <n>",
 // "session <path>", "launch", "end".
-class RecordingHost : public UpdateHost {
+class RecordingHost : public RunHost, public ProgressSink, public RunLog, public UpdateEvents {
  public:
+  bool TakeUpdateTurn() override { return true; }
   void StartLogSession(const char* logPath) override {
     events.push_back(std::string("session ") + logPath);
   }
@@ -37,13 +38,15 @@ class RecordingHost : public UpdateHost {
   }
   void LaunchMainApplication() override { events.push_back("launch"); }
   void EndRun() override { events.push_back("end"); }
-  // Typed reports go to `reports`, apart from `events`: "<stage> <n> <address> -> <dest> = <r>"
-  // for a result, "<stage> <n> <address> problem" for a problem.
-  void ReportInstallProblem(const InstallItem& item, const char* /*reason*/) override {
-    reports.push_back(Describe(item) + " problem");
-  }
-  void ReportInstallResult(const InstallItem& item, int result) override {
-    reports.push_back(Describe(item) + " -> " + item.destination + " = " + std::to_string(result));
+  // Typed reports go to `reports`, apart from `events`: "<stage> <n> <address> problem" for a
+  // file with a problem, then "<stage> <n> <address> -> <dest> = <r>" for every file.
+  void FileFinished(const FileOutcome& file) override {
+    if (file.problem != InstallProblem::kNone) {
+      reports.push_back(Describe(file) + " problem");
+      problems.push_back(file.problem);
+    }
+    reports.push_back(Describe(file) + " -> " + ShownDestination(file) + " = " +
+                      std::to_string(file.result));
   }
   void ReportRunOutcome(const RunSummary& summary) override { outcomes.push_back(summary); }
 
@@ -66,28 +69,34 @@ class RecordingHost : public UpdateHost {
 
   std::vector<std::string> events;
   std::vector<std::string> reports;
-  std::vector<std::string> downloads;  // "<staged>/<documents>" while a release is downloaded
-  std::vector<RunSummary> outcomes;  // ReportRunOutcome's, apart from `events`
+  std::vector<std::string> downloads;    // "<staged>/<documents>" while a release is downloaded
+  std::vector<RunSummary> outcomes;      // ReportRunOutcome's, apart from `events`
+  std::vector<InstallProblem> problems;  // FileFinished's, when a file had one
 
  private:
-  static std::string Describe(const InstallItem& item) {
-    static const char* const kStageNames[] = {"component", "main", "additional", "activex",
-                                              "library"};
-    return std::string(kStageNames[static_cast<int>(item.stage)]) + " " +
-           std::to_string(item.number) + " " + item.address;
+  static std::string Describe(const FileOutcome& item) {
+    return std::string(FileStageName(item.stage)) + " " + std::to_string(item.number) + " " +
+           item.address;
   }
 };
 
-// Writes to disk like the product, but raises on the given call (1-based), as a failing
-// installation would.
-class ThrowingSink : public FileSink {
+// Writes to disk like the product and keeps its last write, but raises on the given call
+// (1-based; 0 never) once the content is made, as a failing installation would.
+class RecordingDiskSink : public FileSink {
  public:
-  explicit ThrowingSink(int failingCall) : m_failingCall(failingCall) {}
-  int WriteFileBytes(const unsigned char* data, std::size_t length,
-                     const char* destination) override {
-    if (++m_calls == m_failingCall) throw std::runtime_error("injected install failure");
-    return m_disk.WriteFileBytes(data, length, destination);
+  explicit RecordingDiskSink(int failingCall = 0) : m_failingCall(failingCall) {}
+  FileWrite Write(ContentProducer& content, const char* destination) override {
+    if (++m_calls == m_failingCall) {
+      std::string bytes;
+      GatherContent(content, bytes);
+      throw std::runtime_error("injected install failure");
+    }
+    lastWrite = m_disk.Write(content, destination);
+    return lastWrite;
   }
+  void FinishWrites() override { m_disk.FinishWrites(); }
+
+  FileWrite lastWrite;
 
  private:
   int m_failingCall;
@@ -129,5 +138,5 @@ class EngineTest : public ::testing::Test {
   TempDir m_temp;
   TestHttpServer m_server;
   RecordingHost m_host;
-  DiskFileSink m_disk;
+  RecordingDiskSink m_disk;
 };

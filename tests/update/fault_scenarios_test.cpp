@@ -130,13 +130,12 @@ TEST_P(FaultScenarioTest, DestinationWholeNoTemporaryZeroLoggedLaunchedInTime) {
                 std::to_string(kSizeLimit) + "</tamfichero><urlcomp1>" + address +
                 "</urlcomp1><destcomp1>x.dll</destcomp1></m>");
 
-  UpdateEngine engine(m_host, m_disk);
-  FetchLimits limits;
-  limits.connectTimeoutSeconds = kTestStallSeconds;
-  limits.stallTimeoutSeconds = kTestStallSeconds;
-  limits.totalTimeoutSeconds = kTestTotalSeconds;
-  engine.SetFetchLimits(limits);
-  engine.SetRunFetchLimit(kTestRunLimitSeconds);
+  UpdateOptions options;
+  options.limits.connectTimeoutSeconds = kTestStallSeconds;
+  options.limits.stallTimeoutSeconds = kTestStallSeconds;
+  options.limits.totalTimeoutSeconds = kTestTotalSeconds;
+  options.runFetchLimitSeconds = kTestRunLimitSeconds;
+  UpdateEngine engine(m_host, m_disk, DefaultFetcher(), options);
   const auto started = std::chrono::steady_clock::now();
   engine.RunUpdate();
   const double seconds =
@@ -169,8 +168,9 @@ INSTANTIATE_TEST_SUITE_P(Server, FaultScenarioTest, ::testing::ValuesIn(kScenari
 TEST_F(EngineTest, RunBoundStopsADrippingManifestAndLaunches) {
   m_server.AddDrip("/manifest.xml", "<m><version>", 100);
   SetTestSetting(kAppSettingsKey, kManifestUrlValue, m_server.Url("/manifest.xml"));
-  UpdateEngine engine(m_host, m_disk);
-  engine.SetRunFetchLimit(2);
+  UpdateOptions options;
+  options.runFetchLimitSeconds = 2;
+  UpdateEngine engine(m_host, m_disk, DefaultFetcher(), options);
   const auto started = std::chrono::steady_clock::now();
   engine.RunUpdate();
   const double seconds =
@@ -194,8 +194,9 @@ TEST_F(EngineTest, NoFetchOutlastsTheRunsBudget) {
   fetcher.Add("mem:c2", FileDocument("2"));
   fetcher.Delay("mem:c1", std::chrono::milliseconds(1200));
   SetTestSetting(kAppSettingsKey, kManifestUrlValue, "mem:manifest");
-  UpdateEngine engine(m_host, m_disk, fetcher);
-  engine.SetRunFetchLimit(1);
+  UpdateOptions options;
+  options.runFetchLimitSeconds = 1;
+  UpdateEngine engine(m_host, m_disk, fetcher, options);
   engine.RunUpdate();
   EXPECT_EQ(fetcher.fetched, (std::vector<std::string>{"mem:manifest", "mem:c1"}));
   for (const FetchLimits& limits : fetcher.limitsAsked) {
@@ -254,8 +255,9 @@ class StagedReleaseTest : public EngineTest {
   // One start of the updater with the shortened budget; its host's events.
   std::vector<std::string> Start() {
     RecordingHost host;
-    UpdateEngine engine(host, m_disk);
-    engine.SetRunFetchLimit(kRunSeconds);
+    UpdateOptions options;
+    options.runFetchLimitSeconds = kRunSeconds;
+    UpdateEngine engine(host, m_disk, DefaultFetcher(), options);
     engine.RunUpdate();
     EXPECT_EQ(host.Only("launch").size(), 1u);
     m_downloads = host.downloads;

@@ -15,7 +15,7 @@ class FileReportsTest : public EngineTest {
     manifest.SetFetcher(m_fetcher);
     ASSERT_TRUE(manifest.Load("mem:manifest", true));
     UpdateEngine engine(m_host, m_disk, m_fetcher);
-    engine.UpdateFromManifest(manifest, "1.0", false);
+    engine.UpdateFromManifest(manifest, "1.0", RunContext{});
   }
   std::string Serve(const std::string& name, const std::string& bytes) {
     m_fetcher.Add("mem:" + name, FileDocument(bytes));
@@ -43,7 +43,7 @@ TEST_F(FileReportsTest, ApplicationReleaseReportsNumberedComponentsThenTheMainEx
                                 "component 2 mem:missing problem",
                                 "component 2 mem:missing -> " + AppFile("dos.dll") + " = 0",
                                 "component 3 mem:one -> " + AppFile("tres.dll") + " = 1",
-                                "main 0 mem:main -> path app = 1",
+                                "main executable 0 mem:main -> path app = 1",
                             }));
   EXPECT_TRUE(m_host.Only("log ").empty());
   EXPECT_EQ(ReadFile(MainExecutable()), "new main");
@@ -61,14 +61,46 @@ TEST_F(FileReportsTest, LibraryReleaseReportsEachStage) {
       AppFile("l.dll") + "</destFichero></actLibreria></m>");
 
   EXPECT_EQ(m_host.reports, (std::vector<std::string>{
-                                "additional 1 mem:a -> " + AppFile("a1") + " = 1",
-                                "additional 2 mem:gone problem",
-                                "additional 2 mem:gone -> " + AppFile("a2") + " = 0",
-                                "activex 0 mem:x -> " + AppFile("x.ocx") + " = 1",
-                                "library 0 mem:l -> " + AppFile("l.dll") + " = 1",
+                                "additional file 1 mem:a -> " + AppFile("a1") + " = 1",
+                                "additional file 2 mem:gone problem",
+                                "additional file 2 mem:gone -> " + AppFile("a2") + " = 0",
+                                "ActiveX file 0 mem:x -> " + AppFile("x.ocx") + " = 1",
+                                "library file 0 mem:l -> " + AppFile("l.dll") + " = 1",
                             }));
   EXPECT_EQ(m_fetcher.fetched,
             (std::vector<std::string>{"mem:manifest", "mem:a", "mem:gone", "mem:x", "mem:l"}));
+}
+
+// Why a file is refused reaches the host as a value, never as text: the release tool words it.
+TEST_F(FileReportsTest, EachRefusalIsReportedAsItsProblem) {
+  // A well-formed digest of no file served here.
+  const std::string zeroDigest = "S256:" + std::string(43, 'A');
+  struct Case {
+    const char* name;
+    std::string document;
+    const char* size;
+    std::string digest;
+    InstallProblem expected;
+  } cases[] = {
+      {"a digit made a non-digit", "<d><fichero>0G</fichero></d>", "100", "",
+       InstallProblem::kContentNotHex},
+      {"text cut to odd length", "<d><fichero>414</fichero></d>", "100", "",
+       InstallProblem::kContentNotHex},
+      {"limit below the size", FileDocument("four"), "3", "", InstallProblem::kContentTooLong},
+      {"bytes unlike their digest", FileDocument("uno"), "100", zeroDigest,
+       InstallProblem::kDigestMismatch},
+      {"document missing", "", "100", "", InstallProblem::kFetchFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_host.problems.clear();
+    m_fetcher = MemoryFetcher();
+    if (!c.document.empty()) m_fetcher.Add("mem:one", c.document);
+    Run(std::string("<m><version>2.0</version><componentes>1</componentes><tamcomp1>") + c.size +
+        "</tamcomp1><urlcomp1>mem:one</urlcomp1><destcomp1>uno.dll</destcomp1><firmacomp1>" +
+        c.digest + "</firmacomp1></m>");
+    EXPECT_EQ(m_host.problems, std::vector<InstallProblem>{c.expected});
+  }
 }
 
 }  // namespace

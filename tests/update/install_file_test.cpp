@@ -16,7 +16,8 @@ class InstallFileTest : public EngineTest {
  protected:
   int Install(const std::string& address, const std::string& destination, int maxSize) {
     UpdateEngine engine(m_host, m_disk);
-    return engine.InstallFile(address.c_str(), destination.c_str(), maxSize, nullptr, true);
+    return engine.InstallFile(address.c_str(), destination.c_str(), maxSize, nullptr,
+                              RunContext{true});
   }
   // Serves a raw document text at `path`.
   std::string ServeRaw(const std::string& path, const std::string& xml) {
@@ -191,11 +192,11 @@ TEST_F(InstallFileTest, WithoutDestinationWritesTheRegisteredExecutableOrNothing
   UpdateEngine engine(m_host, m_disk);
   const std::string bytes = PatternBytes(50);
   const std::string address = ServeFile("/main.xml", bytes);
-  EXPECT_EQ(engine.InstallFile(address.c_str(), nullptr, 100, nullptr, false), 1);
+  EXPECT_EQ(engine.InstallFile(address.c_str(), nullptr, 100, nullptr, RunContext{}), 1);
   EXPECT_EQ(ReadFile(MainExecutable()), bytes);
 
   RemoveTestSettingsKey(kAppSettingsKey);
-  EXPECT_EQ(engine.InstallFile(address.c_str(), nullptr, 100, nullptr, false), 0);
+  EXPECT_EQ(engine.InstallFile(address.c_str(), nullptr, 100, nullptr, RunContext{}), 0);
   EXPECT_FALSE(PathExists("c:\\prueba.exe"));
   EXPECT_FALSE(PathExists("prueba.exe"));
 }
@@ -213,7 +214,7 @@ TEST_F(InstallFileTest, WriteInPlaceIsAnInstallThatTheLogOwnsUpTo) {
   SetReplaceStepHook(nullptr);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(ReadFile(destination), "new bytes");
-  EXPECT_EQ(m_disk.LastWriteOutcome(), FileWriteOutcome::kWrittenInPlace);
+  EXPECT_EQ(m_disk.lastWrite.outcome, ReplaceResult::kWrittenInPlace);
   EXPECT_EQ(m_host.Only("log "),
             (std::vector<std::string>{"log ActualizaFichero|Fichero escrito sobre el existente, "
                                       "sin reemplazo"}));
@@ -235,7 +236,7 @@ TEST_F(InstallFileTest, OutOfMemoryForOneFileIsLoggedAndTheNextFileStillInstalls
   manifest.SetFetcher(fetcher);
   ASSERT_TRUE(manifest.Load("mem:manifest", true));
   UpdateEngine engine(m_host, m_disk, fetcher);
-  engine.UpdateApplicationMode("1", "2", manifest, true);
+  engine.UpdateApplicationMode("1", "2", manifest, RunContext{true});
   EXPECT_EQ(ReadFile(AppFile("a.dll")), "old");
   EXPECT_EQ(ReadFile(AppFile("b.dll")), "MZ");
   const std::vector<std::string> lines = m_host.Only("log ");

@@ -60,9 +60,13 @@ class PreviousVersionTest : public ::testing::Test {
     std::string bytes;
     return ReadWholeFile(path, bytes) ? bytes : "<missing>";
   }
+  static FileWrite WriteFile(KeepingFileSink& sink, const char* destination,
+                             const std::string& bytes) {
+    BytesContent content(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return sink.Write(content, destination);
+  }
   static int Write(KeepingFileSink& sink, const char* destination, const std::string& bytes) {
-    return sink.WriteFileBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
-                               destination);
+    return WriteFile(sink, destination, bytes).Installed() ? 1 : 0;
   }
 
   // A run of release 1.1 over 1.0: a component replaced, the main executable replaced, a file
@@ -166,10 +170,11 @@ TEST_F(PreviousVersionTest, ARecordThatCannotBeSavedAfterTheCopyRefusesTheWrite)
   KeepingFileSink sink(m_disk, store);
   g_replacementsBeforeFailure = 1;  // the copy of uno.dll goes, its record does not
   SetReplaceStepHook(FailOneReplacement);
-  EXPECT_EQ(Write(sink, Uno().c_str(), "new uno"), 0);
+  const FileWrite refused = WriteFile(sink, Uno().c_str(), "new uno");
+  EXPECT_FALSE(refused.Installed());
   SetReplaceStepHook(nullptr);
   EXPECT_TRUE(sink.KeepFailed());
-  EXPECT_EQ(sink.LastWriteOutcome(), FileWriteOutcome::kFailed);
+  EXPECT_EQ(refused.outcome, ReplaceResult::kFailed);
   EXPECT_EQ(Read(Uno()), "old uno");
   EXPECT_EQ(Write(sink, Added().c_str(), "new file"), 0);
   EXPECT_FALSE(PathExists(Added()));
@@ -177,7 +182,7 @@ TEST_F(PreviousVersionTest, ARecordThatCannotBeSavedAfterTheCopyRefusesTheWrite)
   EXPECT_TRUE(store.Record().files.empty());
 }
 
-// What the engine streams goes through WriteFileFrom: the old bytes are kept before the producer
+// What the engine streams goes through the sink's write: the old bytes are kept before the producer
 // runs, so no byte of the new file reaches the disk before the copy does.
 TEST_F(PreviousVersionTest, StreamedWritesKeepTheOldFileBeforeProducingTheNew) {
   class CheckingContent : public ContentProducer {
@@ -199,7 +204,7 @@ TEST_F(PreviousVersionTest, StreamedWritesKeepTheOldFileBeforeProducingTheNew) {
   ASSERT_TRUE(store.Begin("1.0", "1.1"));
   KeepingFileSink sink(m_disk, store);
   CheckingContent content(AppDir());
-  EXPECT_EQ(sink.WriteFileFrom(content, Uno().c_str()), 1);
+  EXPECT_TRUE(sink.Write(content, Uno().c_str()).Installed());
   EXPECT_TRUE(content.keptFirst);
   EXPECT_EQ(Read(Uno()), "streamed uno");
   EXPECT_EQ(store.Revert(false), SettleResult::kDone);
@@ -244,13 +249,15 @@ TEST_F(PreviousVersionTest, ADestinationThatIsNoFileIsRefusedAloneAndTheRunGoesO
     PreviousVersionStore store(AppDir());
     ASSERT_TRUE(store.Begin("1.0", "1.1"));
     KeepingFileSink sink(m_disk, store);
-    auto written = std::async(std::launch::async, [&] { return Write(sink, path.c_str(), "x"); });
+    auto written =
+        std::async(std::launch::async, [&] { return WriteFile(sink, path.c_str(), "x"); });
     if (written.wait_for(kTimeLimit) != std::future_status::ready) {
       ADD_FAILURE() << "the keep still waits after " << kTimeLimit.count() << " s";
       ReleaseWaitingReader(path);
     }
-    EXPECT_EQ(written.get(), 0);
-    EXPECT_EQ(sink.LastWriteOutcome(), FileWriteOutcome::kFailed);
+    const FileWrite refused = written.get();
+    EXPECT_FALSE(refused.Installed());
+    EXPECT_EQ(refused.outcome, ReplaceResult::kFailed);
     EXPECT_FALSE(sink.KeepFailed());
     EXPECT_EQ(Write(sink, Added().c_str(), "new file"), 1);
     EXPECT_EQ(store.Record().files.size(), 1u);

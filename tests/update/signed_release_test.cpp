@@ -122,8 +122,9 @@ class SignedReleaseTest : public EngineTest {
   }
 
   void Run(const ReleaseKeySet& keys) {
-    UpdateEngine engine(m_host, m_disk, m_fetcher);
-    engine.SetReleaseKeys(keys);
+    UpdateOptions options;
+    options.keys = &keys;
+    UpdateEngine engine(m_host, m_disk, m_fetcher, options);
     engine.RunUpdate();
   }
 
@@ -296,8 +297,9 @@ TEST_F(SignedReleaseTest, OnlyASignedManifestOverHttpMayNameLocalDocuments) {
   for (const ReleaseKeySet* keys : runs) {
     SCOPED_TRACE(keys == &none ? "unsigned" : "signed");
     m_host.reports.clear();
-    UpdateEngine engine(m_host, m_disk, network);
-    engine.SetReleaseKeys(*keys);
+    UpdateOptions options;
+    options.keys = keys;
+    UpdateEngine engine(m_host, m_disk, network, options);
     engine.RunUpdate();
     const bool signedRun = keys == &m_trusted;
     EXPECT_EQ(ReadFile(AppFile("uno.dll")), signedRun ? bytes : std::string("old uno.dll"));
@@ -450,8 +452,9 @@ class MirrorTest : public EngineTest {
     }
   }
   void Run(bool withKeys) {
-    UpdateEngine engine(m_host, m_disk, m_network);
-    if (withKeys) engine.SetReleaseKeys(m_keys);
+    UpdateOptions options;
+    if (withKeys) options.keys = &m_keys;
+    UpdateEngine engine(m_host, m_disk, m_network, options);
     engine.RunUpdate();
   }
   void ExpectInstalled() {

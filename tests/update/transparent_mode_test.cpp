@@ -11,7 +11,7 @@ class TransparentModeTest : public EngineTest {
     XmlDocument manifest;
     LoadManifest(manifest, "<m>" + body + "</m>");
     UpdateEngine engine(m_host, sink != nullptr ? *sink : m_disk);
-    engine.UpdateTransparentMode("1.0", "2.0", manifest, true);
+    engine.UpdateTransparentMode("1.0", "2.0", manifest, RunContext{true});
   }
   // A file entry element named `element`.
   std::string Entry(const std::string& element, const std::string& address,
@@ -120,7 +120,7 @@ TEST_F(TransparentModeTest, EntrySizeLimitDefaultsOnlyWhenMissingOrEmpty) {
 TEST_F(TransparentModeTest, FailingStageDoesNotStopTheNext) {
   const std::string u1 = ServeFile("/a1.xml", "1"), ux = ServeFile("/ax.xml", "x");
   const std::string ul = ServeFile("/lib.xml", "lib");
-  ThrowingSink sink(2);  // the ActiveX file
+  RecordingDiskSink sink(2);  // the ActiveX file
   Run("<fichAdicionales>1</fichAdicionales>" + Entry("fichAdic1", u1, AppFile("a1")) +
           Entry("actActiveX", ux, AppFile("x.ocx")) +
           Entry("actLibreria", ul, AppFile("lib.dll"), "", "<versionLib>2</versionLib>"),
@@ -137,7 +137,7 @@ TEST_F(TransparentModeTest, FailingStageDoesNotStopTheNext) {
 
 TEST_F(TransparentModeTest, LibraryStageFailureIsNamedWithItsAccent) {
   const std::string ul = ServeFile("/lib.xml", "lib");
-  ThrowingSink sink(1);
+  RecordingDiskSink sink(1);
   Run(Entry("actLibreria", ul, AppFile("lib.dll"), "", "<versionLib>2</versionLib>"), &sink);
   EXPECT_EQ(m_host.Only("log Error"),
             (std::vector<std::string>{"log Error actualizando|Error actualizando Librer\xED"
@@ -189,7 +189,7 @@ TEST_F(TransparentModeTest, RunOfManyFilesUsesOneConnection) {
   manifest.SetFetcher(fetcher);
   ASSERT_TRUE(manifest.Load(m_server.Url("/manifest.xml").c_str(), true));
   UpdateEngine engine(m_host, m_disk, fetcher);
-  engine.UpdateTransparentMode("1.0", "2.0", manifest, false);
+  engine.UpdateTransparentMode("1.0", "2.0", manifest, RunContext{});
 
   for (int i = 1; i <= kFiles; ++i) {
     EXPECT_EQ(ReadFile(AppFile("f" + std::to_string(i) + ".dat")), PatternBytes(4096, i)) << i;

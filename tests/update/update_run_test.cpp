@@ -21,12 +21,11 @@ class UpdateRunTest : public EngineTest {
  protected:
   void EnableLog() { ASSERT_TRUE(WriteWholeFile(AppFile("logUpdate.txt"), "")); }
   void RunOnce(Fetcher& fetcher = DefaultFetcher(), const std::string& identity = "") {
-    UpdateEngine engine(m_host, m_disk, fetcher);
-    engine.SetTillIdentity(identity);
-    FetchLimits limits;
-    limits.connectTimeoutSeconds = 5;
-    limits.stallTimeoutSeconds = 5;
-    engine.SetFetchLimits(limits);
+    UpdateOptions options;
+    options.tillIdentity = identity;
+    options.limits.connectTimeoutSeconds = 5;
+    options.limits.stallTimeoutSeconds = 5;
+    UpdateEngine engine(m_host, m_disk, fetcher, options);
     engine.RunUpdate();
   }
   std::string Desde() const {
@@ -373,11 +372,10 @@ TEST_F(UpdateRunTest, RolloutDecidesBeforeAnythingIsFetched) {
 // A guard that holds every offered version back, as after a failed first start.
 class HoldingGuard : public ReleaseGuard {
  public:
-  void FinishEarlierRun(bool /*loggingFlag*/) override {}
+  void FinishEarlierRun(RunLog& /*log*/) override {}
   bool MayInstall(const char* /*offeredVersion*/) override { return false; }
-  void BeginInstall(const char* /*installed*/, const char* /*offered*/, bool /*logging*/) override {
-  }
-  void EndInstall(bool /*loggingFlag*/) override {}
+  void BeginInstall(const char* /*installed*/, const char* /*offered*/) override {}
+  void EndInstall() override {}
 };
 
 class BusyHost : public RecordingHost {
@@ -453,9 +451,10 @@ TEST_F(UpdateRunTest, EachOutcomeIsReportedOnceAndReceived) {
     BusyHost busy;
     RecordingHost& host = c.busy ? busy : m_host;
     host.outcomes.clear();
-    UpdateEngine engine(host, m_disk);
-    if (c.keys != nullptr) engine.SetReleaseKeys(*c.keys);
-    engine.SetReleaseGuard(c.guard);
+    UpdateOptions options;
+    options.keys = c.keys;
+    options.guard = c.guard;
+    UpdateEngine engine(host, m_disk, DefaultFetcher(), options);
     SetStageAttemptHook(c.budgetEnds ? BudgetEnds : nullptr);
     engine.RunUpdate();
     SetStageAttemptHook(nullptr);

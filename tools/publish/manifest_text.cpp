@@ -54,14 +54,14 @@ std::string FileEntry(const std::string& name, const ReleaseFile& file, const st
 
 std::string LibraryBody(const Release& release) {
   int extras = 0;
-  for (const ReleaseFile& file : release.files) extras += file.role == FileRole::kExtraFile;
+  for (const ReleaseFile& file : release.files) extras += file.role == FileStage::kAdditionalFile;
   std::string body = Element(kExtraFileCountElement, std::to_string(extras), "  ");
   for (const ReleaseFile& file : release.files) {
-    if (file.role == FileRole::kExtraFile) {
+    if (file.role == FileStage::kAdditionalFile) {
       body += FileEntry(Numbered(kExtraFileStem, file.number), file, "");
-    } else if (file.role == FileRole::kActiveX) {
+    } else if (file.role == FileStage::kActiveXFile) {
       body += FileEntry(kActiveXElement, file, "");
-    } else if (file.role == FileRole::kLibrary) {
+    } else if (file.role == FileStage::kLibraryFile) {
       body += FileEntry(kLibraryElement, file,
                         Element(kLibraryVersionElement, release.version, "    "));
     }

@@ -14,7 +14,7 @@ void PrintSummary(const Release& release, const ReleaseOptions& options) {
   for (const ReleaseFile& file : release.files) {
     std::string line = "  " + file.documentName + ": " + DescribeFile(file) + ", " +
                        std::to_string(file.size) + " bytes, limit " + std::to_string(file.limit);
-    if (file.role != FileRole::kMainExecutable) line += ", to " + file.destination;
+    if (file.role != FileStage::kMainExecutable) line += ", to " + file.destination;
     PrintLine(line);
   }
   std::string manifestAddress;

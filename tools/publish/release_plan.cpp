@@ -89,9 +89,9 @@ void CheckComponentDestination(const ReleaseFile& file, const std::string& appDi
 
 void CheckFile(const ReleaseFile& file, const std::string& appDir, Problems& problems) {
   CheckText(file, "address", file.address, problems);
-  if (file.role == FileRole::kMainExecutable) return;
+  if (file.role == FileStage::kMainExecutable) return;
   CheckText(file, "destination", file.destination, problems);
-  if (file.role == FileRole::kComponent) CheckComponentDestination(file, appDir, problems);
+  if (file.role == FileStage::kComponent) CheckComponentDestination(file, appDir, problems);
 }
 
 std::string FoldCase(std::string text) {
@@ -103,7 +103,7 @@ std::string FoldCase(std::string text) {
 void CheckUniqueDestinations(const Release& release, Problems& problems) {
   std::set<std::string> seen;
   for (const ReleaseFile& file : release.files) {
-    if (file.role == FileRole::kMainExecutable || file.destination.empty()) continue;
+    if (file.role == FileStage::kMainExecutable || file.destination.empty()) continue;
     if (!seen.insert(FoldCase(file.destination)).second) {
       Complain(problems, file, "destination " + Quote(file.destination) + " is given twice");
     }
@@ -164,15 +164,15 @@ void CheckOutDir(const std::string& outDir, Problems& problems) {
 // Document names start with the file's role and number, so they never collide.
 std::string DocumentPrefix(const ReleaseFile& file) {
   switch (file.role) {
-    case FileRole::kComponent:
+    case FileStage::kComponent:
       return "comp" + std::to_string(file.number) + "-";
-    case FileRole::kMainExecutable:
+    case FileStage::kMainExecutable:
       return "main-";
-    case FileRole::kExtraFile:
+    case FileStage::kAdditionalFile:
       return "extra" + std::to_string(file.number) + "-";
-    case FileRole::kActiveX:
+    case FileStage::kActiveXFile:
       return "activex-";
-    case FileRole::kLibrary:
+    case FileStage::kLibraryFile:
       return "library-";
   }
   return "file-";
@@ -224,12 +224,12 @@ Problems CheckRelease(Release& release, const ReleaseOptions& options) {
 }
 
 // Adds the file a mapping names, or records why the mapping is unusable.
-void AddMapping(Release& release, FileRole role, int number, const std::string& mapping,
+void AddMapping(Release& release, FileStage role, int number, const std::string& mapping,
                 Problems& problems) {
   ReleaseFile file;
   file.role = role;
   file.number = number;
-  if (!SplitMapping(mapping, role == FileRole::kComponent, file)) {
+  if (!SplitMapping(mapping, role == FileStage::kComponent, file)) {
     problems.push_back(DescribeFile(file) + ": " + Quote(mapping) +
                        " is not SRC=DEST (a source file, \"=\", its destination)");
     return;
@@ -245,19 +245,8 @@ Problems Merge(Problems first, const Problems& second) {
 }  // namespace
 
 std::string DescribeFile(const ReleaseFile& file) {
-  switch (file.role) {
-    case FileRole::kComponent:
-      return "component " + std::to_string(file.number);
-    case FileRole::kMainExecutable:
-      return "main executable";
-    case FileRole::kExtraFile:
-      return "additional file " + std::to_string(file.number);
-    case FileRole::kActiveX:
-      return "ActiveX file";
-    case FileRole::kLibrary:
-      return "library file";
-  }
-  return "file";
+  const std::string name = FileStageName(file.role);
+  return IsNumberedStage(file.role) ? name + " " + std::to_string(file.number) : name;
 }
 
 std::vector<std::string> PlanAppRelease(const AppReleaseOptions& options, Release& release) {
@@ -265,10 +254,10 @@ std::vector<std::string> PlanAppRelease(const AppReleaseOptions& options, Releas
   Problems problems;
   int number = 0;
   for (const std::string& mapping : options.components) {
-    AddMapping(release, FileRole::kComponent, ++number, mapping, problems);
+    AddMapping(release, FileStage::kComponent, ++number, mapping, problems);
   }
   ReleaseFile main;
-  main.role = FileRole::kMainExecutable;
+  main.role = FileStage::kMainExecutable;
   main.source = options.mainFile;
   release.files.push_back(main);
   return Merge(problems, CheckRelease(release, options.common));
@@ -281,11 +270,11 @@ std::vector<std::string> PlanLibraryRelease(const LibraryReleaseOptions& options
   Problems problems;
   int number = 0;
   for (const std::string& mapping : options.extras) {
-    AddMapping(release, FileRole::kExtraFile, ++number, mapping, problems);
+    AddMapping(release, FileStage::kAdditionalFile, ++number, mapping, problems);
   }
   if (!options.activex.empty()) {
-    AddMapping(release, FileRole::kActiveX, 0, options.activex, problems);
+    AddMapping(release, FileStage::kActiveXFile, 0, options.activex, problems);
   }
-  AddMapping(release, FileRole::kLibrary, 0, options.library, problems);
+  AddMapping(release, FileStage::kLibraryFile, 0, options.library, problems);
   return Merge(problems, CheckRelease(release, options.common));
 }

@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "publish/signing.h"
-
-enum class FileRole { kComponent, kMainExecutable, kExtraFile, kActiveX, kLibrary };
+#include "update/file_stage.h"
 
 struct ReleaseFile {
-  FileRole role = FileRole::kComponent;
+  FileStage role = FileStage::kComponent;
   int number = 0;            // components and additional files count from 1; others 0
   std::string source;        // path of the file to publish, as given
   std::string destination;   // UTF-8; empty for the main executable (its registered path)

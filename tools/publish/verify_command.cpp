@@ -30,38 +30,30 @@ struct FileReport {
   long long size = -1;  // bytes the dry run would write; -1 when it would write none
 };
 
-// Records each installation attempt; the window and console front ends do nothing with these.
+// Records what the engine reports of each file and of the manifest; the window and console
+// front ends do nothing with these.
 class ReportingHost : public SilentUpdateHost {
  public:
-  explicit ReportingHost(const DryRunFileSink& sink) : m_sink(sink) {}
-
-  void ReportInstallProblem(const InstallItem& /*item*/, const char* reason) override {
-    if (!m_pendingReasons.empty()) m_pendingReasons += "; ";
-    m_pendingReasons += reason;
-  }
-  void ReportInstallResult(const InstallItem& item, int result) override;
+  void FileFinished(const FileOutcome& file) override;
+  void ManifestDecided(const ManifestDecision& decision) override { m_mode = decision.mode; }
 
   const std::vector<FileReport>& Reports() const { return m_reports; }
+  UpdateMode Mode() const { return m_mode; }
 
  private:
-  const DryRunFileSink& m_sink;
   std::vector<FileReport> m_reports;
-  std::string m_pendingReasons;
-  std::size_t m_writesSeen = 0;
+  UpdateMode m_mode = UpdateMode::kNone;
 };
 
-void ReportingHost::ReportInstallResult(const InstallItem& item, int result) {
+void ReportingHost::FileFinished(const FileOutcome& file) {
   FileReport report;
-  report.stage = item.stage;
-  report.number = item.number;
-  report.address = item.address;
-  report.destination = item.destination;
-  report.result = result;
-  report.reasons.swap(m_pendingReasons);
-  if (m_sink.Writes().size() > m_writesSeen) {
-    m_writesSeen = m_sink.Writes().size();
-    report.size = static_cast<long long>(m_sink.Writes().back().length);
-  }
+  report.stage = file.stage;
+  report.number = file.number;
+  report.address = file.address;
+  report.destination = ShownDestination(file);
+  report.result = file.result;
+  if (file.problem != InstallProblem::kNone) report.reasons = DescribeFileProblem(file);
+  if (file.result == 1) report.size = static_cast<long long>(file.bytes);
   m_reports.push_back(report);
 }
 
@@ -113,19 +105,11 @@ void PrintMode(UpdateMode mode, const XmlDocument& manifest, const std::string& 
 }
 
 std::string DescribeStage(const FileReport& report) {
-  switch (report.stage) {
-    case FileStage::kComponent:
-      return "component " + std::to_string(report.number);
-    case FileStage::kMainExecutable:
-      return "main executable";
-    case FileStage::kAdditionalFile:
-      return "additional file";  // numbered by its destination, which the line shows
-    case FileStage::kActiveXFile:
-      return "ActiveX file";
-    case FileStage::kLibraryFile:
-      return "library file";
+  // An additional file goes unnumbered: its destination, which the line shows, tells it apart.
+  if (report.stage == FileStage::kComponent) {
+    return std::string(FileStageName(report.stage)) + " " + std::to_string(report.number);
   }
-  return "file";
+  return FileStageName(report.stage);
 }
 
 // Why a component would not fit the updater's buffers once placed in `appDir`, or empty. The
@@ -270,19 +254,21 @@ int RunVerifyCommand(const VerifyOptions& options) {
   if (!LoadManifest(manifest, address, keys, signatureValid)) return 1;
 
   DryRunFileSink sink;
-  ReportingHost host(sink);
-  UpdateEngine engine(host, sink);
-  engine.SetManifestOrigin(address.c_str());
+  ReportingHost host;
   // With keys every file must carry its digest and match it, as the signed updater demands.
-  engine.SetReleaseKeys(keys);
-  UpdateMode mode = UpdateMode::kNone;
+  UpdateOptions engineOptions;
+  engineOptions.keys = &keys;
+  UpdateEngine engine(host, sink, DefaultFetcher(), engineOptions);
+  RunContext run;  // logging off: the engine reports each file's stage in its own types
+  run.documentsMayBeLocal = DocumentsMayBeLocal(address.c_str());
   try {
-    // Logging off: the engine reports each file's stage in its own types. Nothing is written.
-    mode = engine.UpdateFromManifest(manifest, installed.c_str(), false);
+    // Nothing is written.
+    engine.UpdateFromManifest(manifest, installed.c_str(), run);
   } catch (...) {
     PrintError("the update engine failed while reading the manifest");
     return 1;
   }
+  const UpdateMode mode = host.Mode();
   PrintMode(mode, manifest, installed);
   if (mode == UpdateMode::kNone) return 1;
   const int filesStatus = Conclude(host.Reports(), options.appDir);

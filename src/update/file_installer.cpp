@@ -1,6 +1,8 @@
 // Installing one file and reporting it: its document streamed through the XML reader and the
 // hexadecimal decoder into the sink; one typed report per file to the host, one result line to
 // the log. Working memory does not grow with the file.
+#include "update/file_installer.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -16,7 +18,7 @@
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
-#include "update/update_engine.h"
+#include "update/release_stage.h"
 #include "xml/xml_document.h"
 
 std::size_t FileDocumentFetchCap(int maxSize) {
@@ -54,44 +56,40 @@ const char* ResultOperation(FileStage stage) {
 
 }  // namespace
 
-void UpdateEngine::BeginFile(FileStage stage, int number, const char* destination) {
-  m_current.stage = stage;
-  m_current.number = number;
-  m_current.destination = destination;
+void FileInstaller::BeginFile(FileStage stage, int number, const char* destination) {
+  m_file = FileOutcome();
+  m_file.stage = stage;
+  m_file.number = number;
+  m_file.destination = destination;
 }
 
-void UpdateEngine::Refuse(const char* address, const char* reason) {
-  InstallItem item = m_current;
-  item.address = address;
-  m_host.ReportInstallProblem(item, reason);
-}
+void FileInstaller::Refuse(InstallProblem problem) { m_file.problem = problem; }
 
-void UpdateEngine::ReportWrite(const char* address, int written, bool loggingFlag) {
-  const FileWriteOutcome outcome = m_sink.LastWriteOutcome();
-  if (written == 0) {
-    Refuse(address, outcome == FileWriteOutcome::kNotWritable
-                        ? "destination may not be opened for writing (read-only, no right, in use)"
-                        : "destination cannot be written");
-  } else if (outcome == FileWriteOutcome::kWrittenInPlace) {
+void FileInstaller::ReportWrite(const FileWrite& write) {
+  m_file.write = write.outcome;
+  m_file.bytes = write.bytes;
+  if (!write.Installed()) {
+    Refuse(write.outcome == ReplaceResult::kNotWritable ? InstallProblem::kDestinationNotWritable
+                                                        : InstallProblem::kWriteFailed);
+  } else if (write.outcome == ReplaceResult::kWrittenInPlace) {
     // Installed, but not in one step: a crash meanwhile could have torn the file; say so.
-    Refuse(address, "written into the existing file in place: its directory takes no new file");
-    Log(loggingFlag, kOpInstallFile, kTextWrittenInPlace);
+    Refuse(InstallProblem::kWrittenInPlace);
+    m_parts.log.Line(kOpInstallFile, kTextWrittenInPlace);
   }
 }
 
-void UpdateEngine::LogResult(bool loggingFlag, const char* address, int result) {
-  InstallItem item = m_current;
-  item.address = address;
-  m_host.ReportInstallResult(item, result);
-  if (result == 0) ++m_summary.failedFiles;
-  if (!loggingFlag) return;
+void FileInstaller::Finish(const char* address, int result) {
+  m_file.address = address;
+  m_file.result = result;
+  m_parts.events.FileFinished(m_file);
+  if (result == 0) ++m_parts.summary.failedFiles;
+  if (!m_parts.log.On()) return;
   // A line that would not fit the usual buffer is still logged whole.
-  const std::string line = FormatResultLine(address, item.destination, result);
-  LogOutsideText(loggingFlag, ResultOperation(item.stage), line.c_str());
+  const std::string line = FormatResultLine(address, ShownDestination(m_file), result);
+  m_parts.log.OutsideText(ResultOperation(m_file.stage), line.c_str());
 }
 
-int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int number,
-                                   bool loggingFlag) {
+int FileInstaller::InstallEntry(const XmlNode& entry, FileStage stage, int number) {
   char address[kManifestTextBufferSize];
   char destination[kManifestTextBufferSize];
   char signature[kSignatureBufferSize];
@@ -111,95 +109,94 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
   BeginFile(stage, number, destination);
   int result = 0;
   if (sizeLength == kLongTextTooLong) {
-    Refuse(address, "tamfichero longer than 254 bytes");
+    Refuse(InstallProblem::kSizeTextTooLong);
   } else {
-    result = InstallFile(address, destination, sizeLimit, signature, loggingFlag);
+    result = InstallDocument(address, destination, sizeLimit, signature);
   }
-  LogResult(loggingFlag, address, result);
+  Finish(address, result);
   return result;
 }
 
-bool UpdateEngine::ReportDigest(DigestVerdict verdict, const char* address, bool loggingFlag) {
+bool FileInstaller::ReportDigest(DigestVerdict verdict, const char* address) {
+  m_file.digest = verdict;
   switch (verdict) {
     case DigestVerdict::kMatches:
     case DigestVerdict::kUnchecked:
       return true;
     case DigestVerdict::kMismatch:
-      Refuse(address, "the file's bytes do not match its S256 digest");
+      Refuse(InstallProblem::kDigestMismatch);
       break;
     case DigestVerdict::kMissing:
-      Refuse(address, "signed release without an S256 digest for this file");
+      Refuse(InstallProblem::kDigestMissing);
       break;
     case DigestVerdict::kFailed:
-      Refuse(address, "the file's digest could not be computed");
+      Refuse(InstallProblem::kDigestFailed);
       break;
   }
-  ++m_digestRefusals;
-  m_digestRefused.emplace_back(address);
-  Log(loggingFlag, kOpInstallFile, kTextDigestMismatch);
+  m_parts.digestRefused.emplace_back(address);
+  m_parts.log.Line(kOpInstallFile, kTextDigestMismatch);
   return false;
 }
 
-bool UpdateEngine::ReportContent(const FileContentStream& file, const char* address,
-                                 bool loggingFlag) {
+bool FileInstaller::ReportContent(const FileContentStream& file, const char* address) {
   switch (file.Verdict()) {
     case FileContentVerdict::kComplete:
       return true;
     case FileContentVerdict::kOutOfMemory:
       // Memory for this file ran out, not for the run: the file fails and the next one is tried.
-      Refuse(address, "memory ran out while installing the file");
-      Log(loggingFlag, kOpContentAllocation, kTextNull);
+      Refuse(InstallProblem::kOutOfMemory);
+      m_parts.log.Line(kOpContentAllocation, kTextNull);
       break;
     case FileContentVerdict::kFetchFailed:
-      Refuse(address, DescribeFetchStatus(file.FetchFailure()));
-      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
+      Refuse(InstallProblem::kFetchFailed);
+      m_file.fetch = file.FetchFailure();
+      m_parts.log.Line(kOpInstallFile, kTextNoContentElement);
       break;
     case FileContentVerdict::kNotWellFormed:
-      Refuse(address, "file document is not well-formed XML");
-      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
+      Refuse(InstallProblem::kNotWellFormed);
+      m_parts.log.Line(kOpInstallFile, kTextNoContentElement);
       break;
     case FileContentVerdict::kNoElement:
-      Refuse(address, "file document has no fichero element");
-      Log(loggingFlag, kOpInstallFile, kTextNoContentElement);
+      Refuse(InstallProblem::kNoContentElement);
+      m_parts.log.Line(kOpInstallFile, kTextNoContentElement);
       break;
     case FileContentVerdict::kTooLong:
-      Refuse(address, "file is not smaller than its size limit");
+      Refuse(InstallProblem::kContentTooLong);
       break;
     case FileContentVerdict::kEmpty:
-      Refuse(address, "fichero is empty or not a child of the root");
-      Log(loggingFlag, kOpInstallFile, kTextEmptyContent);
+      Refuse(InstallProblem::kContentEmpty);
+      m_parts.log.Line(kOpInstallFile, kTextEmptyContent);
       break;
     case FileContentVerdict::kNotHex:
-      Refuse(address, "fichero is not an even number of hexadecimal digits");
+      Refuse(InstallProblem::kContentNotHex);
       break;
     case FileContentVerdict::kDigestRefused:
-      ReportDigest(file.Digest(), address, loggingFlag);
+      ReportDigest(file.Digest(), address);
       break;
   }
   return false;
 }
 
-int UpdateEngine::InstallFile(const char* address, const char* destination, int maxSize,
-                              const char* signature, bool loggingFlag) {
+int FileInstaller::InstallDocument(const char* address, const char* destination, int maxSize,
+                                   const char* signature) {
   if (maxSize <= 0) {
-    Refuse(address, "size limit is 0 or less");
+    Refuse(InstallProblem::kSizeLimitNotPositive);
     return 0;
   }
   // The digest the file must match; a signed release carries one for every file.
-  FileDigestCheck digest(signature, m_keys->RequiresSignatures());
+  FileDigestCheck digest(signature, m_parts.keys.RequiresSignatures());
   if (!digest.Admits()) {
-    ++m_digestRefusals;
-    m_digestRefused.emplace_back(address);
-    Refuse(address, "signed release without an S256 digest for this file");
-    Log(loggingFlag, kOpInstallFile, kTextDigestMissing);
+    m_parts.digestRefused.emplace_back(address);
+    Refuse(InstallProblem::kDigestMissing);
+    m_parts.log.Line(kOpInstallFile, kTextDigestMissing);
     return 0;
   }
-  FetchLimits limits = m_limits;
+  FetchLimits limits = m_parts.limits;
   limits.maxBytes = FileDocumentFetchCap(maxSize);
-  limits.totalTimeoutSeconds = FileDocumentTimeout(maxSize, m_limits.totalTimeoutSeconds);
-  limits.allowLocalFiles = m_documentsMayBeLocal;
+  limits.totalTimeoutSeconds = FileDocumentTimeout(maxSize, m_parts.limits.totalTimeoutSeconds);
+  limits.allowLocalFiles = m_parts.run.documentsMayBeLocal;
   if (!FitRunDeadline(limits)) {
-    Refuse(address, "the run's time for fetching is used up");
+    Refuse(InstallProblem::kRunTimeUsedUp);
     return 0;
   }
   // The text must be shorter than twice the limit: a file of maxSize bytes is refused.
@@ -207,10 +204,15 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
   // The document goes straight into the file being written; the sink keeps it out of place until
   // every check has passed, and may not run it at all (an unwritable destination), so it is judged
   // here then: its refusals come first, as when it was read before the destination was tried.
-  auto file = std::make_unique<FileContentStream>(*m_fetcher, address, limits, longestText, digest);
-  const int written = m_sink.WriteFileFrom(*file, destination);
+  auto file =
+      std::make_unique<FileContentStream>(m_parts.fetcher, address, limits, longestText, digest);
+  const FileWrite write = m_parts.sink.Write(*file, destination);
   file->Judge();
-  if (!ReportContent(*file, address, loggingFlag)) return 0;
-  ReportWrite(address, written, loggingFlag);
-  return written;
+  if (!ReportContent(*file, address)) return 0;
+  ReportWrite(write);
+  return write.Installed() ? 1 : 0;
+}
+
+bool FileInstaller::FitRunDeadline(FetchLimits& limits) const {
+  return !m_parts.run.hasDeadline || FitBudget(limits, m_parts.run.deadline);
 }
