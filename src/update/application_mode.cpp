@@ -11,6 +11,7 @@
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
+#include "update/patch_offer.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
 
@@ -117,7 +118,8 @@ void UpdateEngine::InstallComponents(const XmlDocument& manifest, const char* ap
     } else if (!appDirectoryKnown || !destinationFits) {
       Refuse(address, "application directory and destination longer than 254 bytes");
     } else {
-      result = InstallFile(address, destination, sizeLimit, digest, loggingFlag);
+      const PatchOffer patch = ReadComponentPatchOffer(manifest, i);
+      result = InstallFile(address, destination, sizeLimit, digest, loggingFlag, &patch);
     }
     LogResult(loggingFlag, address, result);
     m_host.SetProgressPos(i);
@@ -137,7 +139,8 @@ void UpdateEngine::InstallMainExecutable(const XmlDocument& manifest, int defaul
   BeginFile(FileStage::kMainExecutable, 0, kMainExecutableDestinationText);
   int result = 0;
   if (haveAddress) {
-    result = InstallFile(address, nullptr, defaultSize, digest, loggingFlag);
+    const PatchOffer patch = ReadMainPatchOffer(manifest);
+    result = InstallFile(address, nullptr, defaultSize, digest, loggingFlag, &patch);
   } else {
     Refuse(address, "main executable address longer than 254 bytes");
   }

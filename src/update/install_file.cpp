@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/buffer_sizes.h"
 #include "common/fixed_buffer.h"
+#include "update/delta_fetcher.h"
 #include "update/file_content_stream.h"
 #include "update/file_digest.h"
 #include "update/log_texts.h"
@@ -107,13 +109,14 @@ int UpdateEngine::InstallFileEntry(const XmlNode& entry, FileStage stage, int nu
   GetNodeText(entry, kDownloadUrlElement, address, sizeof(address));
   GetNodeText(entry, kDestinationElement, destination, sizeof(destination));
   GetNodeText(entry, kSignatureElement, signature, sizeof(signature));
+  const PatchOffer patch = ReadEntryPatchOffer(entry);
 
   BeginFile(stage, number, destination);
   int result = 0;
   if (sizeLength == kLongTextTooLong) {
     Refuse(address, "tamfichero longer than 254 bytes");
   } else {
-    result = InstallFile(address, destination, sizeLimit, signature, loggingFlag);
+    result = InstallFile(address, destination, sizeLimit, signature, loggingFlag, &patch);
   }
   LogResult(loggingFlag, address, result);
   return result;
@@ -180,7 +183,7 @@ bool UpdateEngine::ReportContent(const FileContentStream& file, const char* addr
 }
 
 int UpdateEngine::InstallFile(const char* address, const char* destination, int maxSize,
-                              const char* signature, bool loggingFlag) {
+                              const char* signature, bool loggingFlag, const PatchOffer* patch) {
   if (maxSize <= 0) {
     Refuse(address, "size limit is 0 or less");
     return 0;
@@ -204,6 +207,11 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
   }
   // The text must be shorter than twice the limit: a file of maxSize bytes is refused.
   const std::size_t longestText = 2 * static_cast<std::size_t>(maxSize) - 1;
+  char patchBase[kPathBufferSize];
+  if (m_patchOffers != nullptr && patch != nullptr &&
+      ResolveInstallDestination(destination, patchBase, sizeof(patchBase))) {
+    m_patchOffers->Note(address, patchBase, *patch);
+  }
   // The document goes straight into the file being written; the sink keeps it out of place until
   // every check has passed, and may not run it at all (an unwritable destination), so it is judged
   // here then: its refusals come first, as when it was read before the destination was tried.

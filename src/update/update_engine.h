@@ -16,6 +16,8 @@
 class XmlDocument;
 class XmlNode;
 class FileContentStream;
+class PatchOffers;
+struct PatchOffer;
 enum class DigestVerdict;
 
 // Address used when the settings name none: the build's update server and a fixed path.
@@ -55,8 +57,10 @@ class UpdateEngine {
   // Fetches the file document at `address`, decodes its text and hands the bytes to the sink.
   // Returns 1 when the file was written, 0 otherwise. `destination` null means the registered
   // main executable. Memory that runs out for the file's document gives 0, logged as such.
+  // `patch`: the file's patch offer, noted while a release's documents are listed, so the stage
+  // may fetch the patch instead (delta_fetcher.h); the install itself is the same either way.
   int InstallFile(const char* address, const char* destination, int maxSize, const char* signature,
-                  bool loggingFlag);
+                  bool loggingFlag, const PatchOffer* patch = nullptr);
 
   // Limits for the manifest fetch (tests shorten the time-outs). File documents use the same
   // time-outs with a size cap derived from each file's limit.
@@ -128,9 +132,11 @@ class UpdateEngine {
   // document a mirror served that fails its digest is fetched again from the next source.
   StageOutcome StageRelease(ReleaseStage& stage, const XmlDocument& manifest,
                             const char* installedVersion, const std::string& release);
-  // The documents the mode would fetch, in order, each once, with the largest limits asked.
+  // The documents the mode would fetch, in order, each once, with the largest limits asked;
+  // the patches offered for them into `offers` when given.
   std::vector<StagedDocument> ListDocuments(const XmlDocument& manifest,
-                                            const char* installedVersion);
+                                            const char* installedVersion,
+                                            PatchOffers* offers = nullptr);
   // Reports a file's digest verdict; false (refused, logged) unless its bytes may be written.
   bool ReportDigest(DigestVerdict verdict, const char* address, bool loggingFlag);
   // Reports why a streamed file document was refused (memory that ran out for it included);
@@ -156,6 +162,7 @@ class UpdateEngine {
   Fetcher* m_fetcher;
   const ReleaseKeySet* m_keys;
   ReleaseGuard* m_guard = nullptr;
+  PatchOffers* m_patchOffers = nullptr;  // set while a release's documents are listed
   FetchLimits m_limits;
   std::string m_tillIdentity;
   RunSummary m_summary;   // this run's, reported before the launch
