@@ -69,6 +69,26 @@ PatchBaseResult ReadPatchBase(const char* path, const char* digest,
   return PatchBaseResult::kDiffers;
 }
 
+const char* DescribePatchVerdict(PatchVerdict verdict) {
+  switch (verdict) {
+    case PatchVerdict::kApplied:
+      return "applies, and the result matches its digest";
+    case PatchVerdict::kRefused:
+      return "not a zstd frame, or its window is larger than the updater accepts";
+    case PatchVerdict::kCorrupt:
+      return "the decoder found it damaged or made against another base";
+    case PatchVerdict::kTruncated:
+      return "it ends inside its frame, or bytes follow the frame";
+    case PatchVerdict::kResultMismatch:
+      return "the result does not match its digest";
+    case PatchVerdict::kWriteFailed:
+      return "the result could not be written";
+    case PatchVerdict::kOutOfMemory:
+      break;
+  }
+  return "memory ran out";
+}
+
 struct PatchApplier::Decoder {
   std::unique_ptr<ZSTD_DCtx, ContextDeleter> context;
 };

@@ -42,6 +42,9 @@ enum class PatchVerdict {
   kOutOfMemory,
 };
 
+// What a verdict means, for people (the release tool's verify command).
+const char* DescribePatchVerdict(PatchVerdict verdict);
+
 // Applies one patch fed in pieces through Write (a ContentWriter, so a streamed file document's
 // decoded bytes can go straight in), handing the result's bytes to `out` as they are decoded.
 // Bytes reach `out` before the result is judged: callers keep them out of place until Finish

@@ -184,6 +184,13 @@ CLI::App* AddVerifyCommand(CLI::App& tool, VerifyOptions& options) {
                    "Check the release as a build trusting these keys would: the manifest's "
                    "signature and expiry, and every file against its S256 digest")
       ->type_name("FILE");
+  command
+      ->add_option("--previous", options.previousDirs,
+                   "A directory holding the files of an earlier release: each patch the "
+                   "manifest offers is applied to the file there with its base digest and its "
+                   "result checked; repeat for more")
+      ->type_name("DIR")
+      ->allow_extra_args(false);
   return command;
 }
 
