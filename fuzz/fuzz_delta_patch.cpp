@@ -1,7 +1,8 @@
 // Fuzz target: a patch applied against its base, fed in pieces. Byte 0 picks the piece size (1 to
 // 256 bytes), bytes 1 and 2 the base's length (little-endian, cut to what follows), then the base,
-// then the patch. libzstd's one-shot decoder is the reference: the streamed applier must give
-// exactly its bytes when it decodes one frame within the window, and apply nothing otherwise.
+// then the patch. libzstd given the whole patch at once is the reference: the applier fed in
+// pieces must give exactly its bytes when it decodes one frame within the window, and apply
+// nothing otherwise.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -37,8 +38,11 @@ std::string Digest(const std::string& bytes) {
   return FormatFileDigest(digest);
 }
 
-// What libzstd makes of the patch in one call: true with `result` when it is exactly one frame
-// within the updater's window that decodes against the base.
+// What libzstd makes of the patch given whole at once: true with `result` when it is exactly one
+// frame within the updater's window that decodes against the base. libzstd's streaming decoder
+// is the reference, not its one-shot one: 1.5.4's one-shot decoding accepts an RLE block larger
+// than the block maximum, which the format and the streaming decoder refuse (kept regression
+// rle_block_over_the_block_maximum).
 bool Reference(const std::vector<unsigned char>& base, const std::uint8_t* patch, std::size_t size,
                std::string& result) {
   if (ZSTD_findFrameCompressedSize(patch, size) != size) return false;
@@ -51,10 +55,13 @@ bool Reference(const std::vector<unsigned char>& base, const std::uint8_t* patch
   FUZZ_CHECK(context != nullptr);
   ZSTD_DCtx_refPrefix(context, base.data(), base.size());
   result.resize(kLargestResult);
-  const std::size_t made = ZSTD_decompressDCtx(context, result.data(), result.size(), patch, size);
+  ZSTD_inBuffer in{patch, size, 0};
+  ZSTD_outBuffer out{result.data(), result.size(), 0};
+  const std::size_t left = ZSTD_decompressStream(context, &out, &in);
   ZSTD_freeDCtx(context);
-  if (ZSTD_isError(made)) return false;
-  result.resize(made);
+  // A frame not ended with all of its input taken, or a result past the largest compared.
+  if (ZSTD_isError(left) || left != 0 || in.pos != size || out.pos == out.size) return false;
+  result.resize(out.pos);
   return true;
 }
 
