@@ -4,6 +4,8 @@ of both modes as the release tool writes them, file documents, and the hostile s
 must survive (deep nesting, NUL references, DOCTYPEs, mixed content, other encodings).
 Run it again after changing it; the files are kept in the tree."""
 import pathlib
+import subprocess
+import tempfile
 
 ROOT = pathlib.Path(__file__).resolve().parent / "corpus"
 BASE = "http://fuzz.invalid/"
@@ -189,6 +191,38 @@ def file_document_seeds():
     return seeds
 
 
+def zstd_patch(base, result, *options):
+    """A patch as the zstd command makes one with --patch-from (Debian's zstd package)."""
+    with tempfile.TemporaryDirectory() as scratch:
+        folder = pathlib.Path(scratch)
+        (folder / "base").write_bytes(base)
+        (folder / "result").write_bytes(result)
+        subprocess.run(["zstd", "-q", "-f", *options, "--patch-from=" + str(folder / "base"),
+                        str(folder / "result"), "-o", str(folder / "patch")], check=True)
+        return (folder / "patch").read_bytes()
+
+
+def delta_input(piece, base, patch):
+    # Must match fuzz_delta_patch.cpp: piece size - 1, the base's length (2 bytes), base, patch.
+    return bytes([piece - 1, len(base) & 0xFF, len(base) >> 8]) + base + patch
+
+
+def delta_patch_seeds():
+    base = bytes((i * 31 + (i >> 8)) & 0xFF for i in range(20000))
+    changed = base[:9000] + b"a one-line change" + base[9000:]
+    patch = zstd_patch(base, changed, "-19", "--long")
+    wrong_base = bytes(reversed(base))
+    return {
+        "applies": delta_input(64, base, patch),
+        "applies_byte_by_byte": delta_input(1, base, patch),
+        "wrong_base": delta_input(64, wrong_base, patch),
+        "no_base": delta_input(64, b"", zstd_patch(b"", changed)),
+        "truncated": delta_input(64, base, patch[:-5]),
+        "trailing_bytes": delta_input(64, base, patch + b"\x00"),
+        "two_frames": delta_input(64, base, patch + patch),
+    }
+
+
 def write(target, seeds):
     directory = ROOT / target
     directory.mkdir(parents=True, exist_ok=True)
@@ -202,6 +236,7 @@ def main():
     write("fuzz_xml_document", xml_seeds())
     write("fuzz_hex_decoder", hex_seeds())
     write("fuzz_file_document", file_document_seeds())
+    write("fuzz_delta_patch", delta_patch_seeds())
 
 
 if __name__ == "__main__":

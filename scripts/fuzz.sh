@@ -23,7 +23,7 @@ fi
 # The largest input each target is grown to: documents of up to 2 MiB reach the nesting depth
 # and sizes a hostile server can send; a manifest and its documents share one input.
 declare -A MAX_LEN=([fuzz_engine]=262144 [fuzz_hex_decoder]=65536 [fuzz_xml_document]=2097152
-                   [fuzz_file_document]=262144)
+                   [fuzz_file_document]=262144 [fuzz_delta_patch]=262144)
 declare -A DICT=([fuzz_engine]=fuzz/xml.dict [fuzz_xml_document]=fuzz/xml.dict
                 [fuzz_file_document]=fuzz/xml.dict)
 # A single input taking longer than this is a hang, reported like a crash.
@@ -40,7 +40,7 @@ export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 mkdir -p build/fuzz/artifacts
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-for target in fuzz_engine fuzz_hex_decoder fuzz_xml_document fuzz_file_document; do
+for target in fuzz_engine fuzz_hex_decoder fuzz_xml_document fuzz_file_document fuzz_delta_patch; do
   if [ "$long" -eq 1 ]; then
     found=build/fuzz/found/$target
   else

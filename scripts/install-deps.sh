@@ -6,13 +6,14 @@ set -euo pipefail
 PACKAGES=(
   cmake make g++ pkg-config googletest
   mingw-w64 wine64 wine xvfb x11-apps xdotool imagemagick icoutils
-  libpugixml-dev libexpat1-dev libcurl4-openssl-dev libsimpleini-dev libcli11-dev libssl-dev
+  libpugixml-dev libexpat1-dev libcurl4-openssl-dev libsimpleini-dev libcli11-dev libssl-dev libzstd-dev
   zlib1g-dev libz-mingw-w64-dev
   python3 python3-pytest
   curl time nginx-light
   clang-14 libclang-rt-14-dev
   dpkg-dev lintian file unzip binutils-mingw-w64-x86-64 osslsigncode openssl gzip
-  # expat for the Windows build, from its Debian source package (scripts/mingw-libraries.sh)
+  # expat and libzstd for the Windows build, from their Debian source packages
+  # (scripts/mingw-libraries.sh)
   autoconf automake libtool
 )
 

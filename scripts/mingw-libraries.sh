@@ -71,3 +71,13 @@ mingw_library expat 2.5.0-1+deb12u2 \
   6fc87dbd01f49999ed368cfb37c08d35e41348dda2281d60642f3aa14cb77e32 autotools expat \
   --disable-shared --enable-static --without-xmlwf --without-examples --without-tests \
   --without-docbook
+
+# libzstd, which applies the patches of delta releases, built with its CMake project (the build
+# Debian configures beside its makefiles) as a static library alone: no programs, no tests, no
+# threads (a patch is applied on one thread), and no legacy formats (a patch is always a current
+# frame, so the decoders of formats before 0.8 would only be more code facing the network).
+mingw_library libzstd 1.5.4+dfsg2-5 \
+  8f602f92b575aa8b5e979196fb6ee82d78f233521dc9636526d3ecba1f63c1b1 cmake build/cmake \
+  -DZSTD_BUILD_STATIC=ON -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_PROGRAMS=OFF \
+  -DZSTD_BUILD_TESTS=OFF -DZSTD_BUILD_CONTRIB=OFF -DZSTD_LEGACY_SUPPORT=OFF \
+  -DZSTD_MULTITHREAD_SUPPORT=OFF

@@ -13,6 +13,7 @@
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
+#include "update/patch_offer.h"
 #include "xml/xml_document.h"
 
 namespace {
@@ -117,7 +118,8 @@ void ApplicationMode::InstallComponents(const XmlDocument& manifest, const char*
     } else if (!appDirectoryKnown || !destinationFits) {
       m_parts.installer.Refuse(InstallProblem::kAppDirectoryTooLong);
     } else {
-      result = m_parts.installer.InstallDocument(address, destination, sizeLimit, digest);
+      const PatchOffer patch = ReadComponentPatchOffer(manifest, i);
+      result = m_parts.installer.InstallDocument(address, destination, sizeLimit, digest, &patch);
     }
     m_parts.installer.Finish(address, result);
     m_parts.progress.SetProgressPos(i);
@@ -136,7 +138,8 @@ void ApplicationMode::InstallMainExecutable(const XmlDocument& manifest, int def
   m_parts.installer.BeginFile(FileStage::kMainExecutable, 0, "");
   int result = 0;
   if (haveAddress) {
-    result = m_parts.installer.InstallDocument(address, nullptr, defaultSize, digest);
+    const PatchOffer patch = ReadMainPatchOffer(manifest);
+    result = m_parts.installer.InstallDocument(address, nullptr, defaultSize, digest, &patch);
   } else {
     m_parts.installer.Refuse(InstallProblem::kMainAddressTooLong);
   }

@@ -12,9 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "common/buffer_sizes.h"
 #include "common/fixed_buffer.h"
+#include "update/delta_fetcher.h"
 #include "update/file_content_stream.h"
 #include "update/file_digest.h"
+#include "update/file_sinks.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
@@ -105,13 +108,14 @@ int FileInstaller::InstallEntry(const XmlNode& entry, FileStage stage, int numbe
   GetNodeText(entry, kDownloadUrlElement, address, sizeof(address));
   GetNodeText(entry, kDestinationElement, destination, sizeof(destination));
   GetNodeText(entry, kSignatureElement, signature, sizeof(signature));
+  const PatchOffer patch = ReadEntryPatchOffer(entry);
 
   BeginFile(stage, number, destination);
   int result = 0;
   if (sizeLength == kLongTextTooLong) {
     Refuse(InstallProblem::kSizeTextTooLong);
   } else {
-    result = InstallDocument(address, destination, sizeLimit, signature);
+    result = InstallDocument(address, destination, sizeLimit, signature, &patch);
   }
   Finish(address, result);
   return result;
@@ -178,7 +182,7 @@ bool FileInstaller::ReportContent(const FileContentStream& file, const char* add
 }
 
 int FileInstaller::InstallDocument(const char* address, const char* destination, int maxSize,
-                                   const char* signature) {
+                                   const char* signature, const PatchOffer* patch) {
   if (maxSize <= 0) {
     Refuse(InstallProblem::kSizeLimitNotPositive);
     return 0;
@@ -201,6 +205,11 @@ int FileInstaller::InstallDocument(const char* address, const char* destination,
   }
   // The text must be shorter than twice the limit: a file of maxSize bytes is refused.
   const std::size_t longestText = 2 * static_cast<std::size_t>(maxSize) - 1;
+  char patchBase[kPathBufferSize];
+  if (m_parts.patchOffers != nullptr && patch != nullptr &&
+      ResolveInstallDestination(destination, patchBase, sizeof(patchBase))) {
+    m_parts.patchOffers->Note(address, patchBase, *patch);
+  }
   // The document goes straight into the file being written; the sink keeps it out of place until
   // every check has passed, and may not run it at all (an unwritable destination), so it is judged
   // here then: its refusals come first, as when it was read before the destination was tried.

@@ -15,6 +15,8 @@
 #include "update/update_options.h"
 
 class FileContentStream;
+class PatchOffers;
+struct PatchOffer;
 class XmlNode;
 
 // The slowest line a file document's own deadline allows for, on top of the manifest's.
@@ -36,6 +38,9 @@ struct InstallerParts {
   const RunContext& run;
   RunSummary& summary;                      // counts the files that failed
   std::vector<std::string>& digestRefused;  // addresses refused for their digest, in order
+  // Null but while a release's documents are listed: where each file's patch offer is noted,
+  // so the stage may fetch the patch instead (delta_fetcher.h).
+  PatchOffers* patchOffers = nullptr;
 };
 
 class FileInstaller {
@@ -54,8 +59,9 @@ class FileInstaller {
   // Fetches the file document at `address`, decodes its text and hands the bytes to the sink.
   // Returns 1 when the file was written, 0 otherwise. `destination` null means the registered
   // main executable. Memory that runs out for the file's document gives 0, logged as such.
+  // `patch`: the file's patch offer, if any; the install itself is the same either way.
   int InstallDocument(const char* address, const char* destination, int maxSize,
-                      const char* signature);
+                      const char* signature, const PatchOffer* patch = nullptr);
 
  private:
   // Reports a file's digest verdict; false (refused, logged) unless its bytes may be written.

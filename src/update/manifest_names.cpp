@@ -26,6 +26,16 @@ const char kSignatureElement[] = "firma";
 
 const char kFileContentElement[] = "fichero";
 
+const char kPatchUrlElement[] = "urlparche";
+const char kPatchBaseElement[] = "firmabase";
+const char kPatchResultElement[] = "firmaresultado";
+const char kComponentPatchUrlStem[] = "urlparchecomp";
+const char kComponentPatchBaseStem[] = "firmabasecomp";
+const char kComponentPatchResultStem[] = "firmaresultadocomp";
+const char kMainPatchUrlElement[] = "urlparchedescarga";
+const char kMainPatchBaseElement[] = "firmabasedescarga";
+const char kMainPatchResultElement[] = "firmaresultadodescarga";
+
 bool FormatNumberedName(char* buffer, std::size_t bufferSize, const char* stem, int number) {
   return FormatText(buffer, bufferSize, "%s%d", stem, number);
 }

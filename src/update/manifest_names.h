@@ -34,6 +34,20 @@ extern const char kSignatureElement[];    // "firma"
 // File document.
 extern const char kFileContentElement[];  // "fichero"
 
+// Optional patch of a file (delta releases, see update/patch_offer.h): the patch document's
+// address, the S256 digest of the file it applies to and that of the file it makes. In a file
+// entry (library releases) as children; in an application manifest numbered per component and
+// suffixed for the main executable.
+extern const char kPatchUrlElement[];           // "urlparche"
+extern const char kPatchBaseElement[];          // "firmabase"
+extern const char kPatchResultElement[];        // "firmaresultado"
+extern const char kComponentPatchUrlStem[];     // "urlparchecomp", numbered
+extern const char kComponentPatchBaseStem[];    // "firmabasecomp", numbered
+extern const char kComponentPatchResultStem[];  // "firmaresultadocomp", numbered
+extern const char kMainPatchUrlElement[];       // "urlparchedescarga"
+extern const char kMainPatchBaseElement[];      // "firmabasedescarga"
+extern const char kMainPatchResultElement[];    // "firmaresultadodescarga"
+
 // Forms a numbered element name: `stem` followed by `number` in decimal ("urlcomp" 10 ->
 // "urlcomp10"). False when it does not fit `bufferSize` bytes.
 bool FormatNumberedName(char* buffer, std::size_t bufferSize, const char* stem, int number);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "update/delta_fetcher.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
 #include "update/manifest_names.h"
@@ -78,11 +79,13 @@ class FetchRedirection {
 }  // namespace
 
 std::vector<StagedDocument> UpdateEngine::ListDocuments(const XmlDocument& manifest,
-                                                        const char* installedVersion) {
+                                                        const char* installedVersion,
+                                                        PatchOffers* offers) {
   SilentUpdateHost silent;
   DryRunFileSink nowhere;
   DocumentLister lister;
   UpdateEngine list(silent, nowhere, lister, DryRunOptions());
+  list.m_patchOffers = offers;
   RunContext listing = m_run;
   listing.logging = false;
   listing.hasDeadline = false;  // the documents are listed with the limits they are asked with
@@ -92,13 +95,18 @@ std::vector<StagedDocument> UpdateEngine::ListDocuments(const XmlDocument& manif
 
 StageOutcome UpdateEngine::StageRelease(ReleaseStage& stage, const XmlDocument& manifest,
                                         const char* installedVersion, const std::string& release) {
-  const std::vector<StagedDocument> documents = ListDocuments(manifest, installedVersion);
-  if (m_mirrors.empty()) return stage.Stage(release, documents, *m_fetcher, m_run.deadline);
+  PatchOffers offers;
+  const std::vector<StagedDocument> documents = ListDocuments(manifest, installedVersion, &offers);
+  if (m_mirrors.empty()) {
+    DeltaFetcher patched(*m_fetcher, offers);
+    return stage.Stage(release, documents, patched, m_run.deadline);
+  }
   // A share on the shop's network is trusted only where every document is checked against a
   // signed digest, or where the manifest itself was local (today's rule for local documents).
   MirrorFetcher sources(*m_fetcher, m_publisherBase, m_mirrors,
                         m_keys->RequiresSignatures() || m_run.documentsMayBeLocal);
-  StageOutcome staged = stage.Stage(release, documents, sources, m_run.deadline);
+  DeltaFetcher patched(sources, offers);
+  StageOutcome staged = stage.Stage(release, documents, patched, m_run.deadline);
   for (std::size_t round = 0;
        staged == StageOutcome::kStaged && m_keys->RequiresSignatures() && round < m_mirrors.size();
        ++round) {
@@ -114,7 +122,7 @@ StageOutcome UpdateEngine::StageRelease(ReleaseStage& stage, const XmlDocument& 
       again = true;
     }
     if (!again) break;
-    staged = stage.Stage(release, documents, sources, m_run.deadline);
+    staged = stage.Stage(release, documents, patched, m_run.deadline);
   }
   return staged;
 }

@@ -22,6 +22,7 @@
 
 class XmlDocument;
 struct VerifiedManifest;
+class PatchOffers;
 
 // Address used when the settings name none: the build's update server and a fixed path.
 extern const char kDefaultManifestAddress[];
@@ -104,9 +105,11 @@ class UpdateEngine {
   // document a mirror served that fails its digest is fetched again from the next source.
   StageOutcome StageRelease(ReleaseStage& stage, const XmlDocument& manifest,
                             const char* installedVersion, const std::string& release);
-  // The documents the mode would fetch, in order, each once, with the largest limits asked.
+  // The documents the mode would fetch, in order, each once, with the largest limits asked;
+  // the patches offered for them into `offers` when given.
   std::vector<StagedDocument> ListDocuments(const XmlDocument& manifest,
-                                            const char* installedVersion);
+                                            const char* installedVersion,
+                                            PatchOffers* offers = nullptr);
   // Tells the events how the manifest was decided on.
   void DecideManifest(UpdateMode mode, SignatureCheck refusal = SignatureCheck::kValid);
   // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
@@ -123,6 +126,7 @@ class UpdateEngine {
   const ReleaseKeySet* m_keys;               // m_options.keys, or none
   RunContext m_run;                          // the run under way
   RunSummary m_summary;                      // this run's, reported before the launch
+  PatchOffers* m_patchOffers = nullptr;      // set while a release's documents are listed
   std::vector<std::string> m_digestRefused;  // their addresses, in order
   std::vector<std::string> m_mirrors;        // the setting espejos, in order
   std::string m_publisherBase;               // where the manifest's documents are published

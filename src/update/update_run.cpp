@@ -74,8 +74,8 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
 }
 
 InstallerParts UpdateEngine::Parts() {
-  return InstallerParts{Lines(),          m_hosts.events, m_sink,    *m_fetcher,     *m_keys,
-                        m_options.limits, m_run,          m_summary, m_digestRefused};
+  return InstallerParts{Lines(), m_hosts.events,   m_sink, *m_fetcher,     *m_keys,
+                        m_options.limits, m_run, m_summary, m_digestRefused, m_patchOffers};
 }
 
 void UpdateEngine::Install(UpdateMode mode, const char* installedVersion,

@@ -141,6 +141,61 @@ def test_app_release_is_installed_byte_for_byte_and_verify_agrees(box, server, t
     assert {path.rsplit("/", 1)[1] for path in server.requests} == set(os.listdir(out))
 
 
+def test_a_release_with_patches_reaches_a_till_as_patches_and_a_stranger_gets_full_files(
+        box, server, tmp_path):
+    """--previous: the till holding the earlier files fetches only the patches; verify applies
+    them; a file unlike the base (changed on the till) still arrives whole in the same run."""
+    old = {"uno.dll": os.urandom(3000), "dos.dat": bytes(range(256)) * 8}
+    shipped = write_sources(tmp_path / "shipped", old)
+    old_main = tmp_path / "shipped" / ("pos" + EXE)
+    shutil.copyfile(program("fake_main_app"), old_main)
+    new = {"uno.dll": old["uno.dll"] + b"one more line", "dos.dat": old["dos.dat"][::-1][:1500]}
+    paths = write_sources(tmp_path / "src", new)
+    new_main = tmp_path / "src" / ("pos" + EXE)
+    new_main.write_bytes(read(program("fake_main_app")) + b"release " * 40)
+    out = tmp_path / "release"
+    arguments = ["app", "--version", "1.1", "--base-url", server.url("/rel"),
+                 "--out", box.native_path(str(out)), "--main", box.native_path(str(new_main)),
+                 "--previous", box.native_path(str(tmp_path / "shipped"))]
+    for name, path in paths.items():
+        arguments += ["--component", f"{box.native_path(path)}={name}"]
+    assert tool(box, *arguments).status == 0
+    # dos.dat changed beyond an eighth of itself: no patch for it.
+    assert sorted(n for n in os.listdir(out) if n.endswith(".patch.xml")) == [
+        "comp1-uno.dll.patch.xml", "main-pos" + EXE + ".patch.xml"]
+    serve(server, out)
+    checked = tool(box, "verify", server.url("/rel/manifest.xml"), "--installed-version", "1.0",
+                   "--previous", box.native_path(str(tmp_path / "shipped")))
+    assert checked.status == 0, checked
+    assert sum(" patch " in line and "applies" in line for line in checked.lines) == 2, checked
+
+    for name in old:
+        shutil.copyfile(shipped[name], os.path.join(box.app_dir, name))
+    shutil.copyfile(old_main, main_executable(box))
+    os.chmod(main_executable(box), 0o755)
+    box.set_setting(APP_KEY, "path", box.native_path(main_executable(box)))
+    box.set_setting(APP_KEY, "urlact", server.url("/rel/manifest.xml"))
+    box.set_setting(APP_KEY, "version", "1.0")
+    server.requests.clear()  # verify's own fetches
+    run_updater(box)
+    for name, data in new.items():
+        assert read(os.path.join(box.app_dir, name)) == data, name
+    assert read(main_executable(box)) == read(new_main)
+    fetched = sorted(path.rsplit("/", 1)[1] for path in server.requests)
+    assert fetched == sorted(["manifest.xml", "comp1-uno.dll.patch.xml", "comp2-dos.dat.xml",
+                              "main-pos" + EXE + ".patch.xml"])
+
+    # Another till whose uno.dll is not the base: the full document, in the same run.
+    with open(os.path.join(box.app_dir, "uno.dll"), "wb") as changed:
+        changed.write(b"not the shipped file")
+    shutil.copyfile(old_main, main_executable(box))
+    server.requests.clear()
+    run_updater(box)
+    assert read(os.path.join(box.app_dir, "uno.dll")) == new["uno.dll"]
+    assert read(main_executable(box)) == read(new_main)
+    assert "comp1-uno.dll.xml" in {path.rsplit("/", 1)[1] for path in server.requests}
+
+
 def test_library_release_is_installed_byte_for_byte(box, server, tmp_path):
     files = {"extra uno.txt": b"texto\r\n" * 50, "\u00f1and\u00fa.bin": os.urandom(700),
              "control.ocx": os.urandom(4096), "libreria.dll": bytes(range(255, -1, -1)) * 3}

@@ -43,6 +43,7 @@ class PublishTest : public ::testing::Test {
   }
 
   TempDir m_temp;
+  std::string m_error;
 };
 
 TEST_F(PublishTest, ComponentCountLeavesOutTheMainExecutable) {
@@ -111,6 +112,42 @@ TEST_F(PublishTest, VerifySucceedsOnlyWhenFilesWouldInstall) {
   // No mode runs: the offered version is the installed one.
   verify.installedVersion = "2.0";
   verify.address = m_temp.Join("out") + "/manifest.xml";
+  EXPECT_EQ(RunVerifyCommand(verify), 1);
+}
+
+// --previous: a patch for a file found in an earlier release when it is small enough, offered in
+// the manifest with both digests; verify applies it to its base and fails on a damaged one.
+TEST_F(PublishTest, PatchesAgainstAnEarlierReleaseAreWrittenAndVerified) {
+  std::string oldBytes(40000, '\0');
+  for (std::size_t i = 0; i < oldBytes.size(); ++i)
+    oldBytes[i] = static_cast<char>(i * 7 + i / 300);
+  const std::string newBytes = oldBytes.substr(0, 30000) + "one change" + oldBytes.substr(30000);
+  fs::create_directories(fs::u8path(m_temp.Join("v1/sub")));
+  ASSERT_TRUE(WriteWholeFile(m_temp.Join("v1/sub/uno.dll"), oldBytes));
+  ASSERT_TRUE(WriteWholeFile(m_temp.Join("v1/pos.exe"), std::string(4000, 'z')));  // too unlike
+  AppReleaseOptions options = AppOptions({Source("uno.dll", newBytes) + "=sub/uno.dll"});
+  options.common.previousDirs = {m_temp.Join("v1")};
+  ASSERT_EQ(RunAppCommand(options), 0);
+  XmlDocument manifest;
+  ASSERT_TRUE(manifest.Load((m_temp.Join("out") + "/manifest.xml").c_str(), true));
+  const std::string full = Text(manifest, "urlcomp1");
+  EXPECT_EQ(Text(manifest, "urlparchecomp1"), full.substr(0, full.size() - 4) + ".patch.xml");
+  EXPECT_EQ(Text(manifest, "firmabasecomp1"), DigestFile(m_temp.Join("v1/sub/uno.dll"), m_error));
+  EXPECT_EQ(Text(manifest, "firmaresultadocomp1"),
+            DigestFile(Source("uno.dll", newBytes), m_error));
+  EXPECT_EQ(Text(manifest, "urlparchedescarga"), "<missing>");  // "MZ" from 4000 bytes of z
+
+  VerifyOptions verify;
+  verify.address = m_temp.Join("out") + "/manifest.xml";
+  verify.previousDirs = {m_temp.Join("v1")};
+  EXPECT_EQ(RunVerifyCommand(verify), 0);
+  // The same patch document with a digit changed: the frame no longer gives the file.
+  const std::string patchPath = m_temp.Join("out") + "/comp1-uno.dll.patch.xml";
+  std::string document;
+  ASSERT_TRUE(ReadWholeFile(patchPath, document, m_error));
+  const std::size_t digit = document.find("<fichero>") + 9 + 40;
+  document[digit] = document[digit] == '0' ? '1' : '0';
+  ASSERT_TRUE(WriteWholeFile(patchPath, document));
   EXPECT_EQ(RunVerifyCommand(verify), 1);
 }
 

@@ -5,7 +5,9 @@
 #include <regex>
 
 #include "common/files.h"
+#include "crypto/crypto.h"
 #include "log/log_file.h"
+#include "publish/patch_maker.h"
 #include "net/address.h"
 #include "publish/release_signing.h"
 #include "support/memory_fetcher.h"
@@ -502,3 +504,104 @@ TEST(RunReport, ValuesAreQueryEncodedAndTheTillIsNamedByAHashOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string S256(const std::string& bytes) {
+  Sha256Digest digest{};
+  EXPECT_TRUE(ComputeSha256(bytes.data(), bytes.size(), digest));
+  return FormatFileDigest(digest);
+}
+
+// Where a manifest keeps a file and its patch offer: a component, the main executable, the
+// library file of a library release (read as every file entry is).
+enum class Shape { kComponent, kMain, kLibraryEntry };
+
+std::string PatchManifest(Shape shape, const std::string& full, const std::string& patch,
+                          const std::string& base, const std::string& result,
+                          const std::string& destination) {
+  const std::string offer[3] = {"<urlparche>" + patch + "</urlparche>",
+                                "<firmabase>" + base + "</firmabase>",
+                                "<firmaresultado>" + result + "</firmaresultado>"};
+  switch (shape) {
+    case Shape::kComponent:
+      return "<a><version>1.1</version><componentes>1</componentes><tamfichero>90000</tamfichero>"
+             "<urlcomp1>" +
+             full +
+             "</urlcomp1><destcomp1>uno.dll</destcomp1>"
+             "<urlparchecomp1>" +
+             patch + "</urlparchecomp1><firmabasecomp1>" + base +
+             "</firmabasecomp1><firmaresultadocomp1>" + result + "</firmaresultadocomp1></a>";
+    case Shape::kMain:
+      return "<a><version>1.1</version><tamfichero>90000</tamfichero><urldescarga>" + full +
+             "</urldescarga><urlparchedescarga>" + patch +
+             "</urlparchedescarga>"
+             "<firmabasedescarga>" +
+             base + "</firmabasedescarga><firmaresultadodescarga>" + result +
+             "</firmaresultadodescarga></a>";
+    case Shape::kLibraryEntry:
+      break;
+  }
+  return "<a><actLibreria><versionLib>1.1</versionLib><tamfichero>90000</tamfichero><urldescarga>" +
+         full + "</urldescarga><destFichero>" + destination + "</destFichero>" + offer[0] +
+         offer[1] + offer[2] + "</actLibreria></a>";
+}
+
+}  // namespace
+
+// A file with a patch offered: the patch when the till has its base and it gives the file its
+// result digest promises, else the full document in the same run, each tried once; never a wrong
+// byte, and with neither usable the old file stays.
+TEST_F(UpdateRunTest, APatchOrElseTheFullDocumentInstallsTheNewFile) {
+  const std::string oldBytes = PatternBytes(60000, 4);
+  std::string newBytes = oldBytes;
+  newBytes.replace(20000, 7, "changed");
+  std::string patch;
+  ASSERT_TRUE(MakePatch(oldBytes, newBytes, patch));
+  std::string damaged = patch;
+  damaged[damaged.size() / 2] = static_cast<char>(damaged[damaged.size() / 2] ^ 0x40);
+  struct Case {
+    const char* name;
+    std::string onDisk;       // the destination's file before the run
+    std::string patchServed;  // empty: the patch document is missing (404)
+    std::string result;       // the result digest offered
+    bool fullServed;
+    bool installs;
+    int patchRequests, fullRequests;
+  };
+  const Case cases[] = {
+      {"applies", oldBytes, patch, S256(newBytes), true, true, 1, 0},
+      {"wrong base", PatternBytes(60000, 9), patch, S256(newBytes), true, true, 0, 1},
+      {"corrupted patch", oldBytes, damaged, S256(newBytes), true, true, 1, 1},
+      {"missing patch", oldBytes, "", S256(newBytes), true, true, 1, 1},
+      {"wrong result digest", oldBytes, patch, S256(oldBytes), true, true, 1, 1},
+      {"corrupted patch, no full", oldBytes, damaged, S256(newBytes), false, false, 1, 1},
+  };
+  int round = 0;
+  for (const Shape shape : {Shape::kComponent, Shape::kMain, Shape::kLibraryEntry}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + ", shape " + std::to_string(static_cast<int>(shape)));
+      const std::string tag = std::to_string(++round);
+      const std::string destination =
+          shape == Shape::kComponent
+              ? AppFile("uno.dll")
+              : (shape == Shape::kMain ? MainExecutable() : AppFile("x.bin"));
+      ASSERT_TRUE(WriteWholeFile(destination, c.onDisk));
+      SetTestSetting(kAppSettingsKey, kVersionValue, "1.0");
+      const std::string full = "/full" + tag + ".xml", patchPath = "/patch" + tag + ".xml";
+      if (c.fullServed) ServeFile(full, newBytes);
+      if (!c.patchServed.empty()) ServeFile(patchPath, c.patchServed);
+      ServeManifest(PatchManifest(shape, m_server.Url(full), m_server.Url(patchPath),
+                                  S256(oldBytes), c.result, destination));
+      m_host = RecordingHost();
+      RunOnce();
+      EXPECT_TRUE(ReadFile(destination) == (c.installs ? newBytes : c.onDisk));
+      EXPECT_EQ(m_server.RequestCount(patchPath), c.patchRequests);
+      EXPECT_EQ(m_server.RequestCount(full), c.fullRequests);
+      // Reported as the full document, as if no patch had existed.
+      ASSERT_FALSE(m_host.reports.empty());
+      EXPECT_NE(m_host.reports.back().find(m_server.Url(full) + " -> "), std::string::npos);
+      EXPECT_EQ(m_host.reports.back().back(), c.installs ? '1' : '0');
+    }
+  }
+}

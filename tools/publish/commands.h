@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "publish/native_text.h"
 #include "publish/release_plan.h"
@@ -14,6 +15,7 @@ struct VerifyOptions {
   std::string installedVersion;  // as the settings would hold it; empty by default
   std::string appDir;            // optional: where the main application lives on the shop PCs
   std::string publicKeyFile;     // optional: check signature and digests against these keys
+  std::vector<std::string> previousDirs;  // optional: where the bases of the patches are
 };
 
 struct RolloutOptions {

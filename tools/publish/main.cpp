@@ -115,6 +115,15 @@ void AddCommonOptions(CLI::App& command, ReleaseOptions& options) {
       ->type_name("BYTES")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
+  command
+      .add_option("--previous", options.previousDirs,
+                  "A directory holding the files of an earlier release as shipped (components "
+                  "at their destinations, the main executable under its source's name, a "
+                  "library release's files under their destinations' names); repeat for more. "
+                  "Each file found there gets a patch document when the patch is at most an "
+                  "eighth of the file; tills with that file fetch the patch instead")
+      ->type_name("DIR")
+      ->allow_extra_args(false);
   AddSigningOptions(command, options.signing);
 }
 
@@ -175,6 +184,13 @@ CLI::App* AddVerifyCommand(CLI::App& tool, VerifyOptions& options) {
                    "Check the release as a build trusting these keys would: the manifest's "
                    "signature and expiry, and every file against its S256 digest")
       ->type_name("FILE");
+  command
+      ->add_option("--previous", options.previousDirs,
+                   "A directory holding the files of an earlier release: each patch the "
+                   "manifest offers is applied to the file there with its base digest and its "
+                   "result checked; repeat for more")
+      ->type_name("DIR")
+      ->allow_extra_args(false);
   return command;
 }
 

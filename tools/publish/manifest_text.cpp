@@ -22,6 +22,16 @@ std::string Numbered(const char* stem, int number) {
   return FormatNumberedName(name, sizeof(name), stem, number) ? name : std::string();
 }
 
+// A file's patch offer, under the names its manifest shape gives them; nothing without a patch.
+std::string PatchElements(const ReleaseFile& file, const std::string& urlName,
+                          const std::string& baseName, const std::string& resultName,
+                          const char* indent) {
+  if (file.patch.empty()) return std::string();
+  return Element(urlName, file.patchAddress, indent) +
+         Element(baseName, file.patchBaseDigest, indent) +
+         Element(resultName, file.patchResultDigest, indent);
+}
+
 std::string ApplicationBody(const Release& release) {
   const ReleaseFile& main = release.files.back();
   const int components = static_cast<int>(release.files.size()) - 1;
@@ -36,9 +46,14 @@ std::string ApplicationBody(const Release& release) {
     if (!file.digest.empty()) {
       body += Element(Numbered(kComponentDigestStem, file.number), file.digest, "  ");
     }
+    body += PatchElements(file, Numbered(kComponentPatchUrlStem, file.number),
+                          Numbered(kComponentPatchBaseStem, file.number),
+                          Numbered(kComponentPatchResultStem, file.number), "  ");
   }
   body += Element(kDownloadUrlElement, main.address, "  ");
   if (!main.digest.empty()) body += Element(kMainDigestElement, main.digest, "  ");
+  body += PatchElements(main, kMainPatchUrlElement, kMainPatchBaseElement, kMainPatchResultElement,
+                        "  ");
   return body;
 }
 
@@ -49,6 +64,7 @@ std::string FileEntry(const std::string& name, const ReleaseFile& file, const st
          Element(kDownloadUrlElement, file.address, "    ") +
          Element(kDestinationElement, file.destination, "    ") +
          (file.digest.empty() ? std::string() : Element(kSignatureElement, file.digest, "    ")) +
+         PatchElements(file, kPatchUrlElement, kPatchBaseElement, kPatchResultElement, "    ") +
          "  </" + name + ">\n";
 }
 

@@ -1,6 +1,7 @@
 // The app and library commands: plan and check the whole release, then write it in one piece.
 #include "publish/commands.h"
 #include "publish/manifest_text.h"
+#include "publish/release_patches.h"
 #include "publish/release_text.h"
 #include "publish/release_writer.h"
 #include "publish/signing.h"
@@ -16,6 +17,10 @@ void PrintSummary(const Release& release, const ReleaseOptions& options) {
                        std::to_string(file.size) + " bytes, limit " + std::to_string(file.limit);
     if (file.role != FileStage::kMainExecutable) line += ", to " + file.destination;
     PrintLine(line);
+    if (!file.patch.empty()) {
+      PrintLine("  " + file.patchDocumentName + ": its patch against " + file.patchBase + ", " +
+                std::to_string(file.patch.size()) + " bytes");
+    }
   }
   std::string manifestAddress;
   std::string ignored;
@@ -49,8 +54,8 @@ bool PrepareSignature(const SigningOptions& signing, Release& release, std::stri
   return !signature.empty();
 }
 
-int Publish(const std::vector<std::string>& problems, const Release& release,
-            const ReleaseOptions& options) {
+int Publish(std::vector<std::string> problems, Release release, const ReleaseOptions& options) {
+  if (problems.empty()) problems = PlanPatches(options.previousDirs, options.baseUrl, release);
   if (!problems.empty()) {
     for (const std::string& problem : problems) PrintError(problem);
     PrintError("nothing was written");

@@ -19,6 +19,13 @@ struct ReleaseFile {
   std::uint64_t size = 0;
   std::int64_t limit = 0;  // the manifest's size limit: the file is smaller
   std::string digest;      // "S256:..." of a signed release; empty otherwise
+  // Its patch against an earlier release's file (delta releases); all empty when none.
+  std::string patch;              // the patch's bytes (a zstd frame)
+  std::string patchBase;          // the earlier file it applies to
+  std::string patchDocumentName;  // its file document's name in the output directory
+  std::string patchAddress;       // where the updater fetches that document
+  std::string patchBaseDigest;    // "S256:..." of the earlier file
+  std::string patchResultDigest;  // "S256:..." of this file
 };
 
 struct Release {
@@ -40,6 +47,7 @@ struct ReleaseOptions {
   std::int64_t margin = 0;
   SigningOptions signing;  // a key file: digests in the manifest and a signature beside it
   bool gzip = false;
+  std::vector<std::string> previousDirs;  // files of earlier releases, for patches
 };
 
 struct AppReleaseOptions {

@@ -138,6 +138,21 @@ bool EncodeSource(const ReleaseFile& file, std::ofstream& out, std::string& erro
   return true;
 }
 
+// The patch's document: its bytes, already checked against the file, as hexadecimal text.
+bool WritePatchDocument(const ReleaseFile& file, Staging& staging, std::string& error) {
+  std::ofstream out;
+  if (!staging.Open(file.patchDocumentName, out, error)) return false;
+  std::vector<char> digits(2 * file.patch.size());
+  EncodeHex(reinterpret_cast<const unsigned char*>(file.patch.data()), file.patch.size(),
+            digits.data());
+  out << FileDocumentHead();
+  out.write(digits.data(), static_cast<std::streamsize>(digits.size()));
+  out << FileDocumentTail();
+  out.close();
+  if (!out) error = "cannot write " + file.patchDocumentName + ": " + std::strerror(errno);
+  return static_cast<bool>(out);
+}
+
 bool WriteDocument(const ReleaseFile& file, Staging& staging, std::string& error) {
   std::ofstream out;
   if (!staging.Open(file.documentName, out, error)) return false;
@@ -210,6 +225,12 @@ std::string WriteRelease(const Release& release, const std::string& manifestText
     if (!WriteDocument(file, staging, error)) return error;
     if (release.gzip &&
         !WriteGzipCopy(staging.LastTemporary(), file.documentName + ".gz", staging, error)) {
+      return error;
+    }
+    if (file.patch.empty()) continue;
+    if (!WritePatchDocument(file, staging, error)) return error;
+    if (release.gzip &&
+        !WriteGzipCopy(staging.LastTemporary(), file.patchDocumentName + ".gz", staging, error)) {
       return error;
     }
   }

@@ -10,6 +10,7 @@
 #include "publish/commands.h"
 #include "publish/release_text.h"
 #include "publish/signing.h"
+#include "publish/verify_patches.h"
 #include "update/release_signature.h"
 #include "update/log_texts.h"
 #include "update/manifest_limits.h"
@@ -240,6 +241,22 @@ int Conclude(const std::vector<FileReport>& reports, const std::string& appDir) 
   return total > 0 && installing == total ? 0 : 1;
 }
 
+// Applies every patch the manifest offers for the files the engine attempted; 1 when any fails.
+int CheckPatches(const XmlDocument& manifest, const std::vector<FileReport>& reports,
+                 const std::vector<std::string>& previousDirs) {
+  const std::map<std::string, std::string> bases = IndexPreviousFiles(previousDirs);
+  int status = 0;
+  for (const FileReport& report : reports) {
+    bool failed = false;
+    const std::string line = CheckOfferedPatch(manifest, report.stage, report.number, bases,
+                                               !previousDirs.empty(), failed);
+    if (line.empty()) continue;
+    PrintLine(DescribeStage(report) + line);
+    if (failed) status = 1;
+  }
+  return status;
+}
+
 }  // namespace
 
 int RunVerifyCommand(const VerifyOptions& options) {
@@ -272,5 +289,6 @@ int RunVerifyCommand(const VerifyOptions& options) {
   PrintMode(mode, manifest, installed);
   if (mode == UpdateMode::kNone) return 1;
   const int filesStatus = Conclude(host.Reports(), options.appDir);
-  return signatureValid ? filesStatus : 1;
+  const int patchesStatus = CheckPatches(manifest, host.Reports(), options.previousDirs);
+  return signatureValid && patchesStatus == 0 ? filesStatus : 1;
 }

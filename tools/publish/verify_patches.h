@@ -1,0 +1,22 @@
+// The verify command's check of a delta release: every patch the manifest offers is applied to
+// its base, found by digest among the files of earlier releases, and its result compared with
+// the digest the manifest promises.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "update/update_host.h"
+
+class XmlDocument;
+
+// The regular files under `directories` (recursively) by their "S256:..." digest.
+std::map<std::string, std::string> IndexPreviousFiles(const std::vector<std::string>& directories);
+
+// The check of the patch offered for the file of `stage` and `number` (as the engine reported
+// it): empty when none is offered, else one line for the report. `failed` is set when the patch
+// does not apply (or, with `bases` given, no base was found for it).
+std::string CheckOfferedPatch(const XmlDocument& manifest, FileStage stage, int number,
+                              const std::map<std::string, std::string>& bases, bool checkBases,
+                              bool& failed);
