@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "update/previous_version.h"
+#include "update/first_start_watch_store.h"
 #include "update/update_engine.h"
 #include "xml/xml_document.h"
 
@@ -33,9 +33,9 @@ class CountingHost : public SilentUpdateHost {
 
 constexpr char kNoInstalledVersion[] = "bench-none";
 
-// Installs the release, keeping every replaced file in APP-DIRECTORY's keep folder first when
+// Installs the release, keeping every replaced file in APP-DIRECTORY's watch folder first when
 // `keepDirectory` is set (then the kept copies are cleaned, as after a good start). False when the
-// manifest could not be loaded or the keep folder not begun.
+// manifest could not be loaded or the watch folder not begun.
 bool Install(const char* manifestAddress, const char* keepDirectory, CountingHost& host) {
   DiskFileSink disk;
   NetworkFetcher fetcher;
@@ -51,12 +51,12 @@ bool Install(const char* manifestAddress, const char* keepDirectory, CountingHos
     engine.UpdateFromManifest(manifest, kNoInstalledVersion, RunContext());
     return true;
   }
-  PreviousVersionStore store(keepDirectory);
+  FirstStartWatchStore store(keepDirectory);
   if (!store.Begin(kNoInstalledVersion, "bench")) return false;
-  KeepingFileSink keeping(disk, store);
+  FirstStartWatchSink keeping(disk, store);
   UpdateEngine engine(host, keeping, fetcher);
   engine.UpdateFromManifest(manifest, kNoInstalledVersion, RunContext());
-  return store.Clean() == SettleResult::kDone;
+  return store.Clean() == ConclusionResult::kDone;
 }
 
 }  // namespace

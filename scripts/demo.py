@@ -78,7 +78,7 @@ def read_held(box):
 
 
 def run_broken(box, server, binary, env, broken_main, old_main):
-    """Publishes a release whose main application exits at once, with the start watch on, and
+    """Publishes a release whose main application exits at once, with the first-start watch on, and
     shows the previous version coming back and the release held."""
     components, main_path = prepare(box, server, broken_main, os.sep)
     with open(main_path, "wb") as old:

@@ -5,7 +5,7 @@
 # document changed, refused.
 # Usage: scripts/demo.sh [--windows] [--broken]
 #   --windows: the Windows build under Wine, with a screenshot
-#   --broken:  publish a main application that does not start, with the start watch on
+#   --broken:  publish a main application that does not start, with the first-start watch on
 #              (vigilarArranque), and show the previous version put back and the release held
 set -euo pipefail
 cd "$(dirname "$0")/.."

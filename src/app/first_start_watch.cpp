@@ -9,7 +9,7 @@
 StartVerdict WatchFirstStart(StartedProcess& process, const WatchTiming& timing) {
   if (process.StartFailed()) return StartVerdict::kExited;
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point end = Clock::now() + timing.probation;
+  const Clock::time_point end = Clock::now() + timing.period;
   bool held = false;
   bool everHeld = false;  // the log must not say the mark was never taken when it was
   Clock::time_point heldSince;

@@ -34,7 +34,7 @@ UpdateDialog::UpdateDialog(HINSTANCE instance, HWND parent)
     : m_instance(instance),
       m_parent(parent),
       m_icon(::LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      m_probation(m_sink) {}
+      m_watch(m_sink) {}
 
 INT_PTR UpdateDialog::DoModal() {
   return ::DialogBoxParamA(m_instance, MAKEINTRESOURCEA(IDD_UPDATE_DIALOG), m_parent, &DialogProc,
@@ -110,12 +110,12 @@ void UpdateDialog::RunUpdateOnce() {
   // launches the main application and closes the window on every path, whatever escapes the run.
   NetworkFetcher fetcher;
   m_summary = RunUpdateSession(UpdateHosts(*this, *this, m_log), m_sink, fetcher,
-                               kRunLockWaitMilliseconds, &m_probation);
+                               kRunLockWaitMilliseconds, &m_watch);
   m_ran = true;
 }
 
 void UpdateDialog::WatchFirstStart() {
-  const ProbationOutcome watch = m_probation.WatchAndSettle(m_started, kLaunchWaitMilliseconds);
+  const FirstStartWatchOutcome watch = m_watch.WatchAndConclude(m_started, kLaunchWaitMilliseconds);
   // After the launch and the window: the till is selling before its report is on the line. A
   // run cancelled before it began has nothing to report.
   if (!m_ran) return;

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "app/logging_host.h"
-#include "app/release_probation.h"
+#include "app/first_start_watch_session.h"
 #include "app/started_process.h"
 #include "update/update_engine.h"
 #include "update/update_host.h"
@@ -71,8 +71,8 @@ class UpdateDialog : public RunHost, public ProgressSink {
   HICON m_icon = nullptr;
   DiskFileSink m_sink;
   RunLogFile m_log;
-  // Declared after the log: the probation's last lines are written before the log goes.
-  ReleaseProbation m_probation;
+  // Declared after the log: the watch's last lines are written before the log goes.
+  FirstStartWatchSession m_watch;
   StartedProcess m_started;
   Stage m_stage = Stage::kWaiting;
   RunSummary m_summary;  // of the run, for the report after the watch

@@ -64,18 +64,18 @@ class SessionHost : public RunHost {
 }  // namespace
 
 RunSummary RunUpdateSession(const UpdateHosts& hosts, FileSink& sink, Fetcher& fetcher,
-                            unsigned lockWaitMilliseconds, ReleaseProbation* probation) {
+                            unsigned lockWaitMilliseconds, FirstStartWatchSession* watch) {
   RunLock sessionLock;
   SessionHost session(hosts.run, lockWaitMilliseconds,
-                      probation != nullptr ? probation->Lock() : sessionLock);
+                      watch != nullptr ? watch->Lock() : sessionLock);
   try {
     UpdateOptions options;
     options.keys = &TrustedReleaseKeys();
-    options.guard = probation;
+    options.firstStartWatch = watch;
     std::string identity;
     if (ReadMachineIdentity(identity)) options.tillIdentity = identity;
     UpdateEngine engine(UpdateHosts(session, hosts.progress, hosts.log, hosts.events),
-                        probation != nullptr ? probation->Sink() : sink, fetcher, options);
+                        watch != nullptr ? watch->Sink() : sink, fetcher, options);
     engine.RunUpdate();
   } catch (...) {
     // Whatever went wrong, the till must get its application and the window must close.
@@ -88,14 +88,14 @@ RunSummary RunUpdateSession(const UpdateHosts& hosts, FileSink& sink, Fetcher& f
   return session.Summary();
 }
 
-void SendRunReportAfterLaunch(RunSummary summary, ProbationOutcome watch, Fetcher& fetcher) {
+void SendRunReportAfterLaunch(RunSummary summary, FirstStartWatchOutcome watch, Fetcher& fetcher) {
   try {
     char base[kSettingTextBufferSize] = {};
     if (ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kReportAddressValue, base,
                            sizeof(base)) <= 1) {
       return;
     }
-    if (watch == ProbationOutcome::kReverted) summary.outcome = RunOutcome::kReverted;
+    if (watch == FirstStartWatchOutcome::kReverted) summary.outcome = RunOutcome::kReverted;
     std::string identity;
     ReadMachineIdentity(identity);
     SendReport(fetcher, FormatReportAddress(base, summary, TillReportName(identity)));

@@ -49,7 +49,7 @@ bool UpdaterApp::InitInstance() {
 
   UpdateDialog dialog(m_instance, nullptr);
   dialog.DoModal();
-  // The window has closed, as it always did; a release on probation is watched from here.
+  // The window has closed, as it always did; a release under watch is watched from here.
   dialog.WatchFirstStart();
   return false;
 }

@@ -170,15 +170,15 @@ int main(int argc, char** argv) {
     DiskFileSink disk;
     // One fetcher for the run: the manifest and every document share its connections.
     NetworkFetcher fetcher;
-    ReleaseProbation probation(disk);
+    FirstStartWatchSession watch(disk);
     const RunSummary summary = RunUpdateSession(UpdateHosts(host, host, host.Log()), disk, fetcher,
-                                                kRunLockWaitMilliseconds, &probation);
+                                                kRunLockWaitMilliseconds, &watch);
     // The run has ended and its line is closed; with the setting on the process stays for the
-    // probation, holding the run lock.
-    const ProbationOutcome watch =
-        probation.WatchAndSettle(host.Started(), kLaunchWaitMilliseconds);
+    // watch period, holding the run lock.
+    const FirstStartWatchOutcome outcome =
+        watch.WatchAndConclude(host.Started(), kLaunchWaitMilliseconds);
     // Only now: the till is selling before its report is on the line.
-    SendRunReportAfterLaunch(summary, watch, fetcher);
+    SendRunReportAfterLaunch(summary, outcome, fetcher);
   } catch (...) {
     // Nothing reaches the user; the till must start either way.
     if (!host.Launched()) host.LaunchMainApplication();

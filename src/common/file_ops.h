@@ -1,4 +1,4 @@
-// File reads and the directory, removal and rename steps the updater's keep folder needs.
+// File reads and the directory, removal and rename steps the updater's watch folder needs.
 // Portable: file_ops.cpp (whole-file reads). Per platform: file_ops_posix.cpp (open, mkdir,
 // unlink, rmdir, rename) | file_ops_win32.cpp (CreateFileA, CreateDirectoryA, DeleteFileA,
 // RemoveDirectoryA, MoveFileExA).

@@ -147,8 +147,8 @@ void UpdateEngine::InstallRelease(const XmlDocument& manifest, const char* insta
   const UpdateMode offered =
       OfferedMode(manifest, installedVersion, offeredVersion, sizeof(offeredVersion));
   m_summary.offeredVersion = offeredVersion;
-  if (offered == UpdateMode::kNone ||
-      (m_options.guard != nullptr && !m_options.guard->MayInstall(offeredVersion))) {
+  if (offered == UpdateMode::kNone || (m_options.firstStartWatch != nullptr &&
+                                       !m_options.firstStartWatch->MayInstall(offeredVersion))) {
     stage.Drop();  // nothing of this manifest is to come: what an earlier one staged is stale
     RunOfferedMode(manifest, installedVersion);
     return;

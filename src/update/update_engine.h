@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "update/release_signature.h"
-#include "update/release_guard.h"
+#include "update/first_start_watch_hooks.h"
 #include "update/engine_log.h"
 #include "update/file_installer.h"
 #include "update/file_sink.h"
@@ -65,7 +65,7 @@ class UpdateEngine {
   std::vector<std::string> FindDigestRefusals(const XmlDocument& manifest,
                                               const char* installedVersion);
   // The options of the engines a run makes to look at a release without installing it: the
-  // same limits and keys, no guard.
+  // same limits and keys, no watch.
   UpdateOptions DryRunOptions() const;
   // The mode the manifest calls for, run within the current run.
   UpdateMode RunOfferedMode(const XmlDocument& manifest, const char* installedVersion);
@@ -95,7 +95,7 @@ class UpdateEngine {
   void InstallRelease(const XmlDocument& manifest, const char* installedVersion,
                       const std::string& release, const char* appDirectory);
   // The mode the manifest calls for, or kNone when no mode would run (offered version empty,
-  // equal to the installed one, or held back by the guard).
+  // equal to the installed one, or held back by the watch).
   UpdateMode OfferedMode(const XmlDocument& manifest, const char* installedVersion,
                          char* offeredVersion, std::size_t offeredSize) const;
   // False when the manifest rolls the offered version out to a share of the tills that leaves
@@ -114,7 +114,7 @@ class UpdateEngine {
   void DecideManifest(UpdateMode mode, SignatureCheck refusal = SignatureCheck::kValid);
   // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
   bool FitRunDeadline(FetchLimits& limits) const;
-  // Runs `mode` for an offered version that differs from the installed one, unless the guard
+  // Runs `mode` for an offered version that differs from the installed one, unless the watch
   // holds it back.
   UpdateMode RunMode(UpdateMode mode, const char* installedVersion, const char* offeredVersion,
                      const XmlDocument& manifest);

@@ -7,7 +7,7 @@
 
 #include "net/fetch.h"
 
-class ReleaseGuard;
+class FirstStartWatchHooks;
 class ReleaseKeySet;
 
 // The longest a run spends fetching, manifest and documents together, before it goes on to the
@@ -26,10 +26,10 @@ struct UpdateOptions {
   // TrustedReleaseKeys()), RunUpdate installs only from a manifest whose signature file
   // verifies, and every file must match its digest before it is written.
   const ReleaseKeySet* keys = nullptr;
-  // Who guards a release's first start (none: null): told when a mode installs, asked whether
+  // Who watches a release's first start (none: null): told when a mode installs, asked whether
   // the offered version is held, and asked to finish an earlier run first. Must outlive the
   // engine's runs.
-  ReleaseGuard* guard = nullptr;
+  FirstStartWatchHooks* firstStartWatch = nullptr;
   // The till's machine identity (common/machine_identity.h), from which a staged rollout picks
   // its tills. Without one the till takes only releases offered to every till.
   std::string tillIdentity;

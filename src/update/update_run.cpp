@@ -74,8 +74,9 @@ int UpdateEngine::InstallFile(const char* address, const char* destination, int 
 }
 
 InstallerParts UpdateEngine::Parts() {
-  return InstallerParts{Lines(), m_hosts.events,   m_sink, *m_fetcher,     *m_keys,
-                        m_options.limits, m_run, m_summary, m_digestRefused, m_patchOffers};
+  return InstallerParts{Lines(),         m_hosts.events,   m_sink, *m_fetcher,
+                        *m_keys,         m_options.limits, m_run,  m_summary,
+                        m_digestRefused, m_patchOffers};
 }
 
 void UpdateEngine::Install(UpdateMode mode, const char* installedVersion,
@@ -92,7 +93,8 @@ void UpdateEngine::Install(UpdateMode mode, const char* installedVersion,
 UpdateOptions UpdateEngine::DryRunOptions() const {
   UpdateOptions options = m_options;
   options.keys = m_keys;
-  options.guard = nullptr;  // a look at the release installs nothing the guard must hear of
+  options.firstStartWatch =
+      nullptr;  // a look at the release installs nothing the watch must hear of
   return options;
 }
 
@@ -138,7 +140,8 @@ void UpdateEngine::RunUpdate() {
   if (m_run.logging) m_hosts.log.StartLogSession(markerPath);
 
   if (m_hosts.run.TakeUpdateTurn()) {
-    if (m_options.guard != nullptr) m_options.guard->FinishEarlierRun(Lines().Gated());
+    if (m_options.firstStartWatch != nullptr)
+      m_options.firstStartWatch->FinishEarlierRun(Lines().Gated());
     UpdateFromSettings(appDirectory);  // the manifest is gone before the launch
   } else {
     // Another updater was (or still is) installing: a second run on top of it would only fetch
@@ -253,8 +256,8 @@ UpdateMode UpdateEngine::RunOfferedMode(const XmlDocument& manifest, const char*
 
 UpdateMode UpdateEngine::RunMode(UpdateMode mode, const char* installedVersion,
                                  const char* offeredVersion, const XmlDocument& manifest) {
-  ReleaseGuard* guard = m_options.guard;
-  if (guard != nullptr && !guard->MayInstall(offeredVersion)) {
+  FirstStartWatchHooks* watch = m_options.firstStartWatch;
+  if (watch != nullptr && !watch->MayInstall(offeredVersion)) {
     // Held back after it failed to start here: installing it again would only fail again.
     LogOutsideText(kOpHeldVersion, offeredVersion);
     m_summary.outcome = RunOutcome::kHeld;
@@ -262,11 +265,11 @@ UpdateMode UpdateEngine::RunMode(UpdateMode mode, const char* installedVersion,
     return UpdateMode::kNone;
   }
   DecideManifest(mode);
-  if (guard != nullptr) guard->BeginInstall(installedVersion, offeredVersion);
+  if (watch != nullptr) watch->BeginInstall(installedVersion, offeredVersion);
   Install(mode, installedVersion, offeredVersion, manifest);
-  // The renames are on the disk before the guard records the release as installed.
+  // The renames are on the disk before the watch records the release as installed.
   m_sink.FinishWrites();
-  if (guard != nullptr) guard->EndInstall();
+  if (watch != nullptr) watch->EndInstall();
   m_summary.outcome = m_summary.failedFiles > 0 ? RunOutcome::kFailedFiles : RunOutcome::kInstalled;
   return mode;
 }

@@ -33,9 +33,9 @@ class FirstStartWatchTest : public ::testing::Test {
 
   StartVerdict StartAndWatch(const std::string& behaviour, milliseconds poll) {
     SetTestEnvironment("MUBAX_TEST_STANDIN", behaviour);
-    EXPECT_TRUE(StartProgram(SiblingProgramPath("probation_main_app").c_str(), &m_started));
+    EXPECT_TRUE(StartProgram(SiblingProgramPath("watched_main_app").c_str(), &m_started));
     WatchTiming timing;
-    timing.probation = milliseconds(2500);
+    timing.period = milliseconds(2500);
     timing.steadyHold = milliseconds(400);
     timing.poll = poll;
     return WatchFirstStart(m_started, timing);
@@ -83,7 +83,7 @@ TEST_F(FirstStartWatchTest, AStartThatFailedFailsAtOnce) {
   StartedProcess never;
   never.MarkStartFailed();
   WatchTiming timing;
-  timing.probation = milliseconds(5000);
+  timing.period = milliseconds(5000);
   const auto begun = std::chrono::steady_clock::now();
   EXPECT_EQ(WatchFirstStart(never, timing), StartVerdict::kExited);
   EXPECT_LT(std::chrono::steady_clock::now() - begun, milliseconds(1000));

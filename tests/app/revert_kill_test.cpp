@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "app/release_probation.h"
+#include "app/first_start_watch_session.h"
 #include "app/started_process.h"
 #include "common/app_directory.h"
 #include "common/files.h"
@@ -17,7 +17,7 @@
 #include "support/temp_dir.h"
 #include "support/test_programs.h"
 #include "support/test_settings.h"
-#include "update/previous_version.h"
+#include "update/first_start_watch_store.h"
 #include "update/update_engine.h"
 
 namespace {
@@ -30,9 +30,9 @@ StepFault FullDisk(ReplaceStep step) {
   return needsRoom ? StepFault::kOtherError : StepFault::kNone;
 }
 
-int g_stepsBeforeFull = -1;  // settle steps before the disk fills; -1: it never does
+int g_stepsBeforeFull = -1;  // conclude steps before the disk fills; -1: it never does
 
-bool FillDiskBeforeStep(SettleStep /*step*/) {
+bool FillDiskBeforeStep(ConclusionStep /*step*/) {
   if (g_stepsBeforeFull == 0) SetReplaceStepHook(FullDisk);
   if (g_stepsBeforeFull >= 0) --g_stepsBeforeFull;
   return true;
@@ -48,7 +48,7 @@ class RevertKillTest : public ::testing::Test {
     SetTestEnvironment("MUBAX_TEST_APP_DIR", AppDir());
   }
   void TearDown() override {
-    SetSettleStepHook(nullptr);
+    SetConclusionStepHook(nullptr);
     SetReplaceStepHook(nullptr);
     ResetTestSettings();
   }
@@ -65,14 +65,14 @@ class RevertKillTest : public ::testing::Test {
     return held;
   }
 
-  // Release 1.1 installed over 1.0 through the probation's own sink, left on probation.
-  void InstallOnProbation() {
+  // Release 1.1 installed over 1.0 through the watch's own sink, left under watch.
+  void InstallUnderWatch() {
     ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "old uno"));
     ASSERT_TRUE(WriteWholeFile(AppDir() + "pos.exe", "old main"));
     std::remove((AppDir() + "nuevo.dat").c_str());
-    ReleaseProbation probation(m_disk);
-    FileSink& sink = probation.Sink();
-    probation.BeginInstall("1.0", "1.1");
+    FirstStartWatchSession watch(m_disk);
+    FileSink& sink = watch.Sink();
+    watch.BeginInstall("1.0", "1.1");
     const std::string bytes[] = {"new uno", "new main", "new file"};
     const std::string uno = AppDir() + "uno.dll";
     const std::string added = AppDir() + "nuevo.dat";
@@ -82,7 +82,7 @@ class RevertKillTest : public ::testing::Test {
                            bytes[i].size());
       ASSERT_TRUE(sink.Write(content, destinations[i]).Installed());
     }
-    probation.EndInstall();
+    watch.EndInstall();
   }
 
   // Runs the dying revert; true when it died (rather than finishing).
@@ -94,7 +94,7 @@ class RevertKillTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_TRUE(process.HasExited());
-    return PathExists(AppDir() + kKeepFolderName + kDirectorySeparator + kKeepRecordName);
+    return PathExists(AppDir() + kWatchFolderName + kDirectorySeparator + kWatchRecordName);
   }
 
   TempDir m_temp;
@@ -106,17 +106,17 @@ TEST_F(RevertKillTest, EveryKilledStepIsFinishedByTheNextRun) {
   for (;; ++step) {
     SCOPED_TRACE("killed before step " + std::to_string(step));
     SetUp();
-    InstallOnProbation();
+    InstallUnderWatch();
     ASSERT_EQ(Read(AppDir() + "pos.exe"), "new main");
     if (!RevertDyingBeforeStep(step)) break;  // the revert outran the kill: every step is done
     // The next run, before anything else.
-    ReleaseProbation next(m_disk);
+    FirstStartWatchSession next(m_disk);
     next.FinishEarlierRun(DroppedRunLog());
     EXPECT_TRUE(next.MayInstall("1.2"));
     EXPECT_EQ(Read(AppDir() + "uno.dll"), "old uno");
     EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
     EXPECT_FALSE(PathExists(AppDir() + "nuevo.dat"));
-    EXPECT_FALSE(PathExists(AppDir() + kKeepFolderName));
+    EXPECT_FALSE(PathExists(AppDir() + kWatchFolderName));
     // Killed before the revert was marked: the start was never judged, so no hold.
     EXPECT_EQ(Held(), step == 0 ? "" : "1.1");
     EXPECT_EQ(next.MayInstall("1.1"), step == 0);
@@ -138,21 +138,21 @@ TEST_F(RevertKillTest, ARevertMeetingAFullDiskAtAnyStepNeverLosesTheHold) {
   for (;; ++step) {
     SCOPED_TRACE("disk full before step " + std::to_string(step));
     SetUp();
-    InstallOnProbation();
+    InstallUnderWatch();
     g_stepsBeforeFull = step;
-    SetSettleStepHook(FillDiskBeforeStep);
-    PreviousVersionStore store(AppDir());
+    SetConclusionStepHook(FillDiskBeforeStep);
+    FirstStartWatchStore store(AppDir());
     ASSERT_TRUE(store.Load());
-    const SettleResult first = store.Revert(true);
-    SetSettleStepHook(nullptr);
+    const ConclusionResult first = store.Revert(true);
+    SetConclusionStepHook(nullptr);
     const bool filled = g_stepsBeforeFull < 0;
     {
-      ReleaseProbation stillFull(m_disk);
+      FirstStartWatchSession stillFull(m_disk);
       stillFull.FinishEarlierRun(DroppedRunLog());
       EXPECT_FALSE(stillFull.MayInstall("1.1"));
     }
     SetReplaceStepHook(nullptr);
-    ReleaseProbation roomAgain(m_disk);
+    FirstStartWatchSession roomAgain(m_disk);
     roomAgain.FinishEarlierRun(DroppedRunLog());
     EXPECT_FALSE(roomAgain.MayInstall("1.1"));
     EXPECT_TRUE(roomAgain.MayInstall("1.2"));
@@ -160,9 +160,9 @@ TEST_F(RevertKillTest, ARevertMeetingAFullDiskAtAnyStepNeverLosesTheHold) {
     EXPECT_EQ(Read(AppDir() + "uno.dll"), "old uno");
     EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
     EXPECT_FALSE(PathExists(AppDir() + "nuevo.dat"));
-    EXPECT_FALSE(PathExists(AppDir() + kKeepFolderName));
+    EXPECT_FALSE(PathExists(AppDir() + kWatchFolderName));
     if (!filled) {
-      EXPECT_EQ(first, SettleResult::kDone);
+      EXPECT_EQ(first, ConclusionResult::kDone);
       break;
     }
   }
@@ -178,11 +178,11 @@ namespace {
 TEST_F(RevertKillTest, AKeepThatFailsPutsTheFirstFileBackAndStartsNoWatch) {
   ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "old uno"));
   ASSERT_TRUE(WriteWholeFile(AppDir() + "pos.exe", "old main"));
-  ReleaseProbation probation(m_disk);
-  FileSink& sink = probation.Sink();
-  probation.BeginInstall("1.0", "1.1");
+  FirstStartWatchSession watch(m_disk);
+  FileSink& sink = watch.Sink();
+  watch.BeginInstall("1.0", "1.1");
   // The second copy's name is taken by a directory: that keep cannot be made.
-  std::filesystem::create_directories(AppDir() + kKeepFolderName + kDirectorySeparator + "2");
+  std::filesystem::create_directories(AppDir() + kWatchFolderName + kDirectorySeparator + "2");
   const std::string uno = AppDir() + "uno.dll";
   const std::string bytes = "new";
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -190,20 +190,20 @@ TEST_F(RevertKillTest, AKeepThatFailsPutsTheFirstFileBackAndStartsNoWatch) {
   EXPECT_TRUE(sink.Write(content, uno.c_str()).Installed());
   BytesContent again(data, bytes.size());
   EXPECT_FALSE(sink.Write(again, nullptr).Installed());
-  probation.EndInstall();
+  watch.EndInstall();
   EXPECT_EQ(Read(uno), "old uno");
   EXPECT_EQ(Read(AppDir() + "pos.exe"), "old main");
   StartedProcess nothingStarted;
-  EXPECT_EQ(probation.WatchAndSettle(nothingStarted, 0), ProbationOutcome::kNotWatched);
+  EXPECT_EQ(watch.WatchAndConclude(nothingStarted, 0), FirstStartWatchOutcome::kNotWatched);
   EXPECT_EQ(Held(), "");
 }
 
 // A record the next run cannot read is left exactly as it is for a person to look at; one it
-// cannot settle (a kept copy gone) stays, moved on to its revert. With the watch on nothing is
+// cannot conclude (a kept copy gone) stays, moved on to its revert. With the watch on nothing is
 // installed over either, and the file the record names is not touched.
 TEST_F(RevertKillTest, ARecordThatCannotBeSettledInstallsNothingAndStaysUntouched) {
-  const std::string folder = AppDir() + kKeepFolderName + kDirectorySeparator;
-  const std::string record = folder + kKeepRecordName;
+  const std::string folder = AppDir() + kWatchFolderName + kDirectorySeparator;
+  const std::string record = folder + kWatchRecordName;
   struct Row {
     const char* name;
     std::string text;
@@ -221,7 +221,7 @@ TEST_F(RevertKillTest, ARecordThatCannotBeSettledInstallsNothingAndStaysUntouche
     std::filesystem::create_directories(folder);
     ASSERT_TRUE(WriteWholeFile(AppDir() + "uno.dll", "new uno"));
     ASSERT_TRUE(WriteWholeFile(record, row.text));
-    ReleaseProbation next(m_disk);
+    FirstStartWatchSession next(m_disk);
     next.FinishEarlierRun(DroppedRunLog());
     EXPECT_FALSE(next.MayInstall("1.2"));
     EXPECT_EQ(Read(record), row.afterwards);

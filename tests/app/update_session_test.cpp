@@ -149,13 +149,13 @@ TEST_F(UpdateSessionTest, ReportFollowsTheLaunchAndTheWatchOncePerRun) {
   server.AddStatus("/report", 204);
   SetTestSetting(kAppSettingsKey, kReportAddressValue, server.Url("/report"));
   struct Case {
-    ProbationOutcome watch;
+    FirstStartWatchOutcome watch;
     bool engineRaises;
     const char* outcome;
   };
-  const Case cases[] = {{ProbationOutcome::kNotWatched, false, "outcome=nothing-to-do"},
-                        {ProbationOutcome::kReverted, false, "outcome=reverted"},
-                        {ProbationOutcome::kNotWatched, true, "outcome=failed"}};
+  const Case cases[] = {{FirstStartWatchOutcome::kNotWatched, false, "outcome=nothing-to-do"},
+                        {FirstStartWatchOutcome::kReverted, false, "outcome=reverted"},
+                        {FirstStartWatchOutcome::kNotWatched, true, "outcome=failed"}};
   std::string identity;
   ASSERT_TRUE(ReadMachineIdentity(identity));
   for (const Case& c : cases) {
@@ -189,7 +189,7 @@ TEST_F(UpdateSessionTest, ReportFollowsTheLaunchAndTheWatchOncePerRun) {
   // Without the setting nothing is sent.
   RemoveTestSettingsKey(kAppSettingsKey);
   NetworkFetcher network;
-  SendRunReportAfterLaunch(RunSummary(), ProbationOutcome::kNotWatched, network);
+  SendRunReportAfterLaunch(RunSummary(), FirstStartWatchOutcome::kNotWatched, network);
   EXPECT_EQ(server.RequestCount("/report"), 3);
 }
 

@@ -125,8 +125,8 @@ def test_app_release_is_installed_byte_for_byte_and_verify_agrees(box, server, t
     assert "mode: APLICACION" in checked.lines[1] and "1.1-\u20ac" in checked.lines[1]
     verdicts = checked.verdicts()
     assert sorted(verdict for _, _, _, verdict in verdicts.values()) == ["would install"] * 4
-    assert [line for line in checked.lines if line.startswith("start watch:")] == [
-        "start watch: the release replaces the main executable; a start watch watches the new one "
+    assert [line for line in checked.lines if line.startswith("first-start watch:")] == [
+        "first-start watch: the release replaces the main executable; a first-start watch watches the new one "
         "start"]
     assert sorted(size for _, _, size, _ in verdicts.values()) == sorted(
         [len(data) for data in COMPONENTS.values()] + [len(new_main)])
@@ -219,7 +219,7 @@ def test_library_release_is_installed_byte_for_byte(box, server, tmp_path):
     assert checked.lines[1].startswith("mode: TRANSPARENTE")
     labels = sorted(label for label, _, _, _ in checked.verdicts().values())
     assert labels == ["ActiveX file", "additional file", "additional file", "library file"]
-    assert any(line.startswith("start watch: the release does not replace the main executable")
+    assert any(line.startswith("first-start watch: the release does not replace the main executable")
                for line in checked.lines), checked
 
     run_updater(box)

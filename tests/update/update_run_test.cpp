@@ -371,8 +371,8 @@ TEST_F(UpdateRunTest, RolloutDecidesBeforeAnythingIsFetched) {
   }
 }
 
-// A guard that holds every offered version back, as after a failed first start.
-class HoldingGuard : public ReleaseGuard {
+// A watch that holds every offered version back, as after a failed first start.
+class HoldingWatch : public FirstStartWatchHooks {
  public:
   void FinishEarlierRun(RunLog& /*log*/) override {}
   bool MayInstall(const char* /*offeredVersion*/) override { return false; }
@@ -394,7 +394,7 @@ TEST_F(UpdateRunTest, EachOutcomeIsReportedOnceAndReceived) {
   ASSERT_EQ(GenerateP256(key), CryptoStatus::kOk);
   ReleaseKeySet keys;
   keys.Add(PublicKeyOf(key));
-  HoldingGuard holding;
+  HoldingWatch holding;
   const std::string main = PatternBytes(200, 9);
   const std::string address = ServeFile("/main.xml", main);
   Sha256Digest otherDigest{};
@@ -405,7 +405,7 @@ TEST_F(UpdateRunTest, EachOutcomeIsReportedOnceAndReceived) {
     std::string manifest;  // "" serves none
     const char* expected;  // the report's query from "outcome="
     const ReleaseKeySet* keys = nullptr;
-    ReleaseGuard* guard = nullptr;
+    FirstStartWatchHooks* watch = nullptr;
     bool busy = false;
     bool budgetEnds = false;
     // A run that fetched no manifest, or refused it unread, knows of no offered version.
@@ -436,7 +436,7 @@ TEST_F(UpdateRunTest, EachOutcomeIsReportedOnceAndReceived) {
   cases[8].manifestRead = false;
   cases[9].manifestRead = false;
   cases[6].keys = &keys;
-  cases[7].guard = &holding;
+  cases[7].watch = &holding;
   cases[9].busy = true;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
@@ -455,7 +455,7 @@ TEST_F(UpdateRunTest, EachOutcomeIsReportedOnceAndReceived) {
     host.outcomes.clear();
     UpdateOptions options;
     options.keys = c.keys;
-    options.guard = c.guard;
+    options.firstStartWatch = c.watch;
     UpdateEngine engine(host, m_disk, DefaultFetcher(), options);
     SetStageAttemptHook(c.budgetEnds ? BudgetEnds : nullptr);
     engine.RunUpdate();

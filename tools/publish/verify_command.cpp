@@ -217,7 +217,7 @@ bool ToEngineTexts(const VerifyOptions& options, std::string& address, std::stri
   return problem.empty();
 }
 
-// What a start watch (setting vigilarArranque) on the shop PCs will be watching: the new main
+// What a first-start watch (setting vigilarArranque) on the shop PCs will be watching: the new main
 // executable, or the unchanged one starting over files that changed under it.
 void PrintStartWatch(const std::vector<FileReport>& reports) {
   bool replacesMain = false;
@@ -225,11 +225,13 @@ void PrintStartWatch(const std::vector<FileReport>& reports) {
     replacesMain =
         replacesMain || (report.stage == FileStage::kMainExecutable && report.result == 1);
   }
-  PrintLine(replacesMain ? "start watch: the release replaces the main executable; a start watch "
-                           "watches the new one start"
-                         : "start watch: the release does not replace the main executable (a "
-                           "library release replaces it only when a destination is its "
-                           "registered path); a start watch watches the unchanged one start");
+  PrintLine(
+      replacesMain
+          ? "first-start watch: the release replaces the main executable; a first-start watch "
+            "watches the new one start"
+          : "first-start watch: the release does not replace the main executable (a "
+            "library release replaces it only when a destination is its "
+            "registered path); a first-start watch watches the unchanged one start");
 }
 
 int Conclude(const std::vector<FileReport>& reports, const std::string& appDir) {

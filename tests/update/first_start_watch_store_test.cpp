@@ -1,4 +1,4 @@
-// The keep folder of a first-start watch on real files: what a run keeps, a keep that fails, a
+// The watch folder of a first-start watch on real files: what a run keeps, a keep that fails, a
 // destination that is no file, and a revert or clean-up cut at each of its steps and then
 // finished by the next run, which must end on a whole version.
 #include <gtest/gtest.h>
@@ -16,14 +16,14 @@
 #include "support/disk_conditions.h"
 #include "support/temp_dir.h"
 #include "support/test_settings.h"
-#include "update/previous_version.h"
+#include "update/first_start_watch_store.h"
 #include "update/update_engine.h"
 
 namespace {
 
 int g_stepsLeft = -1;  // steps allowed before the simulated power cut; -1: no cut
 
-bool CutPowerAfterSteps(SettleStep /*step*/) {
+bool CutPowerAfterSteps(ConclusionStep /*step*/) {
   if (g_stepsLeft == 0) return false;
   if (g_stepsLeft > 0) --g_stepsLeft;
   return true;
@@ -36,7 +36,7 @@ std::string HeldVersion() {
   return held;
 }
 
-class PreviousVersionTest : public ::testing::Test {
+class FirstStartWatchStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetTestSettings();
@@ -46,7 +46,7 @@ class PreviousVersionTest : public ::testing::Test {
     ASSERT_TRUE(WriteWholeFile(Main(), "old main"));
   }
   void TearDown() override {
-    SetSettleStepHook(nullptr);
+    SetConclusionStepHook(nullptr);
     SetReplaceStepHook(nullptr);
     ResetTestSettings();
   }
@@ -55,30 +55,30 @@ class PreviousVersionTest : public ::testing::Test {
   std::string Uno() const { return AppDir() + "uno.dll"; }
   std::string Main() const { return AppDir() + "pos.exe"; }
   std::string Added() const { return AppDir() + "nuevo.dat"; }
-  std::string Folder() const { return AppDir() + kKeepFolderName; }
+  std::string Folder() const { return AppDir() + kWatchFolderName; }
   static std::string Read(const std::string& path) {
     std::string bytes;
     return ReadWholeFile(path, bytes) ? bytes : "<missing>";
   }
-  static FileWrite WriteFile(KeepingFileSink& sink, const char* destination,
+  static FileWrite WriteFile(FirstStartWatchSink& sink, const char* destination,
                              const std::string& bytes) {
     BytesContent content(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     return sink.Write(content, destination);
   }
-  static int Write(KeepingFileSink& sink, const char* destination, const std::string& bytes) {
+  static int Write(FirstStartWatchSink& sink, const char* destination, const std::string& bytes) {
     return WriteFile(sink, destination, bytes).Installed() ? 1 : 0;
   }
 
   // A run of release 1.1 over 1.0: a component replaced, the main executable replaced, a file
-  // added; left on probation.
+  // added; left under watch.
   void InstallRelease() {
-    PreviousVersionStore store(AppDir());
+    FirstStartWatchStore store(AppDir());
     ASSERT_TRUE(store.Begin("1.0", "1.1"));
-    KeepingFileSink sink(m_disk, store);
+    FirstStartWatchSink sink(m_disk, store);
     EXPECT_EQ(Write(sink, Uno().c_str(), "new uno"), 1);
     EXPECT_EQ(Write(sink, nullptr, "new main"), 1);
     EXPECT_EQ(Write(sink, Added().c_str(), "new file"), 1);
-    ASSERT_TRUE(store.BeginProbation());
+    ASSERT_TRUE(store.BeginWatch());
   }
   void ExpectOldVersion() const {
     EXPECT_EQ(Read(Uno()), "old uno");
@@ -92,40 +92,41 @@ class PreviousVersionTest : public ::testing::Test {
     EXPECT_EQ(Read(Added()), "new file");
     EXPECT_FALSE(PathExists(Folder()));
   }
-  // What the next run does with a record it finds (ReleaseProbation::FinishEarlierRun).
-  // A fresh install of the release, then `settle` run on it with the power cut before step `cut`;
+  // What the next run does with a record it finds (FirstStartWatchSession::FinishEarlierRun).
+  // A fresh install of the release, then `conclude` run on it with the power cut before step `cut`;
   // `first` is what that run returned. False when the record could not be loaded.
-  bool CutPowerAt(int cut, SettleResult (*settle)(PreviousVersionStore&), SettleResult& first) {
+  bool CutPowerAt(int cut, ConclusionResult (*conclude)(FirstStartWatchStore&),
+                  ConclusionResult& first) {
     SetUp();
     InstallRelease();
     g_stepsLeft = cut;
-    SetSettleStepHook(CutPowerAfterSteps);
-    PreviousVersionStore store(AppDir());
+    SetConclusionStepHook(CutPowerAfterSteps);
+    FirstStartWatchStore store(AppDir());
     const bool loaded = store.Load();
-    if (loaded) first = settle(store);
-    SetSettleStepHook(nullptr);
+    if (loaded) first = conclude(store);
+    SetConclusionStepHook(nullptr);
     return loaded;
   }
 
-  void NextRunSettles() {
-    PreviousVersionStore next(AppDir());
+  void NextRunConcludes() {
+    FirstStartWatchStore next(AppDir());
     ASSERT_TRUE(next.HasRecord());
     ASSERT_TRUE(next.Load());
-    const SettleResult settled =
-        next.Record().state == KeepState::kCleaning ? next.Clean() : next.Revert(false);
-    EXPECT_EQ(settled, SettleResult::kDone);
+    const ConclusionResult concluded =
+        next.Record().state == FirstStartWatchState::kCleaning ? next.Clean() : next.Revert(false);
+    EXPECT_EQ(concluded, ConclusionResult::kDone);
   }
 
   TempDir m_temp;
   DiskFileSink m_disk;
 };
 
-TEST_F(PreviousVersionTest, KeepsEveryReplacedFileAndRecordsNewOnesBeforeWriting) {
+TEST_F(FirstStartWatchStoreTest, KeepsEveryReplacedFileAndRecordsNewOnesBeforeWriting) {
   InstallRelease();
-  PreviousVersionStore store(AppDir());
+  FirstStartWatchStore store(AppDir());
   ASSERT_TRUE(store.Load());
-  const KeepRecord& record = store.Record();
-  EXPECT_EQ(record.state, KeepState::kProbation);
+  const FirstStartWatchRecord& record = store.Record();
+  EXPECT_EQ(record.state, FirstStartWatchState::kWatching);
   EXPECT_EQ(record.offeredVersion, "1.1");
   EXPECT_EQ(record.installedVersion, "1.0");
   ASSERT_EQ(record.files.size(), 3u);
@@ -137,12 +138,12 @@ TEST_F(PreviousVersionTest, KeepsEveryReplacedFileAndRecordsNewOnesBeforeWriting
   EXPECT_EQ(record.files[2].destination, Added());
 }
 
-TEST_F(PreviousVersionTest, AKeepThatFailsStopsThatFileAndEveryLaterOneAndTheRevertRestores) {
-  PreviousVersionStore store(AppDir());
+TEST_F(FirstStartWatchStoreTest, AKeepThatFailsStopsThatFileAndEveryLaterOneAndTheRevertRestores) {
+  FirstStartWatchStore store(AppDir());
   ASSERT_TRUE(store.Begin("1.0", "1.1"));
   // The second copy's name is taken by a directory: that keep cannot be made.
   std::filesystem::create_directories(store.Folder() + "2");
-  KeepingFileSink sink(m_disk, store);
+  FirstStartWatchSink sink(m_disk, store);
   EXPECT_EQ(Write(sink, Uno().c_str(), "new uno"), 1);
   EXPECT_EQ(Write(sink, nullptr, "new main"), 0);
   EXPECT_EQ(Write(sink, Added().c_str(), "new file"), 0);
@@ -150,7 +151,7 @@ TEST_F(PreviousVersionTest, AKeepThatFailsStopsThatFileAndEveryLaterOneAndTheRev
   EXPECT_EQ(Read(Main()), "old main");
   EXPECT_FALSE(PathExists(Added()));
   EXPECT_EQ(Read(Uno()), "new uno");
-  EXPECT_EQ(store.Revert(false), SettleResult::kDone);
+  EXPECT_EQ(store.Revert(false), ConclusionResult::kDone);
   EXPECT_EQ(Read(Uno()), "old uno");
   EXPECT_EQ(HeldVersion(), "");
 }
@@ -164,10 +165,10 @@ StepFault FailOneReplacement(ReplaceStep step) {
 
 // The copy is made but the record that lists it cannot be saved: the keep fails, so the
 // destination is not written, and nothing after it either.
-TEST_F(PreviousVersionTest, ARecordThatCannotBeSavedAfterTheCopyRefusesTheWrite) {
-  PreviousVersionStore store(AppDir());
+TEST_F(FirstStartWatchStoreTest, ARecordThatCannotBeSavedAfterTheCopyRefusesTheWrite) {
+  FirstStartWatchStore store(AppDir());
   ASSERT_TRUE(store.Begin("1.0", "1.1"));
-  KeepingFileSink sink(m_disk, store);
+  FirstStartWatchSink sink(m_disk, store);
   g_replacementsBeforeFailure = 1;  // the copy of uno.dll goes, its record does not
   SetReplaceStepHook(FailOneReplacement);
   const FileWrite refused = WriteFile(sink, Uno().c_str(), "new uno");
@@ -184,12 +185,12 @@ TEST_F(PreviousVersionTest, ARecordThatCannotBeSavedAfterTheCopyRefusesTheWrite)
 
 // What the engine streams goes through the sink's write: the old bytes are kept before the producer
 // runs, so no byte of the new file reaches the disk before the copy does.
-TEST_F(PreviousVersionTest, StreamedWritesKeepTheOldFileBeforeProducingTheNew) {
+TEST_F(FirstStartWatchStoreTest, StreamedWritesKeepTheOldFileBeforeProducingTheNew) {
   class CheckingContent : public ContentProducer {
    public:
     explicit CheckingContent(std::string appDir) : m_appDir(std::move(appDir)) {}
     bool Produce(ContentWriter& out) override {
-      PreviousVersionStore onDisk(m_appDir);
+      FirstStartWatchStore onDisk(m_appDir);
       keptFirst = onDisk.Load() && onDisk.Record().files.size() == 1 &&
                   Read(onDisk.Folder() + onDisk.Record().files[0].keptName) == "old uno";
       const std::string bytes = "streamed uno";
@@ -200,18 +201,18 @@ TEST_F(PreviousVersionTest, StreamedWritesKeepTheOldFileBeforeProducingTheNew) {
    private:
     std::string m_appDir;
   };
-  PreviousVersionStore store(AppDir());
+  FirstStartWatchStore store(AppDir());
   ASSERT_TRUE(store.Begin("1.0", "1.1"));
-  KeepingFileSink sink(m_disk, store);
+  FirstStartWatchSink sink(m_disk, store);
   CheckingContent content(AppDir());
   EXPECT_TRUE(sink.Write(content, Uno().c_str()).Installed());
   EXPECT_TRUE(content.keptFirst);
   EXPECT_EQ(Read(Uno()), "streamed uno");
-  EXPECT_EQ(store.Revert(false), SettleResult::kDone);
+  EXPECT_EQ(store.Revert(false), ConclusionResult::kDone);
   EXPECT_EQ(Read(Uno()), "old uno");
 }
 
-TEST_F(PreviousVersionTest, KeepsAndPutsBackFilesOfEverySizeWhole) {
+TEST_F(FirstStartWatchStoreTest, KeepsAndPutsBackFilesOfEverySizeWhole) {
   // Around the size of the pieces a copy is made in (64 KiB), where one could lose or repeat
   // bytes.
   const std::size_t sizes[] = {0, 1, 65535, 65536, 65537, 3 * 65536 + 7};
@@ -224,15 +225,15 @@ TEST_F(PreviousVersionTest, KeepsAndPutsBackFilesOfEverySizeWhole) {
     olds.push_back(bytes);
     ASSERT_TRUE(WriteWholeFile(paths.back(), bytes));
   }
-  PreviousVersionStore store(AppDir());
+  FirstStartWatchStore store(AppDir());
   ASSERT_TRUE(store.Begin("1.0", "1.1"));
-  KeepingFileSink sink(m_disk, store);
+  FirstStartWatchSink sink(m_disk, store);
   for (const std::string& path : paths) EXPECT_EQ(Write(sink, path.c_str(), "new"), 1);
   ASSERT_EQ(store.Record().files.size(), paths.size());
   for (std::size_t i = 0; i < paths.size(); ++i) {
     EXPECT_TRUE(Read(store.Folder() + store.Record().files[i].keptName) == olds[i]) << sizes[i];
   }
-  EXPECT_EQ(store.Revert(false), SettleResult::kDone);
+  EXPECT_EQ(store.Revert(false), ConclusionResult::kDone);
   for (std::size_t i = 0; i < paths.size(); ++i) {
     EXPECT_TRUE(Read(paths[i]) == olds[i]) << sizes[i];
   }
@@ -241,14 +242,14 @@ TEST_F(PreviousVersionTest, KeepsAndPutsBackFilesOfEverySizeWhole) {
 // Something other than a file where a file is to go (a directory; on POSIX also a FIFO without a
 // writer, which an open would wait on, and endless /dev/zero) is refused as the disk refuses it
 // without the watch: result 0 for it alone, nothing read, kept or recorded, and the run goes on.
-TEST_F(PreviousVersionTest, ADestinationThatIsNoFileIsRefusedAloneAndTheRunGoesOn) {
+TEST_F(FirstStartWatchStoreTest, ADestinationThatIsNoFileIsRefusedAloneAndTheRunGoesOn) {
   constexpr auto kTimeLimit = std::chrono::seconds(20);
   for (const std::string& path : MakeNonRegularFiles(m_temp.Path())) {
     SCOPED_TRACE(path);
     std::filesystem::remove(Added());
-    PreviousVersionStore store(AppDir());
+    FirstStartWatchStore store(AppDir());
     ASSERT_TRUE(store.Begin("1.0", "1.1"));
-    KeepingFileSink sink(m_disk, store);
+    FirstStartWatchSink sink(m_disk, store);
     auto written =
         std::async(std::launch::async, [&] { return WriteFile(sink, path.c_str(), "x"); });
     if (written.wait_for(kTimeLimit) != std::future_status::ready) {
@@ -264,26 +265,26 @@ TEST_F(PreviousVersionTest, ADestinationThatIsNoFileIsRefusedAloneAndTheRunGoesO
     if (!store.Record().files.empty()) {
       EXPECT_EQ(store.Record().files.back().destination, Added());
     }
-    EXPECT_EQ(store.Revert(false), SettleResult::kDone);
+    EXPECT_EQ(store.Revert(false), ConclusionResult::kDone);
     EXPECT_FALSE(PathExists(Added()));
     EXPECT_FALSE(PathExists(Folder()));
   }
 }
 
-TEST_F(PreviousVersionTest, RevertCutAtEachStepIsFinishedByTheNextRun) {
+TEST_F(FirstStartWatchStoreTest, RevertCutAtEachStepIsFinishedByTheNextRun) {
   for (int cut = 0;; ++cut) {
     SCOPED_TRACE("power cut before step " + std::to_string(cut));
-    SettleResult first = SettleResult::kFailed;
+    ConclusionResult first = ConclusionResult::kFailed;
     ASSERT_TRUE(CutPowerAt(
-        cut, [](PreviousVersionStore& store) { return store.Revert(true); }, first));
-    if (first == SettleResult::kDone) {
+        cut, [](FirstStartWatchStore& store) { return store.Revert(true); }, first));
+    if (first == ConclusionResult::kDone) {
       ExpectOldVersion();
       EXPECT_EQ(HeldVersion(), "1.1");
       EXPECT_GT(cut, 5);  // every step ran: the table covered them all
       break;
     }
-    ASSERT_EQ(first, SettleResult::kInterrupted);
-    NextRunSettles();
+    ASSERT_EQ(first, ConclusionResult::kInterrupted);
+    NextRunConcludes();
     ExpectOldVersion();
     // Once the revert was under way its hold survives the cut; before, the next run only
     // restores (the start was never judged) and the version is offered again.
@@ -291,17 +292,17 @@ TEST_F(PreviousVersionTest, RevertCutAtEachStepIsFinishedByTheNextRun) {
   }
 }
 
-TEST_F(PreviousVersionTest, CleanUpCutAtEachStepLeavesAWholeVersion) {
+TEST_F(FirstStartWatchStoreTest, CleanUpCutAtEachStepLeavesAWholeVersion) {
   for (int cut = 0;; ++cut) {
     SCOPED_TRACE("power cut before step " + std::to_string(cut));
-    SettleResult first = SettleResult::kFailed;
+    ConclusionResult first = ConclusionResult::kFailed;
     ASSERT_TRUE(CutPowerAt(
-        cut, [](PreviousVersionStore& store) { return store.Clean(); }, first));
-    if (first == SettleResult::kDone) {
+        cut, [](FirstStartWatchStore& store) { return store.Clean(); }, first));
+    if (first == ConclusionResult::kDone) {
       ExpectNewVersion();
       break;
     }
-    NextRunSettles();
+    NextRunConcludes();
     // Cut before the good start was recorded: the release was never seen start, so it goes.
     if (cut == 0) {
       ExpectOldVersion();
@@ -312,20 +313,20 @@ TEST_F(PreviousVersionTest, CleanUpCutAtEachStepLeavesAWholeVersion) {
   }
 }
 
-TEST(KeepRecord, ReadsBackWhatItWritesAndRefusesDamagedText) {
-  KeepRecord record;
-  record.state = KeepState::kReverting;
+TEST(FirstStartWatchRecord, ReadsBackWhatItWritesAndRefusesDamagedText) {
+  FirstStartWatchRecord record;
+  record.state = FirstStartWatchState::kReverting;
   record.holdOffered = true;
   record.offeredVersion = "2.0 beta";
   record.installedVersion = "";
   record.files.push_back(KeptFile{true, true, "1", "/opt/pos/pos with space"});
   record.files.push_back(KeptFile{false, false, "", "/opt/pos/new.dat"});
-  KeepRecord read;
-  ASSERT_TRUE(ParseKeepRecord(FormatKeepRecord(record), read));
-  EXPECT_EQ(FormatKeepRecord(read), FormatKeepRecord(record));
+  FirstStartWatchRecord read;
+  ASSERT_TRUE(ParseWatchRecord(FormatWatchRecord(record), read));
+  EXPECT_EQ(FormatWatchRecord(read), FormatWatchRecord(record));
   EXPECT_EQ(read.files[0].destination, "/opt/pos/pos with space");
 
-  const std::string good = FormatKeepRecord(record);
+  const std::string good = FormatWatchRecord(record);
   const std::string damaged[] = {
       "",
       good.substr(good.find('\n') + 1),                               // no header
@@ -335,7 +336,7 @@ TEST(KeepRecord, ReadsBackWhatItWritesAndRefusesDamagedText) {
       "mubax-previous 1\nstate\tkeeping\nfile\tnew\t0\t\n",           // cut short
   };
   for (const std::string& text : damaged) {
-    EXPECT_FALSE(ParseKeepRecord(text, read)) << text;
+    EXPECT_FALSE(ParseWatchRecord(text, read)) << text;
   }
 }
 

@@ -1,6 +1,6 @@
-// The keep folder of a first-start watch: its record, the keeping sink in front of the disk, and
-// the revert and clean-up that settle a run, each resumable after a power cut.
-#include "update/previous_version.h"
+// The watch folder of a first-start watch: its record, the keeping sink in front of the disk, and
+// the revert and clean-up that conclude a run, each resumable after a power cut.
+#include "update/first_start_watch_store.h"
 
 #include <sstream>
 #include <vector>
@@ -14,9 +14,9 @@
 
 const char kStartWatchValue[] = "vigilarArranque";
 const char kHeldVersionValue[] = "versionRetenida";
-const char kKeepFolderName[] = ".mubax-previous";
-const char kKeepRecordName[] = "record.txt";
-const char kKeepRevertRecordName[] = "record-revert.txt";
+const char kWatchFolderName[] = ".mubax-previous";
+const char kWatchRecordName[] = "record.txt";
+const char kWatchRevertRecordName[] = "record-revert.txt";
 
 namespace {
 
@@ -24,9 +24,9 @@ constexpr char kRecordHeader[] = "mubax-previous 1";
 constexpr char kFieldSeparator = '\t';
 const char* const kStateNames[] = {"keeping", "probation", "reverting", "cleaning"};
 
-SettleStepHook g_settleHook = nullptr;
+ConclusionStepHook g_conclusionHook = nullptr;
 
-bool Proceed(SettleStep step) { return g_settleHook == nullptr || g_settleHook(step); }
+bool Proceed(ConclusionStep step) { return g_conclusionHook == nullptr || g_conclusionHook(step); }
 
 // A text the record can hold on one field: no tab, no line break.
 bool FitsField(const std::string& text) {
@@ -42,10 +42,10 @@ std::vector<std::string> SplitFields(const std::string& line) {
   return fields;
 }
 
-bool ParseState(const std::string& name, KeepState& state) {
+bool ParseState(const std::string& name, FirstStartWatchState& state) {
   for (std::size_t i = 0; i < sizeof(kStateNames) / sizeof(kStateNames[0]); ++i) {
     if (name == kStateNames[i]) {
-      state = static_cast<KeepState>(i);
+      state = static_cast<FirstStartWatchState>(i);
       return true;
     }
   }
@@ -98,9 +98,9 @@ bool CopyWhole(RegularFileReader& source, const std::string& path, bool executab
 
 }  // namespace
 
-void SetSettleStepHook(SettleStepHook hook) { g_settleHook = hook; }
+void SetConclusionStepHook(ConclusionStepHook hook) { g_conclusionHook = hook; }
 
-std::string FormatKeepRecord(const KeepRecord& record) {
+std::string FormatWatchRecord(const FirstStartWatchRecord& record) {
   std::string text = std::string(kRecordHeader) + "\n";
   text += std::string("state\t") + kStateNames[static_cast<int>(record.state)] + "\n";
   text += std::string("hold\t") + (record.holdOffered ? "1" : "0") + "\n";
@@ -113,8 +113,8 @@ std::string FormatKeepRecord(const KeepRecord& record) {
   return text;
 }
 
-bool ParseKeepRecord(const std::string& text, KeepRecord& record) {
-  record = KeepRecord();
+bool ParseWatchRecord(const std::string& text, FirstStartWatchRecord& record) {
+  record = FirstStartWatchRecord();
   std::istringstream in(text);
   std::string line;
   if (!std::getline(in, line) || line != kRecordHeader) return false;
@@ -143,29 +143,29 @@ bool ParseKeepRecord(const std::string& text, KeepRecord& record) {
   return haveState;
 }
 
-PreviousVersionStore::PreviousVersionStore(const std::string& appDirectory) {
+FirstStartWatchStore::FirstStartWatchStore(const std::string& appDirectory) {
   if (!appDirectory.empty()) {
-    m_folder = appDirectory + kKeepFolderName + kDirectorySeparator;
+    m_folder = appDirectory + kWatchFolderName + kDirectorySeparator;
   }
 }
 
-bool PreviousVersionStore::HasRecord() const {
-  return !m_folder.empty() && PathIsPresent((m_folder + kKeepRecordName).c_str());
+bool FirstStartWatchStore::HasRecord() const {
+  return !m_folder.empty() && PathIsPresent((m_folder + kWatchRecordName).c_str());
 }
 
-bool PreviousVersionStore::Load() {
+bool FirstStartWatchStore::Load() {
   std::string text;
-  return !m_folder.empty() && ReadFileBytes((m_folder + kKeepRecordName).c_str(), text) &&
-         ParseKeepRecord(text, m_record);
+  return !m_folder.empty() && ReadFileBytes((m_folder + kWatchRecordName).c_str(), text) &&
+         ParseWatchRecord(text, m_record);
 }
 
-bool PreviousVersionStore::SaveRecord() {
-  return WriteWhole(m_folder + kKeepRecordName, FormatKeepRecord(m_record), false);
+bool FirstStartWatchStore::SaveRecord() {
+  return WriteWhole(m_folder + kWatchRecordName, FormatWatchRecord(m_record), false);
 }
 
-bool PreviousVersionStore::Begin(const std::string& installedVersion,
+bool FirstStartWatchStore::Begin(const std::string& installedVersion,
                                  const std::string& offeredVersion) {
-  m_record = KeepRecord();
+  m_record = FirstStartWatchRecord();
   m_record.installedVersion = installedVersion;
   m_record.offeredVersion = offeredVersion;
   if (m_folder.empty() || !FitsField(installedVersion) || !FitsField(offeredVersion)) return false;
@@ -174,7 +174,7 @@ bool PreviousVersionStore::Begin(const std::string& installedVersion,
   return m_begun;
 }
 
-KeepResult PreviousVersionStore::Keep(const std::string& destination, bool executable) {
+KeepResult FirstStartWatchStore::Keep(const std::string& destination, bool executable) {
   if (!m_begun || !FitsField(destination)) return KeepResult::kFailed;
   for (const KeptFile& file : m_record.files) {
     // The first keep holds the old bytes.
@@ -203,30 +203,30 @@ KeepResult PreviousVersionStore::Keep(const std::string& destination, bool execu
   return KeepResult::kFailed;
 }
 
-bool PreviousVersionStore::SetState(KeepState state) {
+bool FirstStartWatchStore::SetState(FirstStartWatchState state) {
   m_record.state = state;
   return SaveRecord();
 }
 
-bool PreviousVersionStore::BeginProbation() {
-  KeepRecord failed = m_record;
-  failed.state = KeepState::kReverting;
+bool FirstStartWatchStore::BeginWatch() {
+  FirstStartWatchRecord failed = m_record;
+  failed.state = FirstStartWatchState::kReverting;
   failed.holdOffered = true;
-  return WriteWhole(m_folder + kKeepRevertRecordName, FormatKeepRecord(failed), false) &&
-         SetState(KeepState::kProbation);
+  return WriteWhole(m_folder + kWatchRevertRecordName, FormatWatchRecord(failed), false) &&
+         SetState(FirstStartWatchState::kWatching);
 }
 
-bool PreviousVersionStore::CommitPreparedRecord() {
-  const std::string prepared = m_folder + kKeepRevertRecordName;
+bool FirstStartWatchStore::CommitPreparedRecord() {
+  const std::string prepared = m_folder + kWatchRevertRecordName;
   std::string text;
   // Only the very record wanted goes in: a copy from another run or state never does.
-  return ReadFileBytes(prepared.c_str(), text) && text == FormatKeepRecord(m_record) &&
-         RenameOver(prepared.c_str(), (m_folder + kKeepRecordName).c_str());
+  return ReadFileBytes(prepared.c_str(), text) && text == FormatWatchRecord(m_record) &&
+         RenameOver(prepared.c_str(), (m_folder + kWatchRecordName).c_str());
 }
 
-bool PreviousVersionStore::MarkReverting() {
-  const KeepState before = m_record.state;
-  m_record.state = KeepState::kReverting;
+bool FirstStartWatchStore::MarkReverting() {
+  const FirstStartWatchState before = m_record.state;
+  m_record.state = FirstStartWatchState::kReverting;
   if (SaveRecord()) return true;
   // A full disk takes no new record, but a rename needs no room.
   if (m_record.holdOffered && CommitPreparedRecord()) return true;
@@ -240,71 +240,73 @@ bool PreviousVersionStore::MarkReverting() {
   return false;
 }
 
-SettleResult PreviousVersionStore::RestoreAll() {
+ConclusionResult FirstStartWatchStore::RestoreAll() {
   for (const KeptFile& file : m_record.files) {
     if (file.replaced) {
-      if (!Proceed(SettleStep::kRestoreFile)) return SettleResult::kInterrupted;
+      if (!Proceed(ConclusionStep::kRestoreFile)) return ConclusionResult::kInterrupted;
       RegularFileReader copy;
       if (copy.Open((m_folder + file.keptName).c_str()) != OpenResult::kOpened ||
           !CopyWhole(copy, file.destination, file.executable)) {
-        return SettleResult::kFailed;
+        return ConclusionResult::kFailed;
       }
     }
   }
   for (const KeptFile& file : m_record.files) {
     if (!file.replaced) {
-      if (!Proceed(SettleStep::kRemoveNewFile)) return SettleResult::kInterrupted;
-      if (!RemoveFileAt(file.destination.c_str())) return SettleResult::kFailed;
+      if (!Proceed(ConclusionStep::kRemoveNewFile)) return ConclusionResult::kInterrupted;
+      if (!RemoveFileAt(file.destination.c_str())) return ConclusionResult::kFailed;
     }
   }
-  return SettleResult::kDone;
+  return ConclusionResult::kDone;
 }
 
-SettleResult PreviousVersionStore::Revert(bool hold) {
-  if (!Proceed(SettleStep::kMarkReverting)) return SettleResult::kInterrupted;
+ConclusionResult FirstStartWatchStore::Revert(bool hold) {
+  if (!Proceed(ConclusionStep::kMarkReverting)) return ConclusionResult::kInterrupted;
   m_record.holdOffered = m_record.holdOffered || hold;
   // Nothing is put back before the hold is recorded: a revert that lost its hold would let the
   // next run install the failed release again, and again.
-  if (m_record.state != KeepState::kReverting && !MarkReverting()) return SettleResult::kFailed;
-  const SettleResult restored = RestoreAll();
-  if (restored != SettleResult::kDone) return restored;
+  if (m_record.state != FirstStartWatchState::kReverting && !MarkReverting())
+    return ConclusionResult::kFailed;
+  const ConclusionResult restored = RestoreAll();
+  if (restored != ConclusionResult::kDone) return restored;
   if (m_record.holdOffered && !m_record.offeredVersion.empty()) {
-    if (!Proceed(SettleStep::kHoldVersion)) return SettleResult::kInterrupted;
+    if (!Proceed(ConclusionStep::kHoldVersion)) return ConclusionResult::kInterrupted;
     if (!WriteRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kHeldVersionValue,
                              m_record.offeredVersion.c_str())) {
-      return SettleResult::kFailed;
+      return ConclusionResult::kFailed;
     }
   }
   return Clean();
 }
 
-SettleResult PreviousVersionStore::Clean() {
-  if (!Proceed(SettleStep::kMarkCleaning)) return SettleResult::kInterrupted;
-  if (m_record.state != KeepState::kCleaning && !SetState(KeepState::kCleaning)) {
-    return SettleResult::kFailed;
+ConclusionResult FirstStartWatchStore::Clean() {
+  if (!Proceed(ConclusionStep::kMarkCleaning)) return ConclusionResult::kInterrupted;
+  if (m_record.state != FirstStartWatchState::kCleaning &&
+      !SetState(FirstStartWatchState::kCleaning)) {
+    return ConclusionResult::kFailed;
   }
   return RemoveFolder();
 }
 
-SettleResult PreviousVersionStore::RemoveFolder() {
+ConclusionResult FirstStartWatchStore::RemoveFolder() {
   for (const KeptFile& file : m_record.files) {
     if (!file.replaced) continue;
-    if (!Proceed(SettleStep::kRemoveKeptFile)) return SettleResult::kInterrupted;
-    if (!RemoveFileAt((m_folder + file.keptName).c_str())) return SettleResult::kFailed;
+    if (!Proceed(ConclusionStep::kRemoveKeptFile)) return ConclusionResult::kInterrupted;
+    if (!RemoveFileAt((m_folder + file.keptName).c_str())) return ConclusionResult::kFailed;
   }
-  if (!Proceed(SettleStep::kRemoveRecord)) return SettleResult::kInterrupted;
-  if (!RemoveFileAt((m_folder + kKeepRevertRecordName).c_str()) ||
-      !RemoveFileAt((m_folder + kKeepRecordName).c_str())) {
-    return SettleResult::kFailed;
+  if (!Proceed(ConclusionStep::kRemoveRecord)) return ConclusionResult::kInterrupted;
+  if (!RemoveFileAt((m_folder + kWatchRevertRecordName).c_str()) ||
+      !RemoveFileAt((m_folder + kWatchRecordName).c_str())) {
+    return ConclusionResult::kFailed;
   }
   // A copy a killed keep left unrecorded keeps the folder; the next run writes over it.
   RemoveEmptyDirectory(m_folder.substr(0, m_folder.size() - 1).c_str());
-  m_record = KeepRecord();
+  m_record = FirstStartWatchRecord();
   m_begun = false;
-  return SettleResult::kDone;
+  return ConclusionResult::kDone;
 }
 
-bool KeepingFileSink::KeepBefore(const char* destination) {
+bool FirstStartWatchSink::KeepBefore(const char* destination) {
   char path[kPathBufferSize];
   // No usable destination: the disk refuses it as well, and there is nothing to keep.
   if (!m_keepFailed && ResolveInstallDestination(destination, path, sizeof(path))) {
@@ -319,7 +321,7 @@ bool KeepingFileSink::KeepBefore(const char* destination) {
 
 // The old file is kept before the new one is fetched into place: a keep of a file whose document
 // is then refused costs a copy, never a wrong revert, as the copy holds the very bytes that stay.
-FileWrite KeepingFileSink::Write(ContentProducer& content, const char* destination) {
+FileWrite FirstStartWatchSink::Write(ContentProducer& content, const char* destination) {
   if (!KeepBefore(destination)) return FileWrite();
   return m_inner.Write(content, destination);
 }

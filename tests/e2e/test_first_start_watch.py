@@ -20,7 +20,7 @@ PROBATION_SECONDS = "3"
 
 def standin(mode, tag):
     """The stand-in main application, told by its trailer what to do when started."""
-    with open(program("probation_main_app"), "rb") as exe:
+    with open(program("watched_main_app"), "rb") as exe:
         return exe.read() + f"\nMUBAX-STANDIN {mode} {tag}\n".encode()
 
 

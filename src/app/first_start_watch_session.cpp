@@ -1,6 +1,6 @@
-// The first-start probation: the guard the engine calls while it installs, and the watch and the
+// The first-start watch: the watch the engine calls while it installs, and the watch and the
 // settling after the launch. Every decision is logged under the run's logging flag.
-#include "app/release_probation.h"
+#include "app/first_start_watch_session.h"
 
 #include <cstring>
 #include <memory>
@@ -20,7 +20,7 @@ std::string AppDirectoryText() {
   return GetAppDirectory(directory, sizeof(directory)) == 1 ? directory : "";
 }
 
-std::chrono::milliseconds ReadProbation() {
+std::chrono::milliseconds ReadWatchPeriod() {
   char text[kSettingTextBufferSize] = {};
   ReadRegistryString(RegistryRoot::CurrentUser, kAppSettingsKey, kStartWatchValue, text,
                      sizeof(text));
@@ -44,47 +44,47 @@ const char* FailedStartText(StartVerdict verdict) {
 
 }  // namespace
 
-ReleaseProbation::ReleaseProbation(FileSink& disk, std::chrono::milliseconds steadyHold)
-    : m_probation(ReadProbation()),
+FirstStartWatchSession::FirstStartWatchSession(FileSink& disk, std::chrono::milliseconds steadyHold)
+    : m_watch(ReadWatchPeriod()),
       m_steadyHold(steadyHold),
       m_disk(disk),
       m_log(&DroppedRunLog()),
       m_store(AppDirectoryText()) {
-  if (On()) m_keeping = std::make_unique<KeepingFileSink>(disk, m_store);
+  if (On()) m_keeping = std::make_unique<FirstStartWatchSink>(disk, m_store);
 }
 
-void ReleaseProbation::Log(const char* operation, const char* text) {
+void FirstStartWatchSession::Log(const char* operation, const char* text) {
   m_log->WriteLog(kLogComponent, operation, text);
 }
 
-void ReleaseProbation::LogOutsideText(const char* operation, const char* text) {
+void FirstStartWatchSession::LogOutsideText(const char* operation, const char* text) {
   m_log->WriteLog(kLogComponent, operation, ToLogEncoding(text).c_str());
 }
 
-bool ReleaseProbation::SettleEarlierRecord() {
-  // A record that cannot be read cannot be settled safely: leave it for a person to look at.
+bool FirstStartWatchSession::ConcludeEarlierWatch() {
+  // A record that cannot be read cannot be concluded safely: leave it for a person to look at.
   if (!m_store.Load()) return false;
-  const bool proved = m_store.Record().state == KeepState::kCleaning;
+  const bool proved = m_store.Record().state == FirstStartWatchState::kCleaning;
   Log(proved ? kOpStartWatch : kOpRevert, kTextEarlierRunUnfinished);
   // An install cut short, or a start never judged, leaves a version nobody has seen start: the
   // previous one comes back. Only a revert that was already under way holds the version.
-  const SettleResult settled = proved ? m_store.Clean() : m_store.Revert(false);
-  return settled == SettleResult::kDone;
+  const ConclusionResult concluded = proved ? m_store.Clean() : m_store.Revert(false);
+  return concluded == ConclusionResult::kDone;
 }
 
-void ReleaseProbation::FinishEarlierRun(RunLog& log) {
+void FirstStartWatchSession::FinishEarlierRun(RunLog& log) {
   m_log = &log;
-  // Settled whether or not the setting is still on: the folder is the updater's own, and a
+  // Concluded whether or not the setting is still on: the folder is the updater's own, and a
   // half-reverted version must never stay.
   if (!m_store.HasRecord()) return;
-  if (!SettleEarlierRecord()) {
+  if (!ConcludeEarlierWatch()) {
     m_blocked = true;
     Log(kOpRevert, kTextRevertUnfinished);
   }
 }
 
-bool ReleaseProbation::MayInstall(const char* offeredVersion) {
-  // Installing over an unsettled record would overwrite the only list of what to put back.
+bool FirstStartWatchSession::MayInstall(const char* offeredVersion) {
+  // Installing over an unconcluded record would overwrite the only list of what to put back.
   if (m_blocked) return false;
   if (!On()) return true;
   char held[kSettingTextBufferSize] = {};
@@ -93,54 +93,55 @@ bool ReleaseProbation::MayInstall(const char* offeredVersion) {
   return held[0] == '\0' || std::strcmp(held, offeredVersion) != 0;
 }
 
-void ReleaseProbation::BeginInstall(const char* installedVersion, const char* offeredVersion) {
+void FirstStartWatchSession::BeginInstall(const char* installedVersion,
+                                          const char* offeredVersion) {
   if (!On()) return;
   m_installing = true;
   // When the record cannot be started every keep fails, so nothing is written.
   m_store.Begin(installedVersion, offeredVersion);
 }
 
-void ReleaseProbation::EndInstall() {
+void FirstStartWatchSession::EndInstall() {
   if (!m_installing) return;
   m_installing = false;
   const bool keepFailed = m_keeping != nullptr && m_keeping->KeepFailed();
-  SettleResult settled = SettleResult::kDone;
+  ConclusionResult concluded = ConclusionResult::kDone;
   if (!keepFailed && m_store.Record().files.empty()) {
-    settled = m_store.Clean();  // nothing was written: nothing to watch
-  } else if (!keepFailed && m_store.BeginProbation()) {
+    concluded = m_store.Clean();  // nothing was written: nothing to watch
+  } else if (!keepFailed && m_store.BeginWatch()) {
     m_watchPending = true;
   } else {
-    // A keep failed, or the record could not be moved on to probation: the files written so far
+    // A keep failed, or the record could not be moved on to watching: the files written so far
     // go back now, so the run ends on a whole version.
     Log(kOpRevert, kTextKeepFailed);
-    settled = m_store.Revert(false);
+    concluded = m_store.Revert(false);
   }
-  if (settled != SettleResult::kDone) Log(kOpRevert, kTextRevertUnfinished);
+  if (concluded != ConclusionResult::kDone) Log(kOpRevert, kTextRevertUnfinished);
 }
 
-ProbationOutcome ReleaseProbation::WatchAndSettle(StartedProcess& started,
-                                                  unsigned relaunchWaitMilliseconds) {
+FirstStartWatchOutcome FirstStartWatchSession::WatchAndConclude(StartedProcess& started,
+                                                                unsigned relaunchWaitMilliseconds) {
   if (m_installing) EndInstall();  // a mode that raised never said it ended
-  if (!m_watchPending) return ProbationOutcome::kNotWatched;
+  if (!m_watchPending) return FirstStartWatchOutcome::kNotWatched;
   m_watchPending = false;
   WatchTiming timing;
-  timing.probation = m_probation;
+  timing.period = m_watch;
   timing.steadyHold = m_steadyHold;
   const StartVerdict verdict = WatchFirstStart(started, timing);
   if (verdict == StartVerdict::kGood) {
     Log(kOpStartWatch, kTextStartGood);
-    if (m_store.Clean() != SettleResult::kDone) Log(kOpStartWatch, kTextRevertUnfinished);
-    return ProbationOutcome::kKept;
+    if (m_store.Clean() != ConclusionResult::kDone) Log(kOpStartWatch, kTextRevertUnfinished);
+    return FirstStartWatchOutcome::kKept;
   }
   // A start that never took its mark may still run: its files are about to be put back.
   started.Terminate();
   Log(kOpRevert, FailedStartText(verdict));
   const std::string offered = m_store.Record().offeredVersion;
-  if (m_store.Revert(true) == SettleResult::kDone) {
+  if (m_store.Revert(true) == ConclusionResult::kDone) {
     LogOutsideText(kOpHeldVersion, offered.c_str());
   } else {
     Log(kOpRevert, kTextRevertUnfinished);
   }
   LaunchMainApplication(relaunchWaitMilliseconds);
-  return ProbationOutcome::kReverted;
+  return FirstStartWatchOutcome::kReverted;
 }
