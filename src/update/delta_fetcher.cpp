@@ -2,7 +2,7 @@
 #include "update/delta_fetcher.h"
 
 #include <chrono>
-#include <cstring>
+#include <string>
 
 #include "update/delta_patch.h"
 #include "update/file_content_stream.h"
@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr char kDocumentHead[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<documento><fichero>";
-constexpr char kDocumentTail[] = "</fichero></documento>\n";
 constexpr std::size_t kEncodeBytes = std::size_t{32} * 1024;
 
 // The result of a patch as the file document a publisher would have served for it, handed to
@@ -22,10 +20,7 @@ class RebuiltDocument : public ContentWriter {
   explicit RebuiltDocument(ByteReceiver& receiver) : m_receiver(receiver) {}
 
   // The whole document again, with no validator: a part of it is never resumed.
-  bool Begin() {
-    return m_receiver.Start(BodyStart{}) &&
-           m_receiver.Receive(kDocumentHead, std::strlen(kDocumentHead));
-  }
+  bool Begin() { return m_receiver.Start(BodyStart{}) && Send(FileDocumentHead()); }
   bool Write(const unsigned char* data, std::size_t length) override {
     while (length > 0) {
       const std::size_t piece = length < kEncodeBytes ? length : kEncodeBytes;
@@ -36,9 +31,11 @@ class RebuiltDocument : public ContentWriter {
     }
     return true;
   }
-  bool End() { return m_receiver.Receive(kDocumentTail, std::strlen(kDocumentTail)); }
+  bool End() { return Send(FileDocumentTail()); }
 
  private:
+  bool Send(const std::string& text) { return m_receiver.Receive(text.data(), text.size()); }
+
   ByteReceiver& m_receiver;
   char m_digits[2 * kEncodeBytes];
 };
@@ -80,10 +77,7 @@ FetchStatus DeltaFetcher::FetchFrom(const char* address, const FetchLimits& limi
     return m_network.FetchFrom(address, limits, from, receiver);
   }
   const auto started = std::chrono::steady_clock::now();
-  if (ApplyOffered(address, limits, receiver)) {
-    m_patched.insert(address);
-    return FetchStatus::kOk;
-  }
+  if (ApplyOffered(address, limits, receiver)) return FetchStatus::kOk;
   // The full document in the same call, within the time the patch left of this fetch.
   FetchLimits rest = limits;
   if (!FitBudget(rest, started + std::chrono::seconds(limits.totalTimeoutSeconds))) {

@@ -47,9 +47,6 @@ class DeltaFetcher : public Fetcher {
   FetchStatus FetchFrom(const char* address, const FetchLimits& limits, const ResumePoint& from,
                         ByteReceiver& receiver) override;
 
-  // The documents whose patch was applied this run.
-  const std::set<std::string>& Patched() const { return m_patched; }
-
  private:
   // True when the receiver was given the whole document rebuilt from a patch.
   bool ApplyOffered(const std::string& address, const FetchLimits& limits, ByteReceiver& receiver);
@@ -57,5 +54,4 @@ class DeltaFetcher : public Fetcher {
   Fetcher& m_network;
   const PatchOffers& m_offers;
   std::set<std::string> m_tried;
-  std::set<std::string> m_patched;
 };

@@ -5,10 +5,14 @@
 #include <array>
 
 #include "common/ascii.h"
+#include "update/manifest_names.h"
 
 namespace {
 
 constexpr char kDigitText[] = "0123456789ABCDEF";
+constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+// Any name serves the updater, which reads the content element wherever the root is.
+constexpr char kDocumentRoot[] = "documento";
 
 }  // namespace
 
@@ -37,6 +41,14 @@ void EncodeHex(const unsigned char* data, std::size_t length, char* output) {
     output[2 * i] = kDigitText[data[i] >> 4];
     output[2 * i + 1] = kDigitText[data[i] & 0x0F];
   }
+}
+
+std::string FileDocumentHead() {
+  return kDeclaration + ("<" + std::string(kDocumentRoot) + "><" + kFileContentElement + ">");
+}
+
+std::string FileDocumentTail() {
+  return "</" + std::string(kFileContentElement) + "></" + kDocumentRoot + ">\n";
 }
 
 namespace {

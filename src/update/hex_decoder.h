@@ -1,8 +1,9 @@
-// The hexadecimal codec of file documents: text to bytes for the updater, bytes to text for the
-// release tool.
+// The hexadecimal codec of file documents: text to bytes for the updater, bytes to text (and the
+// document around it) for the release tool and for the documents the updater rebuilds from patches.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 class HexDecoder {
  public:
@@ -21,6 +22,11 @@ bool IsHexText(const char* text, std::size_t length);
 // Writes the `length` bytes of `data` as 2 * `length` upper-case hexadecimal digits, high digit
 // first, to `output` (no terminator). The updater's decoder reads them back unchanged.
 void EncodeHex(const unsigned char* data, std::size_t length, char* output);
+
+// What comes before and after the hexadecimal digits in a file document as the release tool
+// writes it: one frame, so a document rebuilt from a patch is the one the publisher would serve.
+std::string FileDocumentHead();
+std::string FileDocumentTail();
 
 // Takes the bytes a HexTextStream decodes, in blocks.
 class DecodedBytesSink {

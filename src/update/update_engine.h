@@ -112,8 +112,6 @@ class UpdateEngine {
                                             PatchOffers* offers = nullptr);
   // Tells the events how the manifest was decided on.
   void DecideManifest(UpdateMode mode, SignatureCheck refusal = SignatureCheck::kValid);
-  // Shortens `limits` to what is left of the run's fetching time; false when nothing is left.
-  bool FitRunDeadline(FetchLimits& limits) const;
   // Runs `mode` for an offered version that differs from the installed one, unless the watch
   // holds it back.
   UpdateMode RunMode(UpdateMode mode, const char* installedVersion, const char* offeredVersion,

@@ -116,10 +116,6 @@ void UpdateEngine::DecideManifest(UpdateMode mode, SignatureCheck refusal) {
   m_hosts.events.ManifestDecided(decision);
 }
 
-bool UpdateEngine::FitRunDeadline(FetchLimits& limits) const {
-  return !m_run.hasDeadline || FitBudget(limits, m_run.deadline);
-}
-
 void UpdateEngine::RunUpdate() {
   m_run = RunContext();
   m_run.hasDeadline = true;

@@ -11,7 +11,6 @@ namespace {
 const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 // Free for the updater, as long as no top-level element bears the same name.
 const char kManifestRoot[] = "actualizacion";
-const char kDocumentRoot[] = "documento";
 
 std::string Element(const std::string& name, const std::string& text, const char* indent) {
   return indent + ("<" + name + ">") + EscapeXmlText(text) + "</" + name + ">\n";
@@ -91,12 +90,4 @@ std::string BuildManifestText(const Release& release) {
   const std::string body = release.library ? LibraryBody(release) : ApplicationBody(release);
   return kDeclaration + ("<" + std::string(kManifestRoot) + ">\n") + body + "</" + kManifestRoot +
          ">\n";
-}
-
-std::string FileDocumentHead() {
-  return kDeclaration + ("<" + std::string(kDocumentRoot) + "><" + kFileContentElement + ">");
-}
-
-std::string FileDocumentTail() {
-  return "</" + std::string(kFileContentElement) + "></" + kDocumentRoot + ">\n";
 }

@@ -1,4 +1,5 @@
-// The XML the updater reads: the manifest of a planned release and the frame of a file document.
+// The XML the updater reads: the manifest of a planned release (the frame of a file document is
+// the updater's own, in update/hex_decoder.h).
 #pragma once
 
 #include <string>
@@ -8,7 +9,3 @@
 // The application or library manifest of `release`, in UTF-8 with its encoding declared, texts
 // escaped. Elements in the order the updater reads them.
 std::string BuildManifestText(const Release& release);
-
-// What comes before and after the hexadecimal digits in a file document.
-std::string FileDocumentHead();
-std::string FileDocumentTail();
