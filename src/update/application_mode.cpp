@@ -107,7 +107,8 @@ void ApplicationMode::InstallComponents(const XmlDocument& manifest, const char*
         FormatText(destination, sizeof(destination), "%s%s", appDirectory, destinationText);
     const std::string shownDestination = std::string(appDirectory) + destinationText;
 
-    m_parts.installer.BeginFile(FileStage::kComponent, i, shownDestination.c_str());
+    m_parts.installer.BeginFile(FileStage::kComponent, i, shownDestination.c_str(),
+                                ReadComponentPatchOffer(manifest, i));
     int result = 0;
     if (!haveAddress || !haveDestination) {
       m_parts.installer.Refuse(InstallProblem::kComponentTextMissing);
@@ -118,8 +119,7 @@ void ApplicationMode::InstallComponents(const XmlDocument& manifest, const char*
     } else if (!appDirectoryKnown || !destinationFits) {
       m_parts.installer.Refuse(InstallProblem::kAppDirectoryTooLong);
     } else {
-      const PatchOffer patch = ReadComponentPatchOffer(manifest, i);
-      result = m_parts.installer.InstallDocument(address, destination, sizeLimit, digest, &patch);
+      result = m_parts.installer.InstallDocument(address, destination, sizeLimit, digest);
     }
     m_parts.installer.Finish(address, result);
     m_parts.progress.SetProgressPos(i);
@@ -135,11 +135,10 @@ void ApplicationMode::InstallMainExecutable(const XmlDocument& manifest, int def
   m_parts.log.OutsideText(kOpMainExecutableAddress, address);
   char digest[kSignatureBufferSize] = {};
   ReadDigestText(manifest, kMainDigestElement, digest, sizeof(digest));
-  m_parts.installer.BeginFile(FileStage::kMainExecutable, 0, "");
+  m_parts.installer.BeginFile(FileStage::kMainExecutable, 0, "", ReadMainPatchOffer(manifest));
   int result = 0;
   if (haveAddress) {
-    const PatchOffer patch = ReadMainPatchOffer(manifest);
-    result = m_parts.installer.InstallDocument(address, nullptr, defaultSize, digest, &patch);
+    result = m_parts.installer.InstallDocument(address, nullptr, defaultSize, digest);
   } else {
     m_parts.installer.Refuse(InstallProblem::kMainAddressTooLong);
   }

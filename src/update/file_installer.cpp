@@ -59,11 +59,13 @@ const char* ResultOperation(FileStage stage) {
 
 }  // namespace
 
-void FileInstaller::BeginFile(FileStage stage, int number, const char* destination) {
+void FileInstaller::BeginFile(FileStage stage, int number, const char* destination,
+                              const PatchOffer& patch) {
   m_file = FileOutcome();
   m_file.stage = stage;
   m_file.number = number;
   m_file.destination = destination;
+  m_file.patch = patch;
 }
 
 void FileInstaller::Refuse(InstallProblem problem) { m_file.problem = problem; }
@@ -108,14 +110,13 @@ int FileInstaller::InstallEntry(const XmlNode& entry, FileStage stage, int numbe
   GetNodeText(entry, kDownloadUrlElement, address, sizeof(address));
   GetNodeText(entry, kDestinationElement, destination, sizeof(destination));
   GetNodeText(entry, kSignatureElement, signature, sizeof(signature));
-  const PatchOffer patch = ReadEntryPatchOffer(entry);
 
-  BeginFile(stage, number, destination);
+  BeginFile(stage, number, destination, ReadEntryPatchOffer(entry));
   int result = 0;
   if (sizeLength == kLongTextTooLong) {
     Refuse(InstallProblem::kSizeTextTooLong);
   } else {
-    result = InstallDocument(address, destination, sizeLimit, signature, &patch);
+    result = InstallDocument(address, destination, sizeLimit, signature);
   }
   Finish(address, result);
   return result;
@@ -182,7 +183,7 @@ bool FileInstaller::ReportContent(const FileContentStream& file, const char* add
 }
 
 int FileInstaller::InstallDocument(const char* address, const char* destination, int maxSize,
-                                   const char* signature, const PatchOffer* patch) {
+                                   const char* signature) {
   if (maxSize <= 0) {
     Refuse(InstallProblem::kSizeLimitNotPositive);
     return 0;
@@ -206,9 +207,9 @@ int FileInstaller::InstallDocument(const char* address, const char* destination,
   // The text must be shorter than twice the limit: a file of maxSize bytes is refused.
   const std::size_t longestText = 2 * static_cast<std::size_t>(maxSize) - 1;
   char patchBase[kPathBufferSize];
-  if (m_parts.patchOffers != nullptr && patch != nullptr &&
+  if (m_parts.patchOffers != nullptr &&
       ResolveInstallDestination(destination, patchBase, sizeof(patchBase))) {
-    m_parts.patchOffers->Note(address, patchBase, *patch);
+    m_parts.patchOffers->Note(address, patchBase, m_file.patch);
   }
   // The document goes straight into the file being written; the sink keeps it out of place until
   // every check has passed, and may not run it at all (an unwritable destination), so it is judged

@@ -16,7 +16,6 @@
 
 class FileContentStream;
 class PatchOffers;
-struct PatchOffer;
 class XmlNode;
 
 // The slowest line a file document's own deadline allows for, on top of the manifest's.
@@ -47,8 +46,10 @@ class FileInstaller {
  public:
   explicit FileInstaller(const InstallerParts& parts) : m_parts(parts) {}
 
-  // The file the next outcome concerns; `destination` empty for the main executable.
-  void BeginFile(FileStage stage, int number, const char* destination);
+  // The file the next outcome concerns; `destination` empty for the main executable. `patch`:
+  // the patch its manifest offers for it, if any; the install itself is the same either way.
+  void BeginFile(FileStage stage, int number, const char* destination,
+                 const PatchOffer& patch = PatchOffer());
   // Notes why the current file is not installed (or not in one step).
   void Refuse(InstallProblem problem);
   // Ends the current file: its one event, its result line.
@@ -59,9 +60,8 @@ class FileInstaller {
   // Fetches the file document at `address`, decodes its text and hands the bytes to the sink.
   // Returns 1 when the file was written, 0 otherwise. `destination` null means the registered
   // main executable. Memory that runs out for the file's document gives 0, logged as such.
-  // `patch`: the file's patch offer, if any; the install itself is the same either way.
   int InstallDocument(const char* address, const char* destination, int maxSize,
-                      const char* signature, const PatchOffer* patch = nullptr);
+                      const char* signature);
 
  private:
   // Reports a file's digest verdict; false (refused, logged) unless its bytes may be written.

@@ -9,6 +9,7 @@
 #include "update/file_digest.h"
 #include "update/file_stage.h"
 #include "update/install_problem.h"
+#include "update/patch_offer.h"
 #include "update/release_signature.h"
 
 enum class UpdateMode { kNone, kApplication, kTransparent };
@@ -26,6 +27,7 @@ struct FileOutcome {
   ReplaceResult write = ReplaceResult::kFailed;      // the write, when one was tried
   std::size_t bytes = 0;                             // bytes written (or a dry run would write)
   int result = 0;                                    // 1 installed, 0 not
+  PatchOffer patch;  // the patch its manifest offers for it (delta releases); empty when none
 };
 
 // The destination as the log's result line shows it: the main executable's is a fixed text.

@@ -29,6 +29,7 @@ struct FileReport {
   std::string reasons;
   int result = 0;
   long long size = -1;  // bytes the dry run would write; -1 when it would write none
+  PatchOffer patch;     // as the engine read it
 };
 
 // Records what the engine reports of each file and of the manifest; the window and console
@@ -55,6 +56,7 @@ void ReportingHost::FileFinished(const FileOutcome& file) {
   report.result = file.result;
   if (file.problem != InstallProblem::kNone) report.reasons = DescribeFileProblem(file);
   if (file.result == 1) report.size = static_cast<long long>(file.bytes);
+  report.patch = file.patch;
   m_reports.push_back(report);
 }
 
@@ -244,14 +246,13 @@ int Conclude(const std::vector<FileReport>& reports, const std::string& appDir) 
 }
 
 // Applies every patch the manifest offers for the files the engine attempted; 1 when any fails.
-int CheckPatches(const XmlDocument& manifest, const std::vector<FileReport>& reports,
+int CheckPatches(const std::vector<FileReport>& reports,
                  const std::vector<std::string>& previousDirs) {
   const std::map<std::string, std::string> bases = IndexPreviousFiles(previousDirs);
   int status = 0;
   for (const FileReport& report : reports) {
     bool failed = false;
-    const std::string line = CheckOfferedPatch(manifest, report.stage, report.number, bases,
-                                               !previousDirs.empty(), failed);
+    const std::string line = CheckOfferedPatch(report.patch, bases, !previousDirs.empty(), failed);
     if (line.empty()) continue;
     PrintLine(DescribeStage(report) + line);
     if (failed) status = 1;
@@ -291,6 +292,6 @@ int RunVerifyCommand(const VerifyOptions& options) {
   PrintMode(mode, manifest, installed);
   if (mode == UpdateMode::kNone) return 1;
   const int filesStatus = Conclude(host.Reports(), options.appDir);
-  const int patchesStatus = CheckPatches(manifest, host.Reports(), options.previousDirs);
+  const int patchesStatus = CheckPatches(host.Reports(), options.previousDirs);
   return signatureValid && patchesStatus == 0 ? filesStatus : 1;
 }

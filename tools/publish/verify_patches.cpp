@@ -7,11 +7,8 @@
 #include "publish/signing.h"
 #include "update/delta_patch.h"
 #include "update/file_content_stream.h"
-#include "update/manifest_limits.h"
-#include "update/manifest_names.h"
 #include "update/patch_offer.h"
-#include "update/update_engine.h"
-#include "xml/xml_document.h"
+#include "update/file_installer.h"
 
 namespace fs = std::filesystem;
 
@@ -26,31 +23,6 @@ class CountingWriter : public ContentWriter {
   }
   std::size_t bytes = 0;
 };
-
-// The entry element of a library release's file.
-PatchOffer EntryOffer(const XmlDocument& manifest, const std::string& name) {
-  XmlNode entry;
-  if (manifest.SelectNode(entry, name.c_str()) == -1 || entry.IsEmpty()) return PatchOffer();
-  return ReadEntryPatchOffer(entry);
-}
-
-PatchOffer OfferFor(const XmlDocument& manifest, FileStage stage, int number) {
-  char name[kManifestTextBufferSize] = {};
-  switch (stage) {
-    case FileStage::kComponent:
-      return ReadComponentPatchOffer(manifest, number);
-    case FileStage::kMainExecutable:
-      return ReadMainPatchOffer(manifest);
-    case FileStage::kAdditionalFile:
-      FormatNumberedName(name, sizeof(name), kExtraFileStem, number);
-      return EntryOffer(manifest, name);
-    case FileStage::kActiveXFile:
-      return EntryOffer(manifest, kActiveXElement);
-    case FileStage::kLibraryFile:
-      break;
-  }
-  return EntryOffer(manifest, kLibraryElement);
-}
 
 // Fetches the patch document and applies it to `basePath`; the verdict's text.
 std::string ApplyTo(const PatchOffer& offer, const std::string& basePath, bool& failed) {
@@ -101,11 +73,10 @@ std::map<std::string, std::string> IndexPreviousFiles(const std::vector<std::str
   return index;
 }
 
-std::string CheckOfferedPatch(const XmlDocument& manifest, FileStage stage, int number,
+std::string CheckOfferedPatch(const PatchOffer& offer,
                               const std::map<std::string, std::string>& bases, bool checkBases,
                               bool& failed) {
   failed = false;
-  const PatchOffer offer = OfferFor(manifest, stage, number);
   if (!offer.Usable()) return std::string();
   const std::string head = " patch " + offer.address + ": ";
   if (!checkBases) return head + "offered, not checked (give --previous DIR)";

@@ -7,16 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "update/update_host.h"
-
-class XmlDocument;
+#include "update/patch_offer.h"
 
 // The regular files under `directories` (recursively) by their "S256:..." digest.
 std::map<std::string, std::string> IndexPreviousFiles(const std::vector<std::string>& directories);
 
-// The check of the patch offered for the file of `stage` and `number` (as the engine reported
-// it): empty when none is offered, else one line for the report. `failed` is set when the patch
-// does not apply (or, with `bases` given, no base was found for it).
-std::string CheckOfferedPatch(const XmlDocument& manifest, FileStage stage, int number,
+// The check of the patch `offer` the engine read for a file: empty when none is offered, else
+// one line for the report. `failed` is set when the patch does not apply (or, with `bases`
+// given, no base was found for it).
+std::string CheckOfferedPatch(const PatchOffer& offer,
                               const std::map<std::string, std::string>& bases, bool checkBases,
                               bool& failed);
